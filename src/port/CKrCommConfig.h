@@ -1,0 +1,44 @@
+#pragma once
+// A port's configuration: which port and how its line is set.
+
+#include <QString>
+#include <QtGlobal>
+
+enum class KrParity { None, Odd, Even, Mark, Space };
+enum class KrStopBits { One, OneAndHalf, Two };
+enum class KrFlow { None, RtsCts, XonXoff };
+
+struct CKrCommConfig
+{
+    // The embedded default: the loopback at 9600,8,N,1, no flow control, on
+    // which the program works with no hardware at all.
+    QString strPort = QStringLiteral("loop://");
+    qint32 nBaud = 9600;
+    int nDataBits = 8;
+    KrParity parity = KrParity::None;
+    KrStopBits stopBits = KrStopBits::One;
+    KrFlow flow = KrFlow::None;
+
+    // "115200,8,N,1", with ",RTS/CTS" or ",XON/XOFF" when flow control is on.
+    QString SettingsText() const;
+    // "/dev/ttyUSB0 115200,8,N,1"
+    QString Text() const { return strPort + QLatin1Char(' ') + SettingsText(); }
+
+    // True when every field holds an accepted value; otherwise `why` names the
+    // field and what it accepts.
+    bool IsValid(QString* why = nullptr) const;
+
+    // Sets one field from its text form as typed by a user:
+    //   port=<path or URL>  baud=<positive integer>  data=5|6|7|8
+    //   parity=N|O|E|M|S    stop=1|1.5|2              flow=none|rtscts|xonxoff
+    // False, with a message naming the field and the accepted values, on a bad
+    // key or value; the configuration is then unchanged.
+    bool SetField(const QString& key, const QString& value, QString* error);
+
+    bool operator==(const CKrCommConfig& o) const;
+    bool operator!=(const CKrCommConfig& o) const { return !(*this == o); }
+};
+
+QChar ParityLetter(KrParity p);
+QString StopBitsText(KrStopBits s);
+QString FlowText(KrFlow f);
