@@ -1,0 +1,6 @@
+#include "CTerminalApp.h"
+
+int main(int argc, char* argv[])
+{
+    return CTerminalApp::Run(argc, argv);
+}
