@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages VornTerm needs that are not there yet.
+#   scripts/deps.sh          what building and running needs
+#   scripts/deps.sh --test   and what the tests need as well
+set -euo pipefail
+
+packages=(qt6-base-dev qt6-serialport-dev libgl-dev cmake g++ make)
+if [[ "${1:-}" == "--test" ]]; then
+  packages+=(socat ser2net g++-mingw-w64-i686 locales)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [[ $(id -u) -eq 0 ]] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds VornTerm with its tests and runs every
+# test: the suites under ctest (headless), the thread-safety suite again
+# under ThreadSanitizer, and a cross-compile of the Windows-only sources.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+jobs="$(nproc)"
+"$root/scripts/deps.sh" --test
+export QT_QPA_PLATFORM=offscreen
+
+echo "== build and test"
+cmake -S "$root" -B "$root/build" >/dev/null
+cmake --build "$root/build" -j"$jobs"
+ctest --test-dir "$root/build" --output-on-failure -j"$jobs"
+
+echo "== thread-safety suite under ThreadSanitizer"
+cmake -S "$root" -B "$root/build-tsan" -DVORNTERM_SANITIZE=thread -DVORNTERM_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build-tsan" -j"$jobs" --target tst_receivethreads
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
+  ctest --test-dir "$root/build-tsan" --output-on-failure -R '^tst_receivethreads$'
+
+if [[ -x "$root/scripts/check-win-facts.sh" ]]; then
+  echo "== Windows sources, cross-compiled"
+  "$root/scripts/check-win-facts.sh"
+fi

@@ -1,0 +1,244 @@
+#include "CTerminalDlg.h"
+
+#include "Afx.h"
+#include "CDataView.h"
+#include "CRefreshScheduler.h"
+#include "CStatusBarCtrl.h"
+#include "CommandIds.h"
+#include "DialogUnits.h"
+#include "DrawTransparentBitmap.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QToolBar>
+
+namespace {
+
+// Template 102, in dialog units.
+constexpr int kTemplateWidth = 307;
+constexpr int kTemplateHeight = 150;
+const QRect kDataWindowDlu(20, 31, 280, 99);
+const QRect kLocalEchoDlu(246, 20, 52, 10);
+const QRect kLogInputDlu(246, 7, 63, 10);
+
+constexpr int kStatusBarHeight = 18;
+
+QFont MakeDataFont()
+{
+    // "Terminal" where it exists, otherwise the system's fixed-pitch font,
+    // 13 pixels high.
+    QFont font(QStringLiteral("Terminal"));
+    font.setPixelSize(13);
+    font.setFixedPitch(true);
+    if (QFontInfo(font).family().compare(QLatin1String("Terminal"), Qt::CaseInsensitive) != 0) {
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setPixelSize(13);
+    }
+    return font;
+}
+
+} // namespace
+
+CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
+{
+    // The window's icon; the port is wired to the sink and the sink to us.
+    m_hIcon = QIcon(QStringLiteral(":/res/icon128.png"));
+    m_hIcon.addFile(QStringLiteral(":/res/icon128_16.png"));
+    m_port.m_pReceiver = &m_receiveSink;
+    m_receiveSink.SetOwner(this);
+    m_bEchoPending = false;
+    m_bPaused = false;
+    m_bCounterRunning = false;
+    m_nTxCount = 0;
+    m_nRxCount = 0;
+    m_bHexDisplay = false;
+
+    m_pRefresh = new CRefreshScheduler([this] { Refresh(); }, 16, this);
+    m_counterTimer.setInterval(kCounterPeriodMs);
+    connect(&m_counterTimer, &QTimer::timeout, this, [this] { OnTimer(kCounterTimerId); });
+    m_logRetryTimer.setInterval(1000);
+    connect(&m_logRetryTimer, &QTimer::timeout, this, [this] {
+        m_receiveSink.InputLog().Flush();
+        UpdateLogIndicator();
+    });
+    m_sendProgressTimer.setInterval(100);
+    connect(&m_sendProgressTimer, &QTimer::timeout, this, &CTerminalDlg::UpdateSendProgress);
+}
+
+CTerminalDlg::~CTerminalDlg()
+{
+    qApp->removeEventFilter(this);
+    // The settings are written while the port object still exists; the port
+    // is destroyed next (it is the last member), which ends its thread's
+    // calls into the sink.
+    SaveSettings();
+}
+
+bool CTerminalDlg::Create()
+{
+    if (m_bCreated)
+        return true;
+    m_bCreated = true;
+
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    const DialogUnits du(font());
+    resize(du.X(kTemplateWidth), du.Y(kTemplateHeight));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(false);
+
+    // The template's controls, in template order.
+    m_editData = new CDataView(this);
+    m_editData->setGeometry(du.Rect(kDataWindowDlu.x(), kDataWindowDlu.y(), kDataWindowDlu.width(),
+                                    kDataWindowDlu.height()));
+    m_chkLocalEcho = new QCheckBox(QStringLiteral("Local Echo"), this);
+    m_chkLocalEcho->setGeometry(du.Rect(kLocalEchoDlu.x(), kLocalEchoDlu.y(), kLocalEchoDlu.width(),
+                                        kLocalEchoDlu.height()));
+    m_chkLogInput = new QCheckBox(QStringLiteral("Log Input Data"), this);
+    m_chkLogInput->setGeometry(du.Rect(kLogInputDlu.x(), kLogInputDlu.y(), kLogInputDlu.width(),
+                                       kLogInputDlu.height()));
+    DoDataExchange();
+    return OnInitDialog();
+}
+
+void CTerminalDlg::DoDataExchange()
+{
+    m_chkLogInput->setAccessibleName(m_chkLogInput->text());
+    m_chkLocalEcho->setAccessibleName(m_chkLocalEcho->text());
+    m_chkLogInput->setMinimumWidth(0);
+    // The receive thread reads the checkboxes through these mirrors.
+    connect(m_chkLogInput, &QCheckBox::toggled, this, [this](bool b) {
+        m_bLogInputChecked = b;
+        UpdateLogIndicator();
+    });
+    connect(m_chkLocalEcho, &QCheckBox::toggled, this, [this](bool b) { m_bLocalEchoChecked = b; });
+}
+
+int CTerminalDlg::DoModal()
+{
+    Create();
+    return AfxDoModal(*this);
+}
+
+bool CTerminalDlg::OnInitDialog()
+{
+    setWindowTitle(QStringLiteral("VornTerm"));
+    setWindowIcon(m_hIcon);
+
+    if (LoadSettings()) {
+        m_port.Open();
+        SetCaptionFromPort();
+    } else {
+        SaveSettings();
+    }
+
+    m_fontData = MakeDataFont();
+    if (QFontInfo(m_fontData).family().isEmpty())
+        AfxMessageBox(QStringLiteral("Error creating normal view data font"));
+    else
+        m_editData->setFont(m_fontData);
+
+    m_nCounter = 0;
+    CreateBars();
+
+    // Every key press that makes a character goes to the port before any
+    // control sees it.
+    qApp->installEventFilter(this);
+    return true;
+}
+
+int CTerminalDlg::CreateBars()
+{
+    const QRect client = rect();
+    m_wndStatusBar = new CStatusBarCtrl(this);
+    m_wndStatusBar->setObjectName(QStringLiteral("1019"));
+    const int nBarHeight = m_wndStatusBar->sizeHint().height();
+    m_wndStatusBar->setGeometry(0, client.height() - nBarHeight, client.width(), nBarHeight);
+    m_wndStatusBar->show();
+
+    const int w = m_wndStatusBar->rect().right() + 1;
+    m_wndStatusBar->SetParts({w - 400, w - 330, w - 300, -1});
+
+    m_wndToolBar = new QToolBar(this);
+    m_wndToolBar->setObjectName(QStringLiteral("toolbar140"));
+    m_wndToolBar->setOrientation(Qt::Vertical);
+    m_wndToolBar->setIconSize(QSize(16, 15));
+    m_wndToolBar->setMovable(false);
+    m_wndToolBar->setFloatable(false);
+    for (int nID : kToolbarCommands) {
+        QAction* pAction = m_wndToolBar->addAction(
+            QIcon(QStringLiteral(":/res/tb_%1.png").arg(nID)), ToolTipForCommand(nID));
+        pAction->setData(nID);
+        pAction->setToolTip(ToolTipForCommand(nID));
+        connect(pAction, &QAction::triggered, this, [this, nID] { OnCommand(nID); });
+        if (QWidget* pButton = m_wndToolBar->widgetForAction(pAction)) {
+            pButton->setAccessibleName(ToolTipForCommand(nID));
+            pButton->setFocusPolicy(Qt::NoFocus);
+        }
+    }
+    // Docked on the left edge, from the top down to the status bar.
+    const int nBarWidth = m_wndToolBar->sizeHint().width();
+    m_wndToolBar->setGeometry(0, 0, nBarWidth,
+                              qMax(m_wndToolBar->sizeHint().height(), client.height() - nBarHeight));
+    m_wndToolBar->show();
+
+    update();
+    UpdateStatusBar();
+    return 1;
+}
+
+void CTerminalDlg::paintEvent(QPaintEvent* e)
+{
+    QDialog::paintEvent(e);
+    if (isMinimized())
+        return;
+    QPainter painter(this);
+    DrawTransparentBitmap(30, 1, 144, RGB(255, 255, 255), &painter);
+}
+
+void CTerminalDlg::resizeEvent(QResizeEvent* e)
+{
+    QDialog::resizeEvent(e);
+    // The first size comes while the window is being created: the template's
+    // layout stands until the window is resized.
+    if (!e->oldSize().isValid())
+        return;
+    OnSize(0, e->size().width(), e->size().height());
+}
+
+void CTerminalDlg::OnSize(int /*nType*/, int cx, int cy)
+{
+    if (!m_editData || !m_wndStatusBar)
+        return;
+    const QRect data = m_editData->geometry();
+    m_editData->setGeometry(data.left(), data.top(), qMax(0, cx - 5 - data.left()),
+                            qMax(0, cy - 30 - data.top()));
+    const QRect bar = m_wndStatusBar->geometry();
+    m_wndStatusBar->setGeometry(bar.left(), cy - 23, qMax(0, cx - 5 - bar.left()), kStatusBarHeight);
+    m_editData->update();
+    m_wndStatusBar->update();
+}
+
+void CTerminalDlg::closeEvent(QCloseEvent* e)
+{
+    OnClose();
+    e->accept();
+}
+
+void CTerminalDlg::OnClose()
+{
+    // Ends the modal loop as Cancel does.
+    reject();
+}
+
+void CTerminalDlg::SetCaptionFromPort()
+{
+    setWindowTitle(QStringLiteral("VornTerm - ") + m_port.GetDescription());
+}

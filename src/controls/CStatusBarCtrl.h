@@ -1,0 +1,31 @@
+#pragma once
+// A status bar of parts with fixed right edges, each showing one text.
+
+#include <QStringList>
+#include <QVector>
+#include <QWidget>
+
+class CStatusBarCtrl : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit CStatusBarCtrl(QWidget* pParent = nullptr);
+
+    // Right edges of the parts in the bar's coordinates; -1 runs to the end.
+    void SetParts(const QVector<int>& rightEdges);
+    QVector<int> GetParts() const { return m_parts; }
+    // The part's rectangle within the bar.
+    QRect PartRect(int nPart) const;
+
+    void SetText(int nPart, const QString& text);
+    QString GetText(int nPart) const;
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    QVector<int> m_parts;
+    QStringList m_texts;
+};

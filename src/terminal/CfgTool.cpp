@@ -1,0 +1,120 @@
+#include "CfgTool.h"
+
+#include "CArchive.h"
+#include "CKrCommPort.h"
+#include "CSettingsFile.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace {
+
+const char kUsage[] =
+    "usage: vornterm-cfg\n"
+    "       vornterm-cfg set [port=PATH|URL] [baud=N] [data=5|6|7|8] [parity=N|O|E|M|S]\n"
+    "                        [stop=1|1.5|2] [flow=none|rtscts|xonxoff]\n";
+
+QString FileName() { return QString::fromLatin1(SettingsFile::kFileName); }
+
+// Loads the file into `port`. 0 when loaded, 1 with a message otherwise;
+// `bMissing` tells a file that is not there at all.
+int LoadInto(CKrCommPort& port, QString& err, bool& bMissing)
+{
+    bMissing = !QFileInfo::exists(FileName());
+    QString reason;
+    switch (SettingsFile::Load([&port](CArchive& ar) { port.Serialize(ar); }, &reason)) {
+    case SettingsFile::Result::Ok:
+        return 0;
+    case SettingsFile::Result::NotOpened:
+        err += bMissing ? QStringLiteral("'%1' not found in %2\n")
+                              .arg(FileName(), QFileInfo(FileName()).absolutePath())
+                        : QStringLiteral("Reading '%1': cannot open it\n").arg(FileName());
+        return 1;
+    case SettingsFile::Result::Failed:
+        break;
+    }
+    err += QStringLiteral("Reading '%1': %2\n").arg(FileName(), reason);
+    return 1;
+}
+
+} // namespace
+
+QString FormatConfig(const CKrCommConfig& c)
+{
+    return QStringLiteral("port=%1\nbaud=%2\ndata=%3\nparity=%4\nstop=%5\nflow=%6\n")
+        .arg(c.strPort)
+        .arg(c.nBaud)
+        .arg(c.nDataBits)
+        .arg(ParityLetter(c.parity))
+        .arg(StopBitsText(c.stopBits))
+        .arg(FlowText(c.flow).toLower().remove(QLatin1Char('/')));
+}
+
+int RunCfgTool(const QStringList& args, QString& out, QString& err)
+{
+    CKrCommPort port;
+    bool bMissing = false;
+
+    if (args.isEmpty()) {
+        if (LoadInto(port, err, bMissing) != 0)
+            return 1;
+        out += FormatConfig(port.GetConfig());
+        return 0;
+    }
+    if (args.first() != QLatin1String("set") || args.size() < 2) {
+        err += QString::fromLatin1(kUsage);
+        return 2;
+    }
+
+    // A missing file starts from the defaults; a damaged one is not
+    // overwritten behind the user's back.
+    QString loadErr;
+    if (LoadInto(port, loadErr, bMissing) != 0 && !bMissing) {
+        err += loadErr;
+        return 1;
+    }
+    CKrCommConfig config = port.GetConfig();
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        const int eq = arg.indexOf(QLatin1Char('='));
+        if (eq <= 0) {
+            err += QStringLiteral("'%1' is not of the form field=value\n").arg(arg) +
+                   QString::fromLatin1(kUsage);
+            return 2;
+        }
+        QString error;
+        if (!config.SetField(arg.left(eq), arg.mid(eq + 1), &error)) {
+            err += error + QLatin1Char('\n');
+            return 2;
+        }
+    }
+    port.SetConfig(config);
+
+    QString reason;
+    switch (SettingsFile::Save([&port](CArchive& ar) { port.Serialize(ar); }, &reason)) {
+    case SettingsFile::Result::Ok:
+        out += FormatConfig(port.GetConfig());
+        return 0;
+    case SettingsFile::Result::NotOpened:
+        err += QStringLiteral("Writing '%1': the file or its folder is read-only\n").arg(FileName());
+        return 1;
+    case SettingsFile::Result::Failed:
+        break;
+    }
+    err += QStringLiteral("Writing '%1': %2\n").arg(FileName(), reason);
+    return 1;
+}
+
+int RunCfgTool(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    QString out;
+    QString err;
+    const int rc = RunCfgTool(args, out, err);
+    std::fputs(out.toLocal8Bit().constData(), stdout);
+    std::fputs(err.toLocal8Bit().constData(), stderr);
+    return rc;
+}

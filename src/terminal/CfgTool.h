@@ -1,0 +1,23 @@
+#pragma once
+// vornterm-cfg: reads and writes "VornTerm.cfg" in the current directory.
+//
+//   vornterm-cfg                      prints the configuration, one field a line
+//   vornterm-cfg set port=... baud=... data=... parity=... stop=... flow=...
+//                                     changes the named fields, writes the file
+//
+// Exit codes: 0 done; 1 the file is missing, unreadable or cannot be
+// written; 2 bad usage or a bad value.
+
+#include <QString>
+#include <QStringList>
+
+class CKrCommConfig;
+
+int RunCfgTool(int argc, char* argv[]);
+
+// The tool without a process around it: arguments after the program name,
+// what it prints to standard output and to standard error.
+int RunCfgTool(const QStringList& args, QString& out, QString& err);
+
+// "port=loop://\nbaud=9600\n..." in the order the set command takes.
+QString FormatConfig(const CKrCommConfig& config);

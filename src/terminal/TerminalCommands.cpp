@@ -1,0 +1,74 @@
+// The Terminal window's toolbar commands.
+
+#include "CDataView.h"
+#include "CKrCommDlgPortCfg.h"
+#include "CTerminalDlg.h"
+#include "CommandIds.h"
+
+#include "Afx.h"
+
+void CTerminalDlg::OnCommand(int nID)
+{
+    switch (nID) {
+    case ID_CONFIGURE_PORT:
+        OnConfigurePort();
+        break;
+    case ID_TOGGLE_PAUSE:
+        OnPauseScrolling();
+        break;
+    case ID_SEND_COUNTER:
+        OnSendCounter();
+        break;
+    case ID_CLEAR_DATA:
+        OnClearData();
+        break;
+    case ID_TOGGLE_HEX:
+        OnToggleHex();
+        break;
+    case ID_SEND_TEXT_FILE:
+        OnSendTextFile();
+        break;
+    case ID_SHOW_ABOUT:
+        OnAbout();
+        break;
+    default:
+        break;
+    }
+}
+
+void CTerminalDlg::OnConfigurePort()
+{
+    m_port.Close();
+    CKrCommDlgPortCfg dlg(&m_port, 0, nullptr);
+    if (dlg.DoModal() == IDOK) {
+        m_port.Open();
+        SetCaptionFromPort();
+        SaveSettings();
+    } else {
+        // The port stays closed (this is how a user releases it), and the
+        // caption says so.
+        SetCaptionFromPort();
+    }
+}
+
+void CTerminalDlg::OnPauseScrolling()
+{
+    m_bPaused = !m_bPaused.load();
+}
+
+void CTerminalDlg::OnToggleHex()
+{
+    m_bHexDisplay = !m_bHexDisplay.load();
+}
+
+void CTerminalDlg::OnClearData()
+{
+    // Under the lock, so a block arriving meanwhile lands wholly before or
+    // wholly after the clear.
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    if (m_editData)
+        m_editData->Clear();
+    m_strData.clear();
+    m_nStreamStart = 0;
+    m_bViewDirty = false;
+}

@@ -1,0 +1,118 @@
+// The Terminal window's receive path: the buffer, its display and the
+// status bar figures.
+
+#include "CDataView.h"
+#include "CRefreshScheduler.h"
+#include "CStatusBarCtrl.h"
+#include "CTerminalDlg.h"
+#include "ReceiveBuffer.h"
+
+#include <QCheckBox>
+#include <QThread>
+
+void CTerminalDlg::AppendText(QByteArray text)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    if (!m_bEchoPending.load() || IsLocalEchoChecked()) {
+        m_nStreamStart += ReceiveBuffer::AppendAndTrim(m_strData, text);
+        if (!m_bPaused.load())
+            m_bViewDirty = true;
+    }
+    m_nRxCount = int(m_strData.size());
+    m_bEchoPending = false;
+    UpdateStatusBar();
+}
+
+QByteArray CTerminalDlg::FormatHexData() const
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return ReceiveBuffer::FormatHex(m_strData);
+}
+
+void CTerminalDlg::UpdateStatusBar()
+{
+    if (!m_wndStatusBar)
+        return;
+    // The window belongs to the user-interface thread: from any other
+    // thread the figures reach it through the coalesced refresh, which never
+    // waits for that thread.
+    if (QThread::currentThread() != thread()) {
+        m_pRefresh->Request();
+        return;
+    }
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_wndStatusBar->SetText(0, QStringLiteral("Rx:%1").arg(m_nRxCount));
+    m_wndStatusBar->SetText(1, QStringLiteral("Tx:%1").arg(m_nTxCount));
+    m_wndStatusBar->SetText(2, QString());
+    if (m_bViewDirty)
+        m_pRefresh->Request();
+}
+
+void CTerminalDlg::Refresh()
+{
+    QByteArray snapshot;
+    qint64 nStart = 0;
+    bool bDirty = false;
+    bool bHex = false;
+    {
+        std::lock_guard<std::recursive_mutex> guard(m_lock);
+        bDirty = m_bViewDirty;
+        m_bViewDirty = false;
+        if (bDirty) {
+            snapshot = m_strData; // shared, not copied
+            nStart = m_nStreamStart;
+            bHex = m_bHexDisplay.load();
+        }
+        if (m_wndStatusBar) {
+            m_wndStatusBar->SetText(0, QStringLiteral("Rx:%1").arg(m_nRxCount));
+            m_wndStatusBar->SetText(1, QStringLiteral("Tx:%1").arg(m_nTxCount));
+            m_wndStatusBar->SetText(2, QString());
+        }
+    }
+    // The view copies nothing it does not show; the lock is not held while
+    // it lays out and paints.
+    if (bDirty && m_editData)
+        m_editData->SetBuffer(snapshot, nStart, bHex);
+}
+
+void CTerminalDlg::FlushRefresh()
+{
+    m_pRefresh->Flush();
+}
+
+QByteArray CTerminalDlg::GetData() const
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return m_strData;
+}
+
+int CTerminalDlg::GetRxCount() const
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return m_nRxCount;
+}
+
+qint64 CTerminalDlg::GetTxCount() const
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return m_nTxCount;
+}
+
+void CTerminalDlg::UpdateLogIndicator()
+{
+    if (!m_chkLogInput)
+        return;
+    CInputLog& log = m_receiveSink.InputLog();
+    const bool bFailing = log.IsFailing() || log.LostBytes() > 0;
+    if (bFailing) {
+        m_chkLogInput->setStyleSheet(QStringLiteral("QCheckBox { color: #c00000; }"));
+        m_chkLogInput->setToolTip(log.FailureText());
+        if (!m_logRetryTimer.isActive() && log.IsFailing())
+            m_logRetryTimer.start();
+    } else {
+        m_chkLogInput->setStyleSheet(QString());
+        m_chkLogInput->setToolTip(QString());
+    }
+    if (!log.IsFailing())
+        m_logRetryTimer.stop();
+}

@@ -1,0 +1,74 @@
+// The Terminal window's transmit path: typed characters and the counter
+// data.
+
+#include "Afx.h"
+#include "CTerminalDlg.h"
+#include "KeyToChar.h"
+
+#include <QKeyEvent>
+#include <QWidget>
+
+bool CTerminalDlg::eventFilter(QObject* pWatched, QEvent* pEvent)
+{
+    if (pEvent->type() == QEvent::KeyPress || pEvent->type() == QEvent::ShortcutOverride) {
+        // Only keys meant for this window or one of its controls; other
+        // windows (the dialogs it opens) keep their keys.
+        auto* pWidget = qobject_cast<QWidget*>(pWatched);
+        if (pWidget && pWidget->window() == this && isEnabled()) {
+            const int nCode = CharCodeForKey(*static_cast<QKeyEvent*>(pEvent));
+            if (nCode >= 0) {
+                // A shortcut override is accepted so that no shortcut takes
+                // the key; the key press that follows is sent.
+                if (pEvent->type() == QEvent::ShortcutOverride) {
+                    pEvent->accept();
+                    return true;
+                }
+                return PreTranslateKey(nCode);
+            }
+        }
+    }
+    return QDialog::eventFilter(pWatched, pEvent);
+}
+
+bool CTerminalDlg::PreTranslateKey(int nCharCode)
+{
+    // One byte: the low 8 bits of the character's code, zero included.
+    const char text[2] = {char(nCharCode & 0xFF), '\0'};
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    const int nSent = m_port.Write(text, 1);
+    if (nSent > 0) {
+        m_nTxCount += nSent;
+        m_bEchoPending = true;
+    } else {
+        // Nothing went anywhere: nothing is counted and the gate stays.
+        AfxMessageBeep();
+    }
+    UpdateStatusBar();
+    return true;
+}
+
+void CTerminalDlg::OnSendCounter()
+{
+    if (m_bCounterRunning.load()) {
+        m_counterTimer.stop();
+        m_nCounter = 0;
+        m_bCounterRunning = false;
+    } else {
+        m_counterTimer.start(kCounterPeriodMs);
+        m_bCounterRunning = true;
+    }
+}
+
+void CTerminalDlg::OnTimer(unsigned nIDEvent)
+{
+    if (nIDEvent != kCounterTimerId)
+        return;
+    const QByteArray text = QByteArray::number(m_nCounter) + ' ';
+    if (IsLocalEchoChecked()) {
+        m_bEchoPending = true;
+        AppendText(text);
+    }
+    m_port.Write(text.constData(), -1);
+    ++m_nCounter;
+    m_bEchoPending = true;
+}
