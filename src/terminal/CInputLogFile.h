@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// One log file, open and held exclusively for the length of one write. The
+// system calls live in CInputLogFile_<platform>.cpp.
+class CInputLogFile
+{
+public:
+    CInputLogFile() = default;
+    ~CInputLogFile();
+    CInputLogFile(const CInputLogFile&) = delete;
+    CInputLogFile& operator=(const CInputLogFile&) = delete;
+
+    // Creates the file when missing and keeps an existing file's content.
+    // Fails at once, without waiting, when another holder has the file.
+    bool Open(const QString& strName);
+    // Appends at the end of the file. Returns how many bytes reached it: less
+    // than nLength only on failure, with the reason in ErrorText().
+    qint64 Append(const char* pData, qint64 nLength);
+    void Close();
+
+    // The system's reason for the last failure.
+    QString ErrorText() const { return m_strError; }
+
+private:
+    qintptr m_hFile = -1;
+    QString m_strError;
+};

@@ -1,0 +1,59 @@
+#include "CInputLogFile.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+CInputLogFile::~CInputLogFile()
+{
+    Close();
+}
+
+bool CInputLogFile::Open(const QString& strName)
+{
+    Close();
+    // No sharing: another program cannot open the log while it is written.
+    HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t*>(strName.utf16()), FILE_APPEND_DATA, 0,
+                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD nError = ::GetLastError();
+        m_strError = nError == ERROR_SHARING_VIOLATION ? QStringLiteral("In use by another program")
+                                                       : qt_error_string(int(nError));
+        return false;
+    }
+    m_hFile = reinterpret_cast<qintptr>(h);
+    return true;
+}
+
+qint64 CInputLogFile::Append(const char* pData, qint64 nLength)
+{
+    if (m_hFile == -1) {
+        m_strError = QStringLiteral("File not open");
+        return 0;
+    }
+    HANDLE h = reinterpret_cast<HANDLE>(m_hFile);
+    qint64 nDone = 0;
+    while (nDone < nLength) {
+        const DWORD nChunk = DWORD(std::min<qint64>(nLength - nDone, 1 << 30));
+        DWORD n = 0;
+        if (!::WriteFile(h, pData + nDone, nChunk, &n, nullptr)) {
+            nDone += n;
+            m_strError = qt_error_string(int(::GetLastError()));
+            break;
+        }
+        if (n == 0) {
+            m_strError = qt_error_string(int(ERROR_DISK_FULL));
+            break;
+        }
+        nDone += n;
+    }
+    return nDone;
+}
+
+void CInputLogFile::Close()
+{
+    if (m_hFile != -1) {
+        ::CloseHandle(reinterpret_cast<HANDLE>(m_hFile));
+        m_hFile = -1;
+    }
+}

@@ -1,0 +1,501 @@
+#include "CInputLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <clocale>
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <locale.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+enum Obstacle
+{
+    LockedElsewhere,
+    DirectoryInTheWay
+};
+enum Recovery
+{
+    ByNextBlock,
+    ByFlush
+};
+
+QByteArray ReadLog(const QString& strName)
+{
+    QFile file(strName);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return file.readAll();
+}
+
+// Another holder of the log's lock, on a descriptor of its own.
+class CForeignLock
+{
+public:
+    explicit CForeignLock(const QString& strName)
+    {
+        m_fd = ::open(QFile::encodeName(strName).constData(), O_RDWR | O_CREAT, 0666);
+        m_bHeld = m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+    }
+    ~CForeignLock() { Release(); }
+    bool IsHeld() const { return m_bHeld; }
+    void Release()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+        m_bHeld = false;
+    }
+
+private:
+    int m_fd = -1;
+    bool m_bHeld = false;
+};
+
+// The C library's own "%x" in its default locale, whatever the process locale is.
+QString CLibraryDateInCLocale(const QDate& date)
+{
+    locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", locale_t(0));
+    std::tm tm{};
+    tm.tm_year = date.year() - 1900;
+    tm.tm_mon = date.month() - 1;
+    tm.tm_mday = date.day();
+    char buf[64] = {};
+    ::strftime_l(buf, sizeof buf, "%x", &tm, cLocale);
+    ::freelocale(cLocale);
+    return QString::fromLatin1(buf);
+}
+
+QString DateInProcessLocale(const QDate& date)
+{
+    std::tm tm{};
+    tm.tm_year = date.year() - 1900;
+    tm.tm_mon = date.month() - 1;
+    tm.tm_mday = date.day();
+    char buf[64] = {};
+    std::strftime(buf, sizeof buf, "%x", &tm);
+    return QString::fromLocal8Bit(buf);
+}
+
+const QDateTime kDec6(QDate(2026, 12, 6), QTime(12, 0));
+const QString kDec6Name = QStringLiteral("VornTerm.12-06-26.LOG");
+
+} // namespace
+
+class TestInputLog : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void fileName_data();
+    void fileName();
+    void fileNameIgnoresProcessLocale_data();
+    void fileNameIgnoresProcessLocale();
+
+    void blocksAppendToOneFile();
+    void zeroLengthBlockCreatesFileOnly();
+    void blockAfterMidnightOpensNextDaysFile();
+
+    void blockedLogKeepsBytesInOrder_data();
+    void blockedLogKeepsBytesInOrder();
+    void queuedBlocksKeepTheirDay();
+    void fullQueueDropsOldestBytes_data();
+    void fullQueueDropsOldestBytes();
+    void partialWriteIsNeitherDuplicatedNorLost();
+    void writeAndFlushFromTwoThreads();
+
+private:
+    CInputLog::Clock ClockAt(QDateTime* pNow)
+    {
+        return [pNow] { return *pNow; };
+    }
+
+    QTemporaryDir* m_pDir = nullptr;
+    QString m_strOldCwd;
+};
+
+void TestInputLog::init()
+{
+    // The log lies in the current directory; every test gets a fresh one.
+    m_strOldCwd = QDir::currentPath();
+    m_pDir = new QTemporaryDir;
+    QVERIFY(m_pDir->isValid());
+    QVERIFY(QDir::setCurrent(m_pDir->path()));
+}
+
+void TestInputLog::cleanup()
+{
+    QDir::setCurrent(m_strOldCwd);
+    delete m_pDir;
+    m_pDir = nullptr;
+}
+
+void TestInputLog::fileName_data()
+{
+    QTest::addColumn<QDateTime>("when");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("6 December 2026") << kDec6 << kDec6Name;
+    QTest::newRow("first day of 2000")
+        << QDateTime(QDate(2000, 1, 1), QTime(0, 0)) << "VornTerm.01-01-00.LOG";
+    QTest::newRow("last second of 2099")
+        << QDateTime(QDate(2099, 12, 31), QTime(23, 59, 59)) << "VornTerm.12-31-99.LOG";
+    QTest::newRow("single-digit month and day")
+        << QDateTime(QDate(2005, 3, 9), QTime(8, 0)) << "VornTerm.03-09-05.LOG";
+    QTest::newRow("leap day") << QDateTime(QDate(2024, 2, 29), QTime(13, 30))
+                              << "VornTerm.02-29-24.LOG";
+}
+
+void TestInputLog::fileName()
+{
+    QFETCH(QDateTime, when);
+    QFETCH(QString, name);
+
+    QCOMPARE(CInputLog::FileNameFor(when), name);
+    // The same as the C library's default-locale "%x" with '/' made '-'.
+    const QString cName =
+        "VornTerm." + CLibraryDateInCLocale(when.date()).replace('/', '-') + ".LOG";
+    QCOMPARE(CInputLog::FileNameFor(when), cName);
+}
+
+void TestInputLog::fileNameIgnoresProcessLocale_data()
+{
+    QTest::addColumn<QByteArray>("source");
+    QTest::addColumn<QByteArray>("locale");
+
+    // German dates have no '/', British ones swap day and month.
+    QTest::newRow("de_DE") << QByteArray("de_DE") << QByteArray("de_DE.UTF-8");
+    QTest::newRow("en_GB") << QByteArray("en_GB") << QByteArray("en_GB.UTF-8");
+}
+
+void TestInputLog::fileNameIgnoresProcessLocale()
+{
+    QFETCH(QByteArray, source);
+    QFETCH(QByteArray, locale);
+
+    const QByteArray savedLocale = ::setlocale(LC_ALL, nullptr);
+    const QByteArray savedLocPath = qgetenv("LOCPATH");
+    QTemporaryDir localeDir;
+    auto restore = qScopeGuard([&] {
+        if (savedLocPath.isEmpty())
+            qunsetenv("LOCPATH");
+        else
+            qputenv("LOCPATH", savedLocPath);
+        ::setlocale(LC_ALL, savedLocale.constData());
+    });
+
+    const QByteArray unavailable = "Locale " + locale + " is neither installed nor buildable";
+    if (!::setlocale(LC_ALL, locale.constData())) {
+        // Not installed: build it from the system's locale sources for this test only.
+        QProcess localedef;
+        localedef.start("localedef", {"-i", QString::fromLatin1(source), "-f", "UTF-8",
+                                      localeDir.filePath(QString::fromLatin1(locale))});
+        if (!localedef.waitForFinished(120000) || localedef.exitCode() != 0)
+            QSKIP(unavailable.constData());
+        qputenv("LOCPATH", QFile::encodeName(localeDir.path()));
+        if (!::setlocale(LC_ALL, locale.constData()))
+            QSKIP(unavailable.constData());
+    }
+
+    // The locale is really in force: its own date text differs from the C one.
+    QVERIFY2(DateInProcessLocale(kDec6.date()) != QLatin1String("12/06/26"),
+             qPrintable(DateInProcessLocale(kDec6.date())));
+
+    QCOMPARE(CInputLog::FileNameFor(kDec6), kDec6Name);
+    QDateTime now = kDec6;
+    CInputLog log(ClockAt(&now));
+    QVERIFY(log.Write("x", 1));
+    QCOMPARE(QDir::current().entryList(QDir::Files), QStringList{kDec6Name});
+}
+
+void TestInputLog::blocksAppendToOneFile()
+{
+    QFile existing(kDec6Name);
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.write("<old>");
+    existing.close();
+
+    QDateTime now = kDec6;
+    CInputLog log(ClockAt(&now));
+    QVERIFY(log.Write("AB", 2));
+    now = now.addSecs(60);
+    QVERIFY(log.Write("CD", 2));
+    const char binary[] = {'\0', '\r', '\n', char(0xFF)};
+    QVERIFY(log.Write(binary, 4));
+
+    QCOMPARE(ReadLog(kDec6Name), QByteArray("<old>ABCD") + QByteArray(binary, 4));
+    QCOMPARE(QDir::current().entryList(QDir::Files).size(), 1);
+    QVERIFY(!log.IsFailing());
+    QCOMPARE(log.QueuedBytes(), 0);
+}
+
+void TestInputLog::zeroLengthBlockCreatesFileOnly()
+{
+    QDateTime now = kDec6;
+    CInputLog log(ClockAt(&now));
+    QVERIFY(!QFile::exists(kDec6Name));
+    QVERIFY(log.Write("ignored", 0));
+    QVERIFY(QFile::exists(kDec6Name));
+    QCOMPARE(ReadLog(kDec6Name), QByteArray());
+
+    QVERIFY(log.Write("AB", 2));
+    QVERIFY(log.Write(nullptr, 0));
+    QCOMPARE(ReadLog(kDec6Name), QByteArray("AB"));
+}
+
+void TestInputLog::blockAfterMidnightOpensNextDaysFile()
+{
+    QDateTime now(QDate(2026, 12, 31), QTime(23, 59, 59));
+    CInputLog log(ClockAt(&now));
+    QVERIFY(log.Write("old", 3));
+    now = QDateTime(QDate(2027, 1, 1), QTime(0, 0));
+    QVERIFY(log.Write("new", 3));
+
+    QCOMPARE(ReadLog("VornTerm.12-31-26.LOG"), QByteArray("old"));
+    QCOMPARE(ReadLog("VornTerm.01-01-27.LOG"), QByteArray("new"));
+}
+
+void TestInputLog::blockedLogKeepsBytesInOrder_data()
+{
+    QTest::addColumn<int>("obstacle");
+    QTest::addColumn<int>("recovery");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("locked, next block writes the queue")
+        << int(LockedElsewhere) << int(ByNextBlock) << "In use by another program";
+    QTest::newRow("locked, Flush writes the queue")
+        << int(LockedElsewhere) << int(ByFlush) << "In use by another program";
+    QTest::newRow("directory, next block writes the queue")
+        << int(DirectoryInTheWay) << int(ByNextBlock) << qt_error_string(EISDIR);
+    QTest::newRow("directory, Flush writes the queue")
+        << int(DirectoryInTheWay) << int(ByFlush) << qt_error_string(EISDIR);
+}
+
+void TestInputLog::blockedLogKeepsBytesInOrder()
+{
+    QFETCH(int, obstacle);
+    QFETCH(int, recovery);
+    QFETCH(QString, reason);
+
+    QDateTime now = kDec6;
+    CInputLog log(ClockAt(&now));
+    std::atomic<int> nChanges{0};
+    log.SetStateChangedCallback([&] { ++nChanges; });
+    QVERIFY(log.Write("12", 2));
+
+    std::unique_ptr<CForeignLock> foreignLock;
+    if (obstacle == LockedElsewhere) {
+        foreignLock.reset(new CForeignLock(kDec6Name));
+        QVERIFY(foreignLock->IsHeld());
+    } else {
+        QVERIFY(QFile::rename(kDec6Name, "earlier.LOG"));
+        QVERIFY(QDir::current().mkdir(kDec6Name));
+    }
+
+    QVERIFY(!log.Write("AB", 2));
+    QVERIFY(log.IsFailing());
+    QCOMPARE(nChanges.load(), 1);
+    QVERIFY(!log.Write("CD", 2));
+    QCOMPARE(nChanges.load(), 1); // same file, same reason: nothing new to show
+    QCOMPARE(log.QueuedBytes(), 4);
+    QCOMPARE(log.LostBytes(), 0);
+    QCOMPARE(log.FailureText(),
+             QString("Cannot write '%1': %2 \u2014 4 bytes waiting").arg(kDec6Name, reason));
+    QVERIFY(!log.Flush());
+
+    if (obstacle == LockedElsewhere)
+        foreignLock->Release();
+    else
+        QVERIFY(QDir::current().rmdir(kDec6Name) && QFile::rename("earlier.LOG", kDec6Name));
+
+    if (recovery == ByFlush)
+        QVERIFY(log.Flush());
+    else
+        QVERIFY(log.Write("EF", 2));
+    const QByteArray expected = recovery == ByFlush ? "12ABCD" : "12ABCDEF";
+    QCOMPARE(ReadLog(kDec6Name), expected);
+    QVERIFY(!log.IsFailing());
+    QCOMPARE(log.FailureText(), QString());
+    QCOMPARE(log.QueuedBytes(), 0);
+    QCOMPARE(nChanges.load(), 2);
+
+    // Nothing waits any more: a further Flush writes nothing twice.
+    QVERIFY(log.Flush());
+    QCOMPARE(ReadLog(kDec6Name), expected);
+}
+
+void TestInputLog::queuedBlocksKeepTheirDay()
+{
+    const QString day1 = "VornTerm.12-06-26.LOG";
+    const QString day2 = "VornTerm.12-07-26.LOG";
+    QDateTime now(QDate(2026, 12, 6), QTime(23, 59, 58));
+    CInputLog log(ClockAt(&now));
+    QVERIFY(QDir::current().mkdir(day1));
+
+    QVERIFY(!log.Write("late", 4));
+    now = QDateTime(QDate(2026, 12, 7), QTime(0, 0, 1));
+    // The new day's file could be written, but the older bytes go first.
+    QVERIFY(!log.Write("early", 5));
+    QCOMPARE(log.QueuedBytes(), 9);
+    QVERIFY(log.FailureText().contains(day1));
+    QVERIFY(!QFile::exists(day2));
+
+    QVERIFY(QDir::current().rmdir(day1));
+    QVERIFY(log.Write("more", 4));
+    QCOMPARE(ReadLog(day1), QByteArray("late"));
+    QCOMPARE(ReadLog(day2), QByteArray("earlymore"));
+}
+
+void TestInputLog::fullQueueDropsOldestBytes_data()
+{
+    QTest::addColumn<qint64>("cap");
+    QTest::addColumn<QByteArrayList>("blocks");
+    QTest::addColumn<QByteArray>("kept");
+    QTest::addColumn<qint64>("lost");
+
+    QTest::newRow("exactly full") << qint64(8) << QByteArrayList{"AAAA", "BBBB"}
+                                  << QByteArray("AAAABBBB") << qint64(0);
+    QTest::newRow("oldest block cut") << qint64(10) << QByteArrayList{"AAAA", "BBBB", "CCCC"}
+                                      << QByteArray("AABBBBCCCC") << qint64(2);
+    QTest::newRow("oldest blocks dropped whole")
+        << qint64(4) << QByteArrayList{"AA", "BB", "CCCC"} << QByteArray("CCCC") << qint64(4);
+    QTest::newRow("one block larger than the queue")
+        << qint64(4) << QByteArrayList{"AB", "0123456789"} << QByteArray("6789") << qint64(8);
+    QTest::newRow("thousands grouped")
+        << qint64(1) << QByteArrayList{QByteArray(1235, 'x')} << QByteArray("x") << qint64(1234);
+}
+
+void TestInputLog::fullQueueDropsOldestBytes()
+{
+    QFETCH(qint64, cap);
+    QFETCH(QByteArrayList, blocks);
+    QFETCH(QByteArray, kept);
+    QFETCH(qint64, lost);
+
+    QDateTime now = kDec6;
+    CInputLog log(ClockAt(&now), cap);
+    std::atomic<int> nChanges{0};
+    std::atomic<qint64> nLostSeen{0};
+    log.SetStateChangedCallback([&] {
+        ++nChanges;
+        nLostSeen = log.LostBytes();
+    });
+    QVERIFY(QDir::current().mkdir(kDec6Name));
+    for (const QByteArray& block : blocks)
+        QVERIFY(!log.Write(block.constData(), int(block.size())));
+
+    QCOMPARE(log.QueuedBytes(), kept.size());
+    QCOMPARE(log.LostBytes(), lost);
+    const QString text = log.FailureText();
+    if (lost > 0) {
+        const QString lostText = QLocale(QLocale::English).toString(lost) + " bytes lost";
+        QVERIFY2(text.endsWith(lostText), qPrintable(text));
+    } else {
+        QVERIFY2(!text.contains("lost"), qPrintable(text));
+        QCOMPARE(nChanges.load(), 1);
+    }
+    QCOMPARE(nLostSeen.load(), lost); // the owner heard of every loss
+    if (lost == 1234)
+        QVERIFY2(text.contains("1,234 bytes lost"), qPrintable(text));
+
+    QVERIFY(QDir::current().rmdir(kDec6Name));
+    QVERIFY(log.Flush());
+    QCOMPARE(ReadLog(kDec6Name), kept);
+    QCOMPARE(log.LostBytes(), lost); // the count of lost bytes stays after recovery
+}
+
+void TestInputLog::partialWriteIsNeitherDuplicatedNorLost()
+{
+    // A file size limit makes write() stop part way, as a full disk does.
+    rlimit saved{};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    auto restore = qScopeGuard([&] {
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+    });
+    auto limitFileSize = [&](rlim_t nBytes) {
+        rlimit limit = saved;
+        limit.rlim_cur = nBytes;
+        return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    };
+
+    QDateTime now = kDec6;
+    CInputLog log(ClockAt(&now));
+
+    QVERIFY(limitFileSize(10));
+    const bool bWritten = log.Write("0123456789ABCDEF", 16);
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &saved) == 0);
+    QVERIFY(!bWritten);
+    QCOMPARE(ReadLog(kDec6Name), QByteArray("0123456789"));
+    QCOMPARE(log.QueuedBytes(), 6);
+    QVERIFY2(log.FailureText().contains(qt_error_string(EFBIG)), qPrintable(log.FailureText()));
+
+    // The waiting bytes themselves stop part way.
+    QVERIFY(limitFileSize(13));
+    const bool bFlushed = log.Flush();
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &saved) == 0);
+    QVERIFY(!bFlushed);
+    QCOMPARE(ReadLog(kDec6Name), QByteArray("0123456789ABC"));
+    QCOMPARE(log.QueuedBytes(), 3);
+
+    QVERIFY(log.Write("XY", 2));
+    QCOMPARE(ReadLog(kDec6Name), QByteArray("0123456789ABCDEFXY"));
+    QVERIFY(!log.IsFailing());
+    QCOMPARE(log.LostBytes(), 0);
+}
+
+void TestInputLog::writeAndFlushFromTwoThreads()
+{
+    // The port's thread writes while the owner's thread flushes and reads the
+    // state, and the log is now and then held by another program.
+    QDateTime now = kDec6;
+    CInputLog log(ClockAt(&now));
+    constexpr int kBlocks = 3000;
+    QByteArray expected;
+    for (int i = 0; i < kBlocks; ++i)
+        expected += QByteArray::number(i) + ';';
+
+    std::atomic<bool> bDone{false};
+    QThread* pWriter = QThread::create([&] {
+        for (int i = 0; i < kBlocks; ++i) {
+            const QByteArray block = QByteArray::number(i) + ';';
+            log.Write(block.constData(), int(block.size()));
+        }
+        bDone = true;
+    });
+    pWriter->start();
+    int nRounds = 0;
+    while (!bDone && nRounds < 1000000) {
+        {
+            CForeignLock foreignLock(kDec6Name);
+            (void)log.FailureText();
+            (void)log.QueuedBytes();
+        }
+        log.Flush();
+        ++nRounds;
+    }
+    QVERIFY(pWriter->wait(60000));
+    delete pWriter;
+
+    QVERIFY(log.Flush());
+    QCOMPARE(ReadLog(kDec6Name), expected);
+    QCOMPARE(log.LostBytes(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestInputLog)
+#include "tst_inputlog.moc"
