@@ -34,7 +34,7 @@ qint64 CInputLogFile::Append(const char* pData, qint64 nLength)
     HANDLE h = reinterpret_cast<HANDLE>(m_hFile);
     qint64 nDone = 0;
     while (nDone < nLength) {
-        const DWORD nChunk = DWORD(std::min<qint64>(nLength - nDone, 1 << 30));
+        const DWORD nChunk = DWORD((std::min<qint64>)(nLength - nDone, 1 << 30));
         DWORD n = 0;
         if (!::WriteFile(h, pData + nDone, nChunk, &n, nullptr)) {
             nDone += n;
