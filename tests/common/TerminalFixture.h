@@ -1,0 +1,54 @@
+#pragma once
+// Shared by the Terminal window suites: a fresh current directory for the
+// settings file and logs, and hooks that record every prompt instead of
+// showing it.
+
+#include "Afx.h"
+#include "CTerminalDlg.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+
+class TerminalFixture
+{
+public:
+    TerminalFixture()
+        : m_saved(QDir::currentPath()),
+          m_hooks(AfxHooks{
+              [this](const QString& text, int) {
+                  messages.append(text);
+                  return IDOK;
+              },
+              [this](QDialog& dlg) { return onModal ? onModal(dlg) : IDCANCEL; },
+              [this] { ++beeps; },
+              [this](QWidget*) { return openFileName; },
+              [](const QString&) { return false; }})
+    {
+        QDir::setCurrent(m_dir.path());
+    }
+    ~TerminalFixture() { QDir::setCurrent(m_saved); }
+
+    QString Path(const QString& name) const { return m_dir.filePath(name); }
+
+    // A window as the program makes one: constructed and created.
+    std::unique_ptr<CTerminalDlg> Start()
+    {
+        auto dlg = std::make_unique<CTerminalDlg>();
+        dlg->Create();
+        return dlg;
+    }
+
+    QStringList messages;
+    int beeps = 0;
+    QString openFileName;
+    std::function<int(QDialog&)> onModal;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_saved;
+    AfxScopedHooks m_hooks;
+};

@@ -1,0 +1,144 @@
+// vornterm-cfg: printing and changing the settings file.
+
+#include "CArchive.h"
+#include "CKrCommPort.h"
+#include "CfgTool.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestCfgTool : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void missingFile();
+    void setThenPrint();
+    void setKeepsOtherFields();
+    void badValues_data();
+    void badValues();
+    void damagedFileIsNotOverwritten();
+    void theWindowReadsWhatTheToolWrote();
+
+private:
+    int Run(const QStringList& args)
+    {
+        m_out.clear();
+        m_err.clear();
+        return RunCfgTool(args, m_out, m_err);
+    }
+
+    QTemporaryDir* m_pDir = nullptr;
+    QString m_saved;
+    QString m_out;
+    QString m_err;
+};
+
+void TestCfgTool::init()
+{
+    m_pDir = new QTemporaryDir;
+    m_saved = QDir::currentPath();
+    QDir::setCurrent(m_pDir->path());
+}
+
+void TestCfgTool::cleanup()
+{
+    QDir::setCurrent(m_saved);
+    delete m_pDir;
+}
+
+void TestCfgTool::missingFile()
+{
+    QCOMPARE(Run({}), 1);
+    QVERIFY(m_err.contains(QStringLiteral("VornTerm.cfg")));
+    QVERIFY(m_out.isEmpty());
+    QCOMPARE(Run({QStringLiteral("bogus")}), 2);
+    QVERIFY(m_err.contains(QStringLiteral("usage")));
+}
+
+void TestCfgTool::setThenPrint()
+{
+    QCOMPARE(Run({"set", "port=/dev/ttyUSB0", "baud=115200", "data=8", "parity=N", "stop=1",
+                  "flow=none"}),
+             0);
+    QCOMPARE(Run({}), 0);
+    QCOMPARE(m_out, QStringLiteral("port=/dev/ttyUSB0\nbaud=115200\ndata=8\nparity=N\nstop=1\n"
+                                   "flow=none\n"));
+    QCOMPARE(Run({"set", "stop=1.5", "data=5", "parity=M", "flow=xonxoff"}), 0);
+    QCOMPARE(Run({}), 0);
+    QCOMPARE(m_out, QStringLiteral("port=/dev/ttyUSB0\nbaud=115200\ndata=5\nparity=M\nstop=1.5\n"
+                                   "flow=xonxoff\n"));
+}
+
+void TestCfgTool::setKeepsOtherFields()
+{
+    QCOMPARE(Run({"set", "baud=300"}), 0);
+    QCOMPARE(Run({}), 0);
+    QCOMPARE(m_out, QStringLiteral("port=loop://\nbaud=300\ndata=8\nparity=N\nstop=1\nflow=none\n"));
+    QCOMPARE(Run({"set", "flow=rtscts"}), 0);
+    QCOMPARE(Run({}), 0);
+    QVERIFY(m_out.contains(QStringLiteral("baud=300\n")));
+    QVERIFY(m_out.endsWith(QStringLiteral("flow=rtscts\n")));
+}
+
+void TestCfgTool::badValues_data()
+{
+    QTest::addColumn<QString>("arg");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("baud not a number") << "baud=fast" << "baud";
+    QTest::newRow("baud zero") << "baud=0" << "baud";
+    QTest::newRow("data bits 9") << "data=9" << "data";
+    QTest::newRow("parity X") << "parity=X" << "parity";
+    QTest::newRow("stop bits 3") << "stop=3" << "stop";
+    QTest::newRow("flow unknown") << "flow=dtr" << "flow";
+    QTest::newRow("unknown field") << "speed=9600" << "speed";
+    QTest::newRow("empty port") << "port=" << "port";
+}
+
+void TestCfgTool::badValues()
+{
+    QFETCH(QString, arg);
+    QFETCH(QString, field);
+    QCOMPARE(Run({"set", "baud=2400"}), 0);
+    QFile before(QStringLiteral("VornTerm.cfg"));
+    QVERIFY(before.open(QIODevice::ReadOnly));
+    const QByteArray stored = before.readAll();
+    before.close();
+
+    QCOMPARE(Run({"set", "data=7", arg}), 2);
+    QVERIFY2(m_err.contains(field), qPrintable(m_err));
+    QFile after(QStringLiteral("VornTerm.cfg"));
+    QVERIFY(after.open(QIODevice::ReadOnly));
+    QCOMPARE(after.readAll(), stored);
+}
+
+void TestCfgTool::damagedFileIsNotOverwritten()
+{
+    QFile f(QStringLiteral("VornTerm.cfg"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("garbage");
+    f.close();
+    QCOMPARE(Run({}), 1);
+    QVERIFY(!m_err.isEmpty());
+    QCOMPARE(Run({"set", "baud=1200"}), 1);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("garbage"));
+}
+
+void TestCfgTool::theWindowReadsWhatTheToolWrote()
+{
+    QCOMPARE(Run({"set", "port=loop://", "baud=38400", "parity=E", "data=7", "stop=2"}), 0);
+    QFile f(QStringLiteral("VornTerm.cfg"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    CArchive ar(&f, CArchive::load);
+    CKrCommPort port;
+    port.Serialize(ar);
+    QCOMPARE(port.GetConfig().SettingsText(), QStringLiteral("38400,7,E,2"));
+}
+
+QTEST_MAIN(TestCfgTool)
+#include "tst_cfgtool.moc"

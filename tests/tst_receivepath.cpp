@@ -1,0 +1,270 @@
+// The receive path: buffer, echo gate, pause, hex, status bar and log, as the
+// port's thread drives it.
+
+#include "CDataView.h"
+#include "CInputLog.h"
+#include "CStatusBarCtrl.h"
+#include "PtyPair.h"
+#include "ReceiveBuffer.h"
+#include "TerminalFixture.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QFile>
+#include <QTest>
+
+namespace {
+
+QByteArray Bytes(int n, char fill = 'x') { return QByteArray(n, fill); }
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Opens the window's port on the pseudo-terminal, which, unlike the
+// loopback, sends nothing back by itself.
+bool OpenOnPty(CTerminalDlg& dlg, const PtyPair& pty)
+{
+    CKrCommConfig config;
+    config.strPort = pty.SlavePath();
+    config.nBaud = 115200;
+    dlg.Port().SetConfig(config);
+    return dlg.Port().Open();
+}
+
+} // namespace
+
+class TestReceivePath : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void trimEdges_data();
+    void trimEdges();
+    void hexText();
+    void echoGate_data();
+    void echoGate();
+    void zeroLengthBlockClearsTheGate();
+    void counterRunningBlocksAreOnlyLogged();
+    void pauseFreezesTheViewNotTheBuffer();
+    void toggleHexShowsFromTheNextBlock();
+    void clearKeepsRxUntilTheNextAppend();
+    void blocksFromThePortThreadReachTheView();
+    void ptyEndToEnd();
+};
+
+void TestReceivePath::trimEdges_data()
+{
+    QTest::addColumn<QList<int>>("blocks");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("exactly 500,000 stays") << QList<int>{499999, 1} << 500000;
+    QTest::newRow("500,001 drops to 250,001") << QList<int>{500000, 1} << 250001;
+    QTest::newRow("600,000 in one block leaves 350,000") << QList<int>{600000} << 350000;
+    QTest::newRow("trims once per append") << QList<int>{400000, 700000} << 850000;
+}
+
+void TestReceivePath::trimEdges()
+{
+    QFETCH(QList<int>, blocks);
+    QFETCH(int, expected);
+    QByteArray buffer;
+    for (int n : blocks)
+        ReceiveBuffer::AppendAndTrim(buffer, Bytes(n));
+    QCOMPARE(buffer.size(), expected);
+
+    // The window keeps the same rule, the front is what goes.
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    char c = 'a';
+    QByteArray all;
+    for (int n : blocks) {
+        dlg->AppendText(Bytes(n, c));
+        all += Bytes(n, c++);
+    }
+    QCOMPARE(dlg->GetData().size(), expected);
+    QCOMPARE(dlg->GetRxCount(), expected);
+    QVERIFY(all.endsWith(dlg->GetData()));
+}
+
+void TestReceivePath::hexText()
+{
+    QCOMPARE(ReceiveBuffer::FormatHex(QByteArray("\x41\x0D\xFF", 3)), QByteArray("[41] [0D] [FF] "));
+    QCOMPARE(ReceiveBuffer::FormatHex(QByteArray("\0", 1)), QByteArray("[00] "));
+    QCOMPARE(ReceiveBuffer::FormatHex(QByteArray()), QByteArray());
+
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    dlg->AppendText(QByteArray("\x41\x0D\xFF", 3));
+    QCOMPARE(dlg->FormatHexData(), QByteArray("[41] [0D] [FF] "));
+}
+
+void TestReceivePath::echoGate_data()
+{
+    QTest::addColumn<bool>("localEcho");
+    QTest::newRow("Local Echo unchecked") << false;
+    QTest::newRow("Local Echo checked") << true;
+}
+
+void TestReceivePath::echoGate()
+{
+    QFETCH(bool, localEcho);
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    dlg->LocalEchoCheck()->setChecked(localEcho);
+    PtyPair pty;
+    QVERIFY(OpenOnPty(*dlg, pty));
+
+    // A typed character sets the gate ...
+    QTest::keyClick(dlg.get(), Qt::Key_A);
+    QVERIFY(dlg->IsEchoPending());
+    // ... so the next block is dropped unless Local Echo is checked ...
+    dlg->ReceiveSink().OnReceive("first", 5);
+    QCOMPARE(dlg->GetData(), localEcho ? QByteArray("first") : QByteArray());
+    QVERIFY(!dlg->IsEchoPending());
+    // ... and the one after it always shows.
+    dlg->ReceiveSink().OnReceive("second", 6);
+    QCOMPARE(dlg->GetData(), localEcho ? QByteArray("firstsecond") : QByteArray("second"));
+}
+
+void TestReceivePath::zeroLengthBlockClearsTheGate()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    PtyPair pty;
+    QVERIFY(OpenOnPty(*dlg, pty));
+    dlg->AppendText("abc");
+    dlg->FlushRefresh();
+    const QStringList rows = dlg->DataView()->VisibleRows();
+    QTest::keyClick(dlg.get(), Qt::Key_B);
+    QVERIFY(dlg->IsEchoPending());
+    dlg->ReceiveSink().OnReceive("", 0);
+    QVERIFY(!dlg->IsEchoPending());
+    QCOMPARE(dlg->GetData(), QByteArray("abc"));
+    dlg->FlushRefresh();
+    QCOMPARE(dlg->DataView()->VisibleRows(), rows);
+    QCOMPARE(dlg->StatusBar()->GetText(0), QStringLiteral("Rx:3"));
+    QCOMPARE(dlg->StatusBar()->GetText(1), QStringLiteral("Tx:1"));
+}
+
+void TestReceivePath::counterRunningBlocksAreOnlyLogged()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    dlg->LogInputCheck()->setChecked(true);
+    dlg->AppendText("seen");
+    dlg->OnSendCounter();
+    QVERIFY(dlg->IsCounterRunning());
+    dlg->ReceiveSink().OnReceive("hidden", 6);
+    QCOMPARE(dlg->GetData(), QByteArray("seen"));
+    QCOMPARE(dlg->GetRxCount(), 4);
+    dlg->OnSendCounter();
+    const QString log = fx.Path(CInputLog::FileNameFor(QDateTime::currentDateTime()));
+    QCOMPARE(ReadAll(log), QByteArray("hidden"));
+}
+
+void TestReceivePath::pauseFreezesTheViewNotTheBuffer()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    dlg->AppendText("line one\r\n");
+    dlg->FlushRefresh();
+    const QStringList before = dlg->DataView()->VisibleRows();
+    const int topBefore = dlg->DataView()->TopRow();
+
+    dlg->OnPauseScrolling();
+    for (int i = 0; i < 200; ++i)
+        dlg->ReceiveSink().OnReceive("more data\r\n", 11);
+    dlg->FlushRefresh();
+    QCOMPARE(dlg->GetRxCount(), 10 + 200 * 11);
+    QCOMPARE(dlg->StatusBar()->GetText(0), QStringLiteral("Rx:%1").arg(10 + 200 * 11));
+    QCOMPARE(dlg->DataView()->VisibleRows(), before);
+    QCOMPARE(dlg->DataView()->TopRow(), topBefore);
+
+    // Resuming alone changes nothing; the next block shows everything.
+    dlg->OnPauseScrolling();
+    dlg->FlushRefresh();
+    QCOMPARE(dlg->DataView()->VisibleRows(), before);
+    dlg->ReceiveSink().OnReceive("last", 4);
+    dlg->FlushRefresh();
+    QCOMPARE(dlg->DataView()->VisibleRows().last(), QStringLiteral("last"));
+    QCOMPARE(dlg->DataView()->TotalRows(), 202);
+}
+
+void TestReceivePath::toggleHexShowsFromTheNextBlock()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    dlg->AppendText("AB");
+    dlg->FlushRefresh();
+    const QStringList text = dlg->DataView()->VisibleRows();
+    dlg->OnToggleHex();
+    dlg->FlushRefresh();
+    QCOMPARE(dlg->DataView()->VisibleRows(), text);
+    dlg->OnToggleHex();
+    dlg->OnToggleHex();
+    dlg->AppendText("\r");
+    dlg->FlushRefresh();
+    QCOMPARE(dlg->DataView()->VisibleRows(), QStringList{QStringLiteral("[41] [42] [0D] ")});
+}
+
+void TestReceivePath::clearKeepsRxUntilTheNextAppend()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    dlg->AppendText("12345");
+    dlg->FlushRefresh();
+    dlg->OnClearData();
+    dlg->FlushRefresh();
+    QCOMPARE(dlg->GetData(), QByteArray());
+    QCOMPARE(dlg->StatusBar()->GetText(0), QStringLiteral("Rx:5"));
+    QCOMPARE(dlg->DataView()->TotalRows() <= 1, true);
+    QVERIFY(dlg->DataView()->VisibleRows().join(QString()).isEmpty());
+    dlg->AppendText("ab");
+    dlg->FlushRefresh();
+    QCOMPARE(dlg->StatusBar()->GetText(0), QStringLiteral("Rx:2"));
+    QCOMPARE(dlg->DataView()->VisibleRows(), QStringList{QStringLiteral("ab")});
+}
+
+void TestReceivePath::blocksFromThePortThreadReachTheView()
+{
+    TerminalFixture fx;
+    fx.Start().reset(); // writes the default settings: the loopback
+    auto dlg = fx.Start();
+    QVERIFY(dlg->Port().IsOpen());
+    dlg->LocalEchoCheck()->setChecked(true);
+    const QByteArray text("hello\0world", 11);
+    QCOMPARE(dlg->Port().Write(text.constData(), int(text.size())), 11);
+    // The loopback hands the bytes back on the port's thread; the view and
+    // the status bar follow through the queued refresh.
+    QTRY_COMPARE(dlg->StatusBar()->GetText(0), QStringLiteral("Rx:11"));
+    QTRY_VERIFY(!dlg->DataView()->VisibleRows().isEmpty() &&
+                dlg->DataView()->VisibleRows().last().endsWith(QStringLiteral("world")));
+    QCOMPARE(dlg->GetData(), text);
+}
+
+void TestReceivePath::ptyEndToEnd()
+{
+    TerminalFixture fx;
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    auto dlg = fx.Start();
+    QVERIFY2(OpenOnPty(*dlg, pty), qPrintable(dlg->Port().GetDescription()));
+    dlg->LogInputCheck()->setChecked(true);
+    dlg->OnToggleHex();
+
+    QByteArray sent;
+    for (int i = 0; i < 4096; ++i)
+        sent.append(char((i * 7) % 256));
+    pty.WriteMaster(sent);
+    QTRY_COMPARE_WITH_TIMEOUT(dlg->GetData(), sent, 10000);
+    dlg->FlushRefresh();
+    QCOMPARE(dlg->DataView()->VisibleRows().join(QString()).toLatin1(),
+             ReceiveBuffer::FormatHex(sent).right(
+                 dlg->DataView()->VisibleRows().join(QString()).size()));
+    QTRY_COMPARE(ReadAll(fx.Path(CInputLog::FileNameFor(QDateTime::currentDateTime()))), sent);
+}
+
+QTEST_MAIN(TestReceivePath)
+#include "tst_receivepath.moc"

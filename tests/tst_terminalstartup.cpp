@@ -1,0 +1,305 @@
+// Start-up, the settings file, layout and exit of the Terminal window.
+
+#include "CArchive.h"
+#include "CStatusBarCtrl.h"
+#include "PtyPair.h"
+#include "TerminalFixture.h"
+
+#include <QDataStream>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(data), data.size());
+}
+
+// The bytes a port with `config` stores.
+QByteArray StoredConfig(const CKrCommConfig& config)
+{
+    CKrCommPort port;
+    port.SetConfig(config);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    CArchive ar(&buffer, CArchive::store);
+    port.Serialize(ar);
+    ar.Close();
+    return bytes;
+}
+
+// Whether process `pid` holds `path` open (Linux /proc).
+bool ProcessHasOpen(qint64 pid, const QString& path)
+{
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
+        if (fd.symLinkTarget() == path)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+class TestTerminalStartup : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void firstStartWritesDefaults();
+    void secondStartOpensTheLoopback();
+    void damagedSettings_data();
+    void damagedSettings();
+    void readOnlySettingsAreNeverRewritten();
+    void closeAndDestructionWriteTheFile();
+    void sigtermWritesTheFile();
+    void ptyBytesTravelBothWays();
+    void failedOpenIsNamedInTheCaption();
+    void layoutFollowsTheClientSize();
+    void statusBarStartsWithZeroFigures();
+    void toolbarHoldsTheSevenCommands();
+};
+
+void TestTerminalStartup::firstStartWritesDefaults()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm"));
+    QVERIFY(!dlg->Port().IsOpen());
+    QVERIFY(QFileInfo::exists(fx.Path("VornTerm.cfg")));
+    QVERIFY(fx.messages.isEmpty());
+    QCOMPARE(ReadAll(fx.Path("VornTerm.cfg")), StoredConfig(CKrCommConfig()));
+}
+
+void TestTerminalStartup::secondStartOpensTheLoopback()
+{
+    TerminalFixture fx;
+    fx.Start().reset();
+    auto dlg = fx.Start();
+    QVERIFY(dlg->Port().IsOpen());
+    QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm - ") + dlg->Port().GetDescription());
+    QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm - loop:// 9600,8,N,1"));
+    QVERIFY(fx.messages.isEmpty());
+}
+
+void TestTerminalStartup::damagedSettings_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    const QByteArray good = StoredConfig(CKrCommConfig{QStringLiteral("/dev/ttyS7"), 115200, 7,
+                                                       KrParity::Even, KrStopBits::Two,
+                                                       KrFlow::RtsCts});
+    QTest::newRow("zero length") << QByteArray();
+    QTest::newRow("truncated to one byte") << good.left(1);
+    QTest::newRow("truncated by one byte") << good.left(good.size() - 1);
+    QTest::newRow("garbage") << QByteArray("this is not a settings file at all\n");
+}
+
+void TestTerminalStartup::damagedSettings()
+{
+    QFETCH(QByteArray, content);
+    TerminalFixture fx;
+    WriteAll(fx.Path("VornTerm.cfg"), content);
+    {
+        auto dlg = fx.Start();
+        QCOMPARE(fx.messages, QStringList{QStringLiteral("Error reading configuration file.")});
+        // The configuration is left as it was: the embedded default.
+        QVERIFY(dlg->Port().GetConfig() == CKrCommConfig());
+        QVERIFY(!dlg->Port().IsOpen());
+        QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm"));
+        // Rewritten at once with that configuration.
+        QCOMPARE(ReadAll(fx.Path("VornTerm.cfg")), StoredConfig(CKrCommConfig()));
+    }
+    fx.messages.clear();
+    auto again = fx.Start();
+    QVERIFY(fx.messages.isEmpty());
+    QVERIFY(again->Port().IsOpen());
+}
+
+void TestTerminalStartup::readOnlySettingsAreNeverRewritten()
+{
+    TerminalFixture fx;
+    CKrCommConfig config;
+    config.nBaud = 19200;
+    const QByteArray stored = StoredConfig(config);
+    const QString path = fx.Path("VornTerm.cfg");
+    WriteAll(path, stored);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    {
+        auto dlg = fx.Start();
+        QCOMPARE(dlg->Port().GetConfig().nBaud, 19200);
+        CKrCommConfig changed = dlg->Port().GetConfig();
+        changed.nBaud = 38400;
+        dlg->Port().SetConfig(changed);
+        QVERIFY(!dlg->SaveSettings());
+    }
+    QVERIFY(fx.messages.isEmpty());
+    QCOMPARE(ReadAll(path), stored);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+}
+
+void TestTerminalStartup::closeAndDestructionWriteTheFile()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    const QString path = fx.Path("VornTerm.cfg");
+    QVERIFY(QFile::remove(path));
+    dlg->show();
+    QSignalSpy rejected(dlg.get(), &QDialog::rejected);
+    dlg->close();
+    QCOMPARE(rejected.count(), 1);
+    QVERIFY(!QFileInfo::exists(path));
+    dlg.reset();
+    QCOMPARE(ReadAll(path), StoredConfig(CKrCommConfig()));
+}
+
+void TestTerminalStartup::sigtermWritesTheFile()
+{
+    TerminalFixture fx;
+    const QString program = QStringLiteral(VORNTERM_BINARY_DIR "/vornterm");
+    if (!QFileInfo::exists(program))
+        QFAIL("the vornterm program is not built");
+    for (const char* sig : {"TERM", "INT"}) {
+        // The program opens this pseudo-terminal once it has read its
+        // settings: that is how the test knows it is running.
+        PtyPair pty;
+        QVERIFY(pty.IsOpen());
+        CKrCommConfig config;
+        config.strPort = pty.SlavePath();
+        config.nBaud = 4800;
+        WriteAll(fx.Path("VornTerm.cfg"), StoredConfig(config));
+
+        QProcess proc;
+        proc.setWorkingDirectory(QDir::currentPath());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        proc.setProcessEnvironment(env);
+        proc.start(program, {});
+        QVERIFY(proc.waitForStarted(10000));
+        // Once the port is open the file has been read; remove it so that
+        // only the write at exit can bring it back.
+        QTRY_VERIFY_WITH_TIMEOUT(ProcessHasOpen(proc.processId(), pty.SlavePath()), 15000);
+        QVERIFY(QFile::remove(fx.Path("VornTerm.cfg")));
+        QProcess::execute(QStringLiteral("kill"),
+                          {QStringLiteral("-%1").arg(QLatin1String(sig)),
+                           QString::number(proc.processId())});
+        QVERIFY2(proc.waitForFinished(10000), sig);
+        QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(proc.exitCode(), 0);
+        QCOMPARE(ReadAll(fx.Path("VornTerm.cfg")), StoredConfig(config));
+    }
+}
+
+void TestTerminalStartup::ptyBytesTravelBothWays()
+{
+    TerminalFixture fx;
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    CKrCommConfig config;
+    config.strPort = pty.SlavePath();
+    config.nBaud = 115200;
+    WriteAll(fx.Path("VornTerm.cfg"), StoredConfig(config));
+    auto dlg = fx.Start();
+    QVERIFY2(dlg->Port().IsOpen(), qPrintable(dlg->Port().GetDescription()));
+    QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm - %1 115200,8,N,1").arg(pty.SlavePath()));
+
+    QByteArray sent;
+    for (int i = 0; i < 2000; ++i)
+        sent.append(char(i % 256));
+    pty.WriteMaster(sent);
+    QTRY_COMPARE_WITH_TIMEOUT(dlg->GetData(), sent, 10000);
+
+    const QByteArray out("to the device\r\n\0\xff", 17);
+    QCOMPARE(dlg->Port().Write(out.constData(), int(out.size())), int(out.size()));
+    QCOMPARE(pty.ReadMaster(int(out.size()), 10000), out);
+}
+
+void TestTerminalStartup::failedOpenIsNamedInTheCaption()
+{
+    TerminalFixture fx;
+    CKrCommConfig config;
+    config.strPort = fx.Path("no-such-tty");
+    WriteAll(fx.Path("VornTerm.cfg"), StoredConfig(config));
+    auto dlg = fx.Start();
+    QVERIFY(!dlg->Port().IsOpen());
+    QCOMPARE(dlg->windowTitle(),
+             QStringLiteral("VornTerm - %1 9600,8,N,1 - not open: no such device").arg(config.strPort));
+}
+
+void TestTerminalStartup::layoutFollowsTheClientSize()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    QWidget* data = reinterpret_cast<QWidget*>(dlg->DataView());
+    const QPoint dataTopLeft = data->geometry().topLeft();
+    const int barLeft = dlg->StatusBar()->geometry().left();
+
+    dlg->OnSize(0, 400, 300);
+    QCOMPARE(data->geometry().topLeft(), dataTopLeft);
+    QCOMPARE(data->geometry().left() + data->geometry().width(), 395);
+    QCOMPARE(data->geometry().top() + data->geometry().height(), 270);
+    const QRect bar = dlg->StatusBar()->geometry();
+    QCOMPARE(bar.left(), barLeft);
+    QCOMPARE(bar.top(), 277);
+    QCOMPARE(bar.top() + bar.height(), 295);
+    QCOMPARE(bar.left() + bar.width(), 395);
+
+    // A real resize goes through the same arithmetic.
+    dlg->show();
+    dlg->resize(520, 360);
+    QTRY_COMPARE(data->geometry().left() + data->geometry().width(), 515);
+    QCOMPARE(data->geometry().top() + data->geometry().height(), 330);
+}
+
+void TestTerminalStartup::statusBarStartsWithZeroFigures()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    CStatusBarCtrl* bar = dlg->StatusBar();
+    const int w = bar->rect().width();
+    QCOMPARE(bar->GetParts(), (QVector<int>{w - 400, w - 330, w - 300, -1}));
+    QCOMPARE(bar->PartRect(1).width(), 70);
+    QCOMPARE(bar->PartRect(2).width(), 30);
+    QCOMPARE(bar->PartRect(3).width(), 300);
+    QCOMPARE(bar->GetText(0), QStringLiteral("Rx:0"));
+    QCOMPARE(bar->GetText(1), QStringLiteral("Tx:0"));
+    QCOMPARE(bar->GetText(2), QString());
+    QCOMPARE(bar->GetText(3), QString());
+}
+
+void TestTerminalStartup::toolbarHoldsTheSevenCommands()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    QToolBar* tb = dlg->ToolBar();
+    QCOMPARE(tb->orientation(), Qt::Vertical);
+    QCOMPARE(tb->geometry().topLeft(), QPoint(0, 0));
+    QList<int> ids;
+    QStringList names;
+    for (QAction* a : tb->actions()) {
+        ids.append(a->data().toInt());
+        names.append(tb->widgetForAction(a)->accessibleName());
+        QVERIFY(!a->icon().isNull());
+    }
+    QCOMPARE(ids, (QList<int>{32781, 32779, 32782, 32783, 32785, 32786, 32780}));
+    QCOMPARE(names, (QStringList{"Configure Port", "Pause Scrolling", "Send Counter Data",
+                                 "Clear Data Window", "Toggle Hex Display", "Send Text File",
+                                 "About Vornterm"}));
+}
+
+QTEST_MAIN(TestTerminalStartup)
+#include "tst_terminalstartup.moc"

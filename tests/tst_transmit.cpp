@@ -1,0 +1,415 @@
+// Typed characters, counter data, the toolbar commands and Send Text File.
+
+#include "CDataView.h"
+#include "CKrCommDlgPortCfg.h"
+#include "CStatusBarCtrl.h"
+#include "CommandIds.h"
+#include "KeyToChar.h"
+#include "PtyPair.h"
+#include "TerminalFixture.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QKeyEvent>
+#include <QTest>
+
+namespace {
+
+bool OpenOnPty(CTerminalDlg& dlg, const PtyPair& pty)
+{
+    CKrCommConfig config;
+    config.strPort = pty.SlavePath();
+    config.nBaud = 115200;
+    dlg.Port().SetConfig(config);
+    return dlg.Port().Open();
+}
+
+void SendKey(QWidget* w, int key, Qt::KeyboardModifiers mods, const QString& text)
+{
+    QKeyEvent press(QEvent::KeyPress, key, mods, text);
+    QApplication::sendEvent(w, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, mods, text);
+    QApplication::sendEvent(w, &release);
+}
+
+void WriteFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(data), data.size());
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestTransmit : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void charCodes_data();
+    void charCodes();
+    void typedKeysSendOneByte_data();
+    void typedKeysSendOneByte();
+    void typingWhileClosedCountsNothing();
+    void counterSendsOncePerTick();
+    void counterEcho_data();
+    void counterEcho();
+    void configurePortAccepted();
+    void configurePortCancelled();
+    void tooltips();
+    void sendFile_data();
+    void sendFile();
+    void sendBigFileEchoTrimsOnce();
+    void sendFileFailures_data();
+    void sendFileFailures();
+    void sendFileCancelled();
+    void sendProgressFollowsTheDrain();
+};
+
+void TestTransmit::charCodes_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("mods");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("code");
+    QTest::newRow("letter") << int(Qt::Key_A) << 0 << "a" << 0x61;
+    QTest::newRow("shifted letter") << int(Qt::Key_A) << int(Qt::ShiftModifier) << "A" << 0x41;
+    QTest::newRow("backspace") << int(Qt::Key_Backspace) << 0 << "\b" << 0x08;
+    QTest::newRow("enter") << int(Qt::Key_Return) << 0 << "\r" << 0x0D;
+    QTest::newRow("keypad enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << "\r" << 0x0D;
+    QTest::newRow("escape") << int(Qt::Key_Escape) << 0 << "\x1b" << 0x1B;
+    QTest::newRow("tab") << int(Qt::Key_Tab) << 0 << "\t" << 0x09;
+    QTest::newRow("ctrl+c without text") << int(Qt::Key_C) << int(Qt::ControlModifier) << "" << 0x03;
+    QTest::newRow("ctrl+z") << int(Qt::Key_Z) << int(Qt::ControlModifier) << "\x1a" << 0x1A;
+    QTest::newRow("ctrl+space") << int(Qt::Key_Space) << int(Qt::ControlModifier) << "" << 0x00;
+    QTest::newRow("ctrl+@") << int(Qt::Key_At) << int(Qt::ControlModifier) << "" << 0x00;
+    QTest::newRow("euro sign") << int(Qt::Key_unknown) << 0 << QString(QChar(0x20AC)) << 0x20AC;
+    QTest::newRow("latin-1") << int(Qt::Key_Eacute) << 0 << QString(QChar(0xE9)) << 0xE9;
+    QTest::newRow("arrow") << int(Qt::Key_Left) << 0 << "" << -1;
+    QTest::newRow("function key") << int(Qt::Key_F1) << 0 << "" << -1;
+    QTest::newRow("delete") << int(Qt::Key_Delete) << 0 << "\x7f" << -1;
+    QTest::newRow("alt+letter") << int(Qt::Key_X) << int(Qt::AltModifier) << "x" << -1;
+    QTest::newRow("shift alone") << int(Qt::Key_Shift) << int(Qt::ShiftModifier) << "" << -1;
+}
+
+void TestTransmit::charCodes()
+{
+    QFETCH(int, key);
+    QFETCH(int, mods);
+    QFETCH(QString, text);
+    QFETCH(int, code);
+    QCOMPARE(CharCodeForKey(key, Qt::KeyboardModifiers(mods), text), code);
+}
+
+void TestTransmit::typedKeysSendOneByte_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("mods");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::newRow("a") << int(Qt::Key_A) << 0 << "a" << QByteArray("\x61");
+    QTest::newRow("backspace") << int(Qt::Key_Backspace) << 0 << "\b" << QByteArray("\x08");
+    QTest::newRow("ctrl+c") << int(Qt::Key_C) << int(Qt::ControlModifier) << "" << QByteArray("\x03");
+    QTest::newRow("enter") << int(Qt::Key_Return) << 0 << "\r" << QByteArray("\x0d");
+    QTest::newRow("escape") << int(Qt::Key_Escape) << 0 << "\x1b" << QByteArray("\x1b");
+    QTest::newRow("tab") << int(Qt::Key_Tab) << 0 << "\t" << QByteArray("\x09");
+    QTest::newRow("above 0xff") << int(Qt::Key_unknown) << 0 << QString(QChar(0x20AC))
+                                << QByteArray("\xac");
+    QTest::newRow("ctrl+space") << int(Qt::Key_Space) << int(Qt::ControlModifier) << ""
+                                << QByteArray("\0", 1);
+}
+
+void TestTransmit::typedKeysSendOneByte()
+{
+    QFETCH(int, key);
+    QFETCH(int, mods);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, wire);
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    PtyPair pty;
+    QVERIFY(OpenOnPty(*dlg, pty));
+    dlg->show();
+    dlg->AppendText("shown");
+    dlg->FlushRefresh();
+    const QStringList rows = dlg->DataView()->VisibleRows();
+
+    // Sent to whichever control has the focus, as the keyboard would.
+    dlg->LocalEchoCheck()->setFocus();
+    SendKey(dlg->LocalEchoCheck(), key, Qt::KeyboardModifiers(mods), text);
+    QCOMPARE(pty.ReadMaster(1, 5000), wire);
+    QCOMPARE(dlg->GetTxCount(), qint64(1));
+    QCOMPARE(dlg->StatusBar()->GetText(1), QStringLiteral("Tx:1"));
+    QVERIFY(dlg->IsEchoPending());
+    dlg->FlushRefresh();
+    QCOMPARE(dlg->DataView()->VisibleRows(), rows);
+    QCOMPARE(dlg->GetData(), QByteArray("shown"));
+    // The key never reached the control, and Esc did not close the window.
+    QVERIFY(!dlg->LocalEchoCheck()->isChecked());
+    QVERIFY(dlg->isVisible());
+    QCOMPARE(fx.beeps, 0);
+}
+
+void TestTransmit::typingWhileClosedCountsNothing()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start(); // first start: the port is not open
+    QVERIFY(!dlg->Port().IsOpen());
+    QTest::keyClick(dlg.get(), Qt::Key_A);
+    QCOMPARE(dlg->GetTxCount(), qint64(0));
+    QVERIFY(!dlg->IsEchoPending());
+    QCOMPARE(fx.beeps, 1);
+    QCOMPARE(dlg->StatusBar()->GetText(1), QStringLiteral("Tx:0"));
+}
+
+void TestTransmit::counterSendsOncePerTick()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    PtyPair pty;
+    QVERIFY(OpenOnPty(*dlg, pty));
+
+    dlg->OnSendCounter();
+    QVERIFY(dlg->IsCounterRunning());
+    QVERIFY(dlg->CounterTimer().isActive());
+    QCOMPARE(dlg->CounterTimer().interval(), 1000);
+    // Three and a half seconds: ticks at 1, 2 and 3 s.
+    for (int i = 0; i < 3; ++i)
+        dlg->OnTimer(1);
+    dlg->OnTimer(2); // another timer id sends nothing
+    dlg->OnSendCounter();
+    QVERIFY(!dlg->CounterTimer().isActive());
+    QCOMPARE(pty.ReadMaster(6, 5000), QByteArray("0 1 2 "));
+    QCOMPARE(dlg->GetTxCount(), qint64(0));
+    QCOMPARE(dlg->GetCounter(), 0);
+
+    dlg->OnSendCounter();
+    dlg->OnTimer(1);
+    QCOMPARE(pty.ReadMaster(2, 5000), QByteArray("0 "));
+    for (int i = 1; i < 10; ++i)
+        dlg->OnTimer(1);
+    QCOMPARE(pty.ReadMaster(18, 5000), QByteArray("1 2 3 4 5 6 7 8 9 "));
+    dlg->OnTimer(1);
+    QCOMPARE(pty.ReadMaster(3, 5000), QByteArray("10 "));
+    dlg->OnSendCounter();
+}
+
+void TestTransmit::counterEcho_data()
+{
+    QTest::addColumn<bool>("localEcho");
+    QTest::newRow("Local Echo checked") << true;
+    QTest::newRow("Local Echo unchecked") << false;
+}
+
+void TestTransmit::counterEcho()
+{
+    QFETCH(bool, localEcho);
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    PtyPair pty;
+    QVERIFY(OpenOnPty(*dlg, pty));
+    dlg->LocalEchoCheck()->setChecked(localEcho);
+    dlg->OnSendCounter();
+    for (int i = 0; i < 3; ++i)
+        dlg->OnTimer(1);
+    dlg->OnSendCounter();
+    QCOMPARE(dlg->GetData(), localEcho ? QByteArray("0 1 2 ") : QByteArray());
+    QCOMPARE(dlg->GetRxCount(), localEcho ? 6 : 0);
+    // The last tick left the gate set: the first block after the stop is
+    // dropped unless Local Echo is checked.
+    QVERIFY(dlg->IsEchoPending());
+    dlg->ReceiveSink().OnReceive("R1", 2);
+    dlg->ReceiveSink().OnReceive("R2", 2);
+    QCOMPARE(dlg->GetData(), localEcho ? QByteArray("0 1 2 R1R2") : QByteArray("R2"));
+}
+
+void TestTransmit::configurePortAccepted()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    PtyPair pty;
+    CKrCommConfig wanted;
+    wanted.strPort = pty.SlavePath();
+    wanted.nBaud = 57600;
+    wanted.parity = KrParity::Odd;
+    fx.onModal = [&](QDialog& d) {
+        auto* cfg = qobject_cast<CKrCommDlgPortCfg*>(&d);
+        if (!cfg)
+            return IDCANCEL;
+        cfg->SetFields(wanted);
+        cfg->accept();
+        return d.result() == QDialog::Accepted ? IDOK : IDCANCEL;
+    };
+    const QByteArray before = ReadFile(fx.Path("VornTerm.cfg"));
+    dlg->OnConfigurePort();
+    QVERIFY(dlg->Port().IsOpen());
+    QVERIFY(dlg->Port().GetConfig() == wanted);
+    QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm - %1 57600,8,O,1").arg(pty.SlavePath()));
+    const QByteArray after = ReadFile(fx.Path("VornTerm.cfg"));
+    QVERIFY(after != before);
+    CKrCommPort reread;
+    {
+        QFile f(fx.Path("VornTerm.cfg"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        CArchive ar(&f, CArchive::load);
+        reread.Serialize(ar);
+    }
+    QVERIFY(reread.GetConfig() == wanted);
+    QTest::keyClick(dlg.get(), Qt::Key_Q);
+    QCOMPARE(pty.ReadMaster(1, 5000), QByteArray("q"));
+}
+
+void TestTransmit::configurePortCancelled()
+{
+    TerminalFixture fx;
+    fx.Start().reset();
+    auto dlg = fx.Start();
+    QVERIFY(dlg->Port().IsOpen());
+    const QByteArray before = ReadFile(fx.Path("VornTerm.cfg"));
+    fx.onModal = [](QDialog& d) {
+        d.reject();
+        return IDCANCEL;
+    };
+    dlg->OnConfigurePort();
+    QVERIFY(!dlg->Port().IsOpen());
+    QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm - loop:// 9600,8,N,1 - not open: port closed"));
+    QCOMPARE(ReadFile(fx.Path("VornTerm.cfg")), before);
+    QTest::keyClick(dlg.get(), Qt::Key_A);
+    QCOMPARE(dlg->GetTxCount(), qint64(0));
+    QCOMPARE(fx.beeps, 1);
+}
+
+void TestTransmit::tooltips()
+{
+    const QList<QPair<int, QString>> expected = {
+        {32781, "Configure Port"},   {32779, "Pause Scrolling"},    {32782, "Send Counter Data"},
+        {32783, "Clear Data Window"}, {32785, "Toggle Hex Display"}, {32786, "Send Text File"},
+        {32780, "About Vornterm"},   {0, ""},                        {32784, ""},
+        {1019, ""}};
+    for (const auto& row : expected)
+        QCOMPARE(ToolTipForCommand(row.first), row.second);
+
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    for (QAction* a : dlg->ToolBar()->actions())
+        QCOMPARE(a->toolTip(), ToolTipForCommand(a->data().toInt()));
+}
+
+void TestTransmit::sendFile_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("localEcho");
+    QTest::newRow("five bytes") << QByteArray("\x41\x42\x0D\x0A\x43") << false;
+    QTest::newRow("five bytes echoed") << QByteArray("\x41\x42\x0D\x0A\x43") << true;
+    QTest::newRow("empty file echoed") << QByteArray() << true;
+    QTest::newRow("zero byte in the middle echoed") << QByteArray("AB\0CD", 5) << true;
+}
+
+void TestTransmit::sendFile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, localEcho);
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    PtyPair pty;
+    QVERIFY(OpenOnPty(*dlg, pty));
+    dlg->LocalEchoCheck()->setChecked(localEcho);
+    dlg->AppendText("x"); // sets Rx to 1
+    WriteFile(fx.Path("send.bin"), content);
+    fx.openFileName = fx.Path("send.bin");
+
+    dlg->OnSendTextFile();
+    QCOMPARE(pty.ReadMaster(int(content.size()), 5000), content);
+    QCOMPARE(dlg->GetTxCount(), qint64(content.size()));
+    QCOMPARE(dlg->StatusBar()->GetText(1), QStringLiteral("Tx:%1").arg(content.size()));
+    QCOMPARE(dlg->GetData(), localEcho ? QByteArray("x") + content : QByteArray("x"));
+    QCOMPARE(dlg->IsEchoPending(), !localEcho);
+    QVERIFY(fx.messages.isEmpty());
+}
+
+void TestTransmit::sendBigFileEchoTrimsOnce()
+{
+    TerminalFixture fx;
+    fx.Start().reset();
+    auto dlg = fx.Start(); // on the loopback
+    dlg->LocalEchoCheck()->setChecked(true);
+    QByteArray content(600000, 'f');
+    WriteFile(fx.Path("big.bin"), content);
+    fx.openFileName = fx.Path("big.bin");
+    dlg->OnSendTextFile();
+    QCOMPARE(dlg->GetTxCount(), qint64(600000));
+    // The echo is one block: one trim of 250,000.
+    QCOMPARE(dlg->GetData().size(), 350000);
+    QCOMPARE(dlg->GetRxCount(), 350000);
+}
+
+void TestTransmit::sendFileFailures_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("makeFolder");
+    QTest::newRow("missing file") << "missing.txt" << false;
+    QTest::newRow("folder") << "a-folder" << true;
+}
+
+void TestTransmit::sendFileFailures()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, makeFolder);
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    PtyPair pty;
+    QVERIFY(OpenOnPty(*dlg, pty));
+    if (makeFolder)
+        QVERIFY(QDir().mkdir(fx.Path(name)));
+    fx.openFileName = fx.Path(name);
+    dlg->OnSendTextFile();
+    QCOMPARE(fx.messages.size(), 1);
+    QVERIFY2(fx.messages.first().contains(name), qPrintable(fx.messages.first()));
+    QCOMPARE(dlg->GetTxCount(), qint64(0));
+    QVERIFY(!dlg->IsEchoPending());
+    QCOMPARE(dlg->Port().GetPendingCount(), qint64(0));
+    QCOMPARE(pty.ReadMaster(1, 300), QByteArray());
+}
+
+void TestTransmit::sendFileCancelled()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    PtyPair pty;
+    QVERIFY(OpenOnPty(*dlg, pty));
+    QTest::keyClick(dlg.get(), Qt::Key_A);
+    QCOMPARE(pty.ReadMaster(1, 5000), QByteArray("a"));
+    fx.openFileName.clear();
+    dlg->OnSendTextFile();
+    QVERIFY(dlg->IsEchoPending());
+    QCOMPARE(dlg->GetTxCount(), qint64(1));
+    QVERIFY(fx.messages.isEmpty());
+}
+
+void TestTransmit::sendProgressFollowsTheDrain()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    PtyPair pty;
+    QVERIFY(OpenOnPty(*dlg, pty));
+    QByteArray content(600000, 'p');
+    WriteFile(fx.Path("slow.bin"), content);
+    fx.openFileName = fx.Path("slow.bin");
+    dlg->OnSendTextFile();
+    // Nobody reads the other end yet: the pseudo-terminal fills up and the
+    // rest waits in the port's queue.
+    QTRY_VERIFY(dlg->StatusBar()->GetText(3).startsWith(QStringLiteral("Sending ")));
+    QVERIFY(dlg->StatusBar()->GetText(3).endsWith(QStringLiteral(" / 600,000")));
+    QCOMPARE(pty.ReadMaster(int(content.size()), 20000), content);
+    QTRY_COMPARE(dlg->StatusBar()->GetText(3), QString());
+}
+
+QTEST_MAIN(TestTransmit)
+#include "tst_transmit.moc"
