@@ -19,6 +19,9 @@ struct CKrCommConfig
     KrStopBits stopBits = KrStopBits::One;
     KrFlow flow = KrFlow::None;
 
+    // The longest port name accepted, in bytes of its UTF-8 form.
+    static constexpr int kMaxPortNameBytes = 1024;
+
     // "115200,8,N,1", with ",RTS/CTS" or ",XON/XOFF" when flow control is on.
     QString SettingsText() const;
     // "/dev/ttyUSB0 115200,8,N,1"

@@ -42,8 +42,9 @@ public:
     QString GetDescription() const;
 
     // Queues bytes for the port; they leave in order. nLength -1 means up to
-    // the terminating zero byte. Returns the number of bytes accepted, or -1
-    // when the port is not open.
+    // the terminating zero byte. Returns the number of bytes accepted (0 for
+    // any other negative length), or -1 when the port is not open. Safe from
+    // any thread.
     int Write(const char* pData, int nLength);
 
     // Bytes accepted by Write that have not yet been handed to the device.

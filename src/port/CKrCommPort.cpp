@@ -1,0 +1,127 @@
+#include "CKrCommPort.h"
+
+#include "CArchive.h"
+#include "CKrCommPortThread.h"
+
+namespace {
+
+// "KRPC" in the file.
+constexpr quint32 kMagic = 0x4350524B;
+constexpr quint32 kVersion = 1;
+
+} // namespace
+
+CKrCommPort::CKrCommPort() : m_pThread(std::make_unique<CKrCommPortThread>(*this)) {}
+
+CKrCommPort::~CKrCommPort()
+{
+    Shutdown();
+}
+
+void CKrCommPort::Serialize(CArchive& ar)
+{
+    if (ar.IsStoring()) {
+        ar << kMagic << kVersion << m_config.strPort.toUtf8() << m_config.nBaud
+           << quint8(m_config.nDataBits) << quint8(m_config.parity) << quint8(m_config.stopBits)
+           << quint8(m_config.flow);
+        return;
+    }
+
+    quint32 nMagic = 0;
+    quint32 nVersion = 0;
+    ar >> nMagic;
+    if (nMagic != kMagic)
+        throw CArchiveException(QStringLiteral("not a port configuration"));
+    ar >> nVersion;
+    if (nVersion != kVersion)
+        throw CArchiveException(
+            QStringLiteral("port configuration version %1 is not known").arg(nVersion));
+    QByteArray port;
+    ar.ReadString(port, CKrCommConfig::kMaxPortNameBytes);
+    qint32 nBaud = 0;
+    quint8 nData = 0, nParity = 0, nStop = 0, nFlow = 0;
+    ar >> nBaud >> nData >> nParity >> nStop >> nFlow;
+
+    CKrCommConfig config;
+    config.strPort = QString::fromUtf8(port);
+    if (config.strPort.toUtf8() != port)
+        throw CArchiveException(QStringLiteral("port name is not valid text"));
+    config.nBaud = nBaud;
+    config.nDataBits = nData;
+    config.parity = KrParity(nParity);
+    config.stopBits = KrStopBits(nStop);
+    config.flow = KrFlow(nFlow);
+    QString why;
+    if (!config.IsValid(&why))
+        throw CArchiveException(why);
+    m_config = config;
+}
+
+bool CKrCommPort::Open()
+{
+    return m_pThread->Open(m_config);
+}
+
+void CKrCommPort::Close()
+{
+    m_pThread->Close();
+}
+
+bool CKrCommPort::IsOpen() const
+{
+    return m_pThread->IsOpen();
+}
+
+QString CKrCommPort::GetDescription() const
+{
+    if (m_pThread->IsOpen())
+        return m_pThread->OpenConfig().Text();
+    QString why = m_pThread->LastError();
+    if (why.isEmpty())
+        why = QStringLiteral("port closed");
+    return m_config.Text() + QStringLiteral(" - not open: ") + why;
+}
+
+int CKrCommPort::Write(const char* pData, int nLength)
+{
+    return m_pThread->Write(pData, nLength);
+}
+
+qint64 CKrCommPort::GetPendingCount() const
+{
+    return m_pThread->PendingCount();
+}
+
+QString CKrCommPort::GetLastError() const
+{
+    return m_pThread->LastError();
+}
+
+const CKrCommConfig& CKrCommPort::GetConfig() const
+{
+    return m_config;
+}
+
+void CKrCommPort::SetConfig(const CKrCommConfig& config)
+{
+    m_config = config;
+}
+
+void CKrCommPort::DeliverReceived(const char*, int) {}
+
+void CKrCommPort::Shutdown()
+{
+    m_pThread->Shutdown();
+}
+
+CKrCommPortEx::~CKrCommPortEx()
+{
+    // Before the receiver pointer and this class's DeliverReceived go away.
+    Shutdown();
+}
+
+void CKrCommPortEx::DeliverReceived(const char* pData, int nLength)
+{
+    if (m_pReceiver)
+        m_pReceiver->OnReceive(pData, nLength);
+}

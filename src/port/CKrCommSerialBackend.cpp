@@ -1,0 +1,187 @@
+// A serial device through QSerialPort: a path such as /dev/ttyUSB0, or COM3.
+
+#include "CKrCommBackend.h"
+#include "KrSerialDiag.h"
+
+#include <QSerialPort>
+
+namespace {
+
+// At most this much waits inside QSerialPort; the rest stays in the port's
+// queue, so that the pending count shows what has really gone to the device.
+constexpr qint64 kDeviceBuffer = 16 * 1024;
+
+QSerialPort::Parity ToQt(KrParity p)
+{
+    switch (p) {
+    case KrParity::Odd:
+        return QSerialPort::OddParity;
+    case KrParity::Even:
+        return QSerialPort::EvenParity;
+    case KrParity::Mark:
+        return QSerialPort::MarkParity;
+    case KrParity::Space:
+        return QSerialPort::SpaceParity;
+    case KrParity::None:
+        break;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::FlowControl ToQt(KrFlow f)
+{
+    switch (f) {
+    case KrFlow::RtsCts:
+        return QSerialPort::HardwareControl;
+    case KrFlow::XonXoff:
+        return QSerialPort::SoftwareControl;
+    case KrFlow::None:
+        break;
+    }
+    return QSerialPort::NoFlowControl;
+}
+
+class CKrCommSerialBackend : public CKrCommBackend
+{
+public:
+    explicit CKrCommSerialBackend(CKrCommBackendSink& sink) : CKrCommBackend(sink)
+    {
+        QObject::connect(&m_serial, &QSerialPort::readyRead, this, [this] { OnReadyRead(); });
+        QObject::connect(&m_serial, &QSerialPort::bytesWritten, this,
+                         [this](qint64 n) { OnBytesWritten(n); });
+        QObject::connect(&m_serial, &QSerialPort::errorOccurred, this,
+                         [this](QSerialPort::SerialPortError e) { OnError(e); });
+    }
+    ~CKrCommSerialBackend() override { Close(); }
+
+    bool Open(const CKrCommConfig& config, QString* why) override
+    {
+        m_serial.setPortName(config.strPort);
+        if (!m_serial.open(QIODevice::ReadWrite)) {
+            *why = OpenFailure();
+            return false;
+        }
+        QString refused;
+        if (!m_serial.setBaudRate(config.nBaud))
+            refused = QStringLiteral("%1 baud").arg(config.nBaud);
+        else if (!m_serial.setDataBits(QSerialPort::DataBits(config.nDataBits)))
+            refused = QStringLiteral("%1 data bits").arg(config.nDataBits);
+        else if (!m_serial.setParity(ToQt(config.parity)))
+            refused = QStringLiteral("parity %1").arg(ParityLetter(config.parity));
+        else if (!SetStopBits(config))
+            refused = QStringLiteral("%1 stop bits").arg(StopBitsText(config.stopBits));
+        else if (!m_serial.setFlowControl(ToQt(config.flow)))
+            refused = QStringLiteral("%1 flow control").arg(FlowText(config.flow));
+        if (!refused.isEmpty()) {
+            *why = QStringLiteral("the device does not accept %1 (%2)")
+                       .arg(refused, m_serial.errorString());
+            m_serial.close();
+            return false;
+        }
+        m_serial.clearError();
+        m_bOpen = true;
+        return true;
+    }
+
+    void Close() override
+    {
+        m_bOpen = false;
+        if (m_serial.isOpen())
+            m_serial.close();
+    }
+
+    qint64 Room() const override
+    {
+        return m_bOpen ? qMax<qint64>(0, kDeviceBuffer - m_serial.bytesToWrite()) : 0;
+    }
+
+    void Send(const char* pData, qint64 nLength) override
+    {
+        if (m_bOpen)
+            m_serial.write(pData, nLength);
+    }
+
+private:
+    bool SetStopBits(const CKrCommConfig& config)
+    {
+        switch (config.stopBits) {
+        case KrStopBits::One:
+            return m_serial.setStopBits(QSerialPort::OneStop);
+        case KrStopBits::Two:
+            return m_serial.setStopBits(QSerialPort::TwoStop);
+        case KrStopBits::OneAndHalf:
+            if (m_serial.setStopBits(QSerialPort::OneAndHalfStop))
+                return true;
+            // Where the driver has no 1.5 setting, a UART sends 1.5 stop bits
+            // for "2" when a character has 5 data bits.
+            return config.nDataBits == 5 && m_serial.setStopBits(QSerialPort::TwoStop);
+        }
+        return false;
+    }
+
+    QString OpenFailure() const
+    {
+        KrOpenFailure kind = KrOpenFailure::Other;
+        switch (m_serial.error()) {
+        case QSerialPort::DeviceNotFoundError:
+            kind = KrOpenFailure::NoSuchDevice;
+            break;
+        case QSerialPort::PermissionError:
+            kind = KrDiagnosePermissionFailure(m_serial.portName());
+            break;
+        default:
+            break;
+        }
+        return KrOpenFailureText(kind, m_serial.errorString());
+    }
+
+    void OnReadyRead()
+    {
+        if (!m_bOpen)
+            return;
+        const QByteArray data = m_serial.readAll();
+        if (!data.isEmpty())
+            m_sink.BackendReceived(data.constData(), int(data.size()));
+    }
+
+    void OnBytesWritten(qint64 n)
+    {
+        if (!m_bOpen)
+            return;
+        m_sink.BackendWritten(n);
+        m_sink.BackendReady();
+    }
+
+    void OnError(QSerialPort::SerialPortError e)
+    {
+        if (!m_bOpen)
+            return;
+        QString why;
+        switch (e) {
+        case QSerialPort::ResourceError:
+            why = QStringLiteral("the device was removed or stopped working (%1)")
+                      .arg(m_serial.errorString());
+            break;
+        case QSerialPort::ReadError:
+            why = QStringLiteral("read error: %1").arg(m_serial.errorString());
+            break;
+        case QSerialPort::WriteError:
+            why = QStringLiteral("write error: %1").arg(m_serial.errorString());
+            break;
+        default:
+            return; // not fatal: the port stays open
+        }
+        Close();
+        m_sink.BackendFailed(why);
+    }
+
+    QSerialPort m_serial;
+    bool m_bOpen = false;
+};
+
+} // namespace
+
+std::unique_ptr<CKrCommBackend> KrCreateSerialBackend(CKrCommBackendSink& sink)
+{
+    return std::make_unique<CKrCommSerialBackend>(sink);
+}

@@ -1,0 +1,24 @@
+#pragma once
+// Telling why a serial device would not open, in words a technician can act
+// on. The system-dependent parts live in KrSerialDiag_<system>.cpp.
+
+#include <QString>
+
+enum class KrOpenFailure
+{
+    NoSuchDevice,
+    PermissionDenied,
+    InUse,
+    Other
+};
+
+// The plain-words reason; `systemText` is used for Other.
+QString KrOpenFailureText(KrOpenFailure failure, const QString& systemText);
+
+// The kind of failure a system error code means (errno, or the Windows error).
+KrOpenFailure KrOpenFailureFromSystemError(int code);
+
+// The serial driver refused the device with a permission error, which covers
+// both "no access" and "someone else has it"; looks at the device and its
+// locks to tell which. Other when neither can be shown.
+KrOpenFailure KrDiagnosePermissionFailure(const QString& portName);

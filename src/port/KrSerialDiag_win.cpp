@@ -1,0 +1,26 @@
+#include "KrSerialDiag.h"
+
+#include <windows.h>
+
+KrOpenFailure KrOpenFailureFromSystemError(int code)
+{
+    switch (DWORD(code)) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DEV_NOT_EXIST:
+        return KrOpenFailure::NoSuchDevice;
+    // Windows answers a COM port that another program holds with "access
+    // denied"; there are no per-user rights on COM ports to lack.
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+        return KrOpenFailure::InUse;
+    default:
+        return KrOpenFailure::Other;
+    }
+}
+
+KrOpenFailure KrDiagnosePermissionFailure(const QString&)
+{
+    return KrOpenFailure::InUse;
+}

@@ -1,0 +1,374 @@
+// The port object over loop://: writing, receiving, threads and shutdown.
+
+#include "CKrCommPort.h"
+
+#include <QCoreApplication>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSemaphore>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+class CollectingReceiver : public CKrCommReceiver
+{
+public:
+    void OnReceive(const char* pData, int nLength) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_data.append(pData, nLength);
+        m_nBlocks++;
+        m_nLargestBlock = qMax(m_nLargestBlock, nLength);
+        if (QThread::currentThread() == QCoreApplication::instance()->thread())
+            m_bOnUiThread = true;
+    }
+    QByteArray Data() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_data;
+    }
+    qsizetype Size() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_data.size();
+    }
+    int LargestBlock() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_nLargestBlock;
+    }
+    bool OnUiThread() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_bOnUiThread;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QByteArray m_data;
+    int m_nBlocks = 0;
+    int m_nLargestBlock = 0;
+    bool m_bOnUiThread = false;
+};
+
+QByteArray Pattern(qsizetype n, int seed = 0)
+{
+    QByteArray b(n, Qt::Uninitialized);
+    for (qsizetype i = 0; i < n; ++i)
+        b[i] = char((i * 7 + i / 251 + seed) & 0xff);
+    return b;
+}
+
+} // namespace
+
+class TestPort : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void newPortIsClosedLoopback();
+    void loopRoundTripKeepsOrder();
+    void writeLengthForms_data();
+    void writeLengthForms();
+    void writeOnClosedPortIsRefused();
+    void largeWriteArrivesIntactInBoundedBlocks();
+    void writersOnSeveralThreadsKeepTheirOrder();
+    void closeDropsQueuedBytesAndReopens();
+    void openRefusesInvalidConfig_data();
+    void openRefusesInvalidConfig();
+    void setConfigTakesEffectAtNextOpen();
+    void receiverMayClosePortFromOnReceive();
+    void destructionEndsReceiverCalls();
+};
+
+void TestPort::newPortIsClosedLoopback()
+{
+    CKrCommPortEx port;
+    QCOMPARE(port.GetConfig(), CKrCommConfig());
+    QCOMPARE(port.GetConfig().Text(), QStringLiteral("loop:// 9600,8,N,1"));
+    QVERIFY(!port.IsOpen());
+    QVERIFY(port.GetLastError().isEmpty());
+    QCOMPARE(port.GetPendingCount(), qint64(0));
+    QCOMPARE(port.GetDescription(), QStringLiteral("loop:// 9600,8,N,1 - not open: port closed"));
+}
+
+void TestPort::loopRoundTripKeepsOrder()
+{
+    CollectingReceiver rx;
+    CKrCommPortEx port;
+    port.m_pReceiver = &rx;
+    QVERIFY(port.Open());
+    QVERIFY(port.IsOpen());
+    QCOMPARE(port.GetDescription(), QStringLiteral("loop:// 9600,8,N,1"));
+
+    QByteArray expected;
+    for (int i = 0; i < 2000; ++i) {
+        const QByteArray piece = QByteArray::number(i) + (i % 3 ? "," : "\r\n");
+        QCOMPARE(port.Write(piece.constData(), int(piece.size())), int(piece.size()));
+        expected += piece;
+    }
+    QTRY_COMPARE(rx.Data(), expected);
+    QTRY_COMPARE(port.GetPendingCount(), qint64(0));
+    QVERIFY(!rx.OnUiThread());
+}
+
+void TestPort::writeLengthForms_data()
+{
+    QTest::addColumn<QByteArray>("buffer");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("accepted");
+    QTest::addColumn<QByteArray>("received");
+
+    const QByteArray withZero("abc\0def", 8); // trailing zero included
+    QTest::newRow("-1 stops at the zero byte") << withZero << -1 << 3 << QByteArray("abc");
+    QTest::newRow("-1 on empty text") << QByteArray("\0", 1) << -1 << 0 << QByteArray();
+    QTest::newRow("count carries zero bytes") << withZero << 7 << 7 << QByteArray("abc\0def", 7);
+    QTest::newRow("count shorter than text") << withZero << 2 << 2 << QByteArray("ab");
+    QTest::newRow("zero count") << withZero << 0 << 0 << QByteArray();
+    QTest::newRow("other negative count") << withZero << -5 << 0 << QByteArray();
+}
+
+void TestPort::writeLengthForms()
+{
+    QFETCH(QByteArray, buffer);
+    QFETCH(int, length);
+    QFETCH(int, accepted);
+    QFETCH(QByteArray, received);
+
+    CollectingReceiver rx;
+    CKrCommPortEx port;
+    port.m_pReceiver = &rx;
+    QVERIFY(port.Open());
+    QCOMPARE(port.Write(buffer.constData(), length), accepted);
+    // A marker behind it shows that everything before it has been delivered.
+    QCOMPARE(port.Write("|", 1), 1);
+    QTRY_COMPARE(rx.Data(), received + "|");
+}
+
+void TestPort::writeOnClosedPortIsRefused()
+{
+    CollectingReceiver rx;
+    CKrCommPortEx port;
+    port.m_pReceiver = &rx;
+    QCOMPARE(port.Write("x", 1), -1);
+    QCOMPARE(port.Write("x", -1), -1);
+    QVERIFY(port.Open());
+    QCOMPARE(port.Write("a", 1), 1);
+    port.Close();
+    QVERIFY(!port.IsOpen());
+    QCOMPARE(port.Write("b", 1), -1);
+    QCOMPARE(port.GetPendingCount(), qint64(0));
+    QCOMPARE(port.GetDescription(), QStringLiteral("loop:// 9600,8,N,1 - not open: port closed"));
+    QVERIFY(port.GetLastError().isEmpty());
+    QVERIFY(!rx.Data().contains('b'));
+}
+
+void TestPort::largeWriteArrivesIntactInBoundedBlocks()
+{
+    CollectingReceiver rx;
+    CKrCommPortEx port;
+    port.m_pReceiver = &rx;
+    QVERIFY(port.Open());
+    const QByteArray big = Pattern(16 * 1024 * 1024 + 17);
+    QCOMPARE(port.Write(big.constData(), int(big.size())), int(big.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(rx.Size(), big.size(), 60000);
+    QVERIFY(rx.Data() == big);
+    QVERIFY(rx.LargestBlock() <= 64 * 1024);
+    QTRY_COMPARE(port.GetPendingCount(), qint64(0));
+}
+
+void TestPort::writersOnSeveralThreadsKeepTheirOrder()
+{
+    CollectingReceiver rx;
+    CKrCommPortEx port;
+    port.m_pReceiver = &rx;
+    QVERIFY(port.Open());
+
+    // Each record: writer letter, then its sequence number, then ';'. Whole
+    // records from one Write are never split by another writer's bytes.
+    constexpr int kWriters = 4;
+    constexpr int kRecords = 3000;
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int w = 0; w < kWriters; ++w) {
+        threads.emplace_back(QThread::create([&port, w] {
+            for (int i = 0; i < kRecords; ++i) {
+                const QByteArray rec = char('A' + w) + QByteArray::number(i) + ';';
+                port.Write(rec.constData(), int(rec.size()));
+            }
+        }));
+        threads.back()->start();
+    }
+    for (auto& t : threads)
+        QVERIFY(t->wait(30000));
+
+    qsizetype total = 0;
+    for (int w = 0; w < kWriters; ++w)
+        for (int i = 0; i < kRecords; ++i)
+            total += QByteArray::number(i).size() + 2;
+    QTRY_COMPARE(rx.Size(), total);
+
+    int next[kWriters] = {};
+    const QList<QByteArray> records = rx.Data().split(';');
+    for (const QByteArray& rec : records) {
+        if (rec.isEmpty())
+            continue;
+        const int w = rec.at(0) - 'A';
+        QVERIFY2(w >= 0 && w < kWriters, rec.constData());
+        QCOMPARE(rec.mid(1).toInt(), next[w]);
+        next[w]++;
+    }
+    for (int w = 0; w < kWriters; ++w)
+        QCOMPARE(next[w], kRecords);
+}
+
+void TestPort::closeDropsQueuedBytesAndReopens()
+{
+    CollectingReceiver rx;
+    CKrCommPortEx port;
+    port.m_pReceiver = &rx;
+    QVERIFY(port.Open());
+    const QByteArray big = Pattern(32 * 1024 * 1024);
+    QCOMPARE(port.Write(big.constData(), int(big.size())), int(big.size()));
+    port.Close();
+    QCOMPARE(port.GetPendingCount(), qint64(0));
+    const qsizetype got = rx.Size();
+    QVERIFY(got <= big.size());
+    QVERIFY(rx.Data() == big.left(got)); // what came, came in order
+
+    QVERIFY(port.Open());
+    QCOMPARE(port.Write("after", 5), 5);
+    QTRY_VERIFY(rx.Data().endsWith("after"));
+    QCOMPARE(rx.Size(), got + 5);
+}
+
+void TestPort::openRefusesInvalidConfig_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("reasonStart");
+    QTest::newRow("baud zero") << "baud" << 0 << "baud: '0'";
+    QTest::newRow("data bits 9") << "data" << 9 << "data: '9'";
+    QTest::newRow("parity out of range") << "parity" << 9 << "parity: '9'";
+}
+
+void TestPort::openRefusesInvalidConfig()
+{
+    QFETCH(QString, key);
+    QFETCH(int, value);
+    QFETCH(QString, reasonStart);
+    CKrCommConfig config;
+    if (key == QLatin1String("baud"))
+        config.nBaud = value;
+    else if (key == QLatin1String("data"))
+        config.nDataBits = value;
+    else
+        config.parity = KrParity(value);
+
+    CKrCommPortEx port;
+    port.SetConfig(config);
+    QVERIFY(!port.Open());
+    QVERIFY(!port.IsOpen());
+    QVERIFY2(port.GetLastError().startsWith(reasonStart), qPrintable(port.GetLastError()));
+    QVERIFY(port.GetDescription().endsWith(QStringLiteral(" - not open: ") + port.GetLastError()));
+    QCOMPARE(port.Write("x", 1), -1);
+}
+
+void TestPort::setConfigTakesEffectAtNextOpen()
+{
+    CKrCommPortEx port;
+    QVERIFY(port.Open());
+    CKrCommConfig config;
+    config.nBaud = 115200;
+    config.flow = KrFlow::RtsCts;
+    port.SetConfig(config);
+    QCOMPARE(port.GetConfig(), config);
+    QCOMPARE(port.GetDescription(), QStringLiteral("loop:// 9600,8,N,1"));
+    QVERIFY(port.Open());
+    QCOMPARE(port.GetDescription(), QStringLiteral("loop:// 115200,8,N,1,RTS/CTS"));
+}
+
+void TestPort::receiverMayClosePortFromOnReceive()
+{
+    struct ClosingReceiver : CKrCommReceiver
+    {
+        CKrCommPort* pPort = nullptr;
+        std::atomic<int> calls{0};
+        void OnReceive(const char*, int) override
+        {
+            calls++;
+            pPort->Close();
+        }
+    } rx;
+    CKrCommPortEx port;
+    port.m_pReceiver = &rx;
+    rx.pPort = &port;
+    QVERIFY(port.Open());
+    for (int i = 0; i < 50; ++i)
+        port.Write("abc", 3);
+    QTRY_VERIFY(!port.IsOpen());
+    QCOMPARE(port.Write("x", 1), -1);
+    QCOMPARE(rx.calls.load(), 1);
+    QCOMPARE(port.GetPendingCount(), qint64(0));
+    QVERIFY(port.Open()); // the port is still usable
+    QVERIFY(port.IsOpen());
+}
+
+void TestPort::destructionEndsReceiverCalls()
+{
+    // The receiver holds the I/O thread inside OnReceive until destruction
+    // has begun, so the destructor must wait for a call in progress; any call
+    // after the destructor returned is counted as late.
+    struct GuardedReceiver : CKrCommReceiver
+    {
+        std::atomic<bool> destroying{false};
+        std::atomic<bool> destroyed{false};
+        std::atomic<int> lateCalls{0};
+        std::atomic<int> calls{0};
+        QSemaphore inside;
+        void OnReceive(const char*, int) override
+        {
+            if (destroyed)
+                lateCalls++;
+            if (calls++ == 10) {
+                inside.release();
+                for (int i = 0; i < 10000 && !destroying; ++i)
+                    QThread::yieldCurrentThread();
+                QThread::msleep(20); // give the destructor time to run ahead
+            }
+            if (destroyed)
+                lateCalls++;
+        }
+    } rx;
+
+    auto port = std::make_unique<CKrCommPortEx>();
+    port->m_pReceiver = &rx;
+    QVERIFY(port->Open());
+
+    // Another thread floods the port while it is being torn down.
+    std::atomic<bool> stopWriter{false};
+    std::unique_ptr<QThread> writer(QThread::create([&] {
+        const QByteArray chunk = Pattern(4096);
+        while (!stopWriter)
+            port->Write(chunk.constData(), int(chunk.size()));
+    }));
+    writer->start();
+    QVERIFY(rx.inside.tryAcquire(1, 10000));
+    rx.destroying = true;
+    stopWriter = true;
+    QVERIFY(writer->wait(10000));
+    QVERIFY(port->GetPendingCount() > 0); // still flowing when destroyed
+    port.reset();
+    rx.destroyed = true;
+    const int callsAtDestruction = rx.calls;
+    // A stray thread would still be delivering the queued bytes.
+    QTest::qWait(50);
+    QCOMPARE(rx.lateCalls.load(), 0);
+    QCOMPARE(rx.calls.load(), callsAtDestruction);
+}
+
+QTEST_GUILESS_MAIN(TestPort)
+#include "tst_port.moc"

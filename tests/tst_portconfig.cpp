@@ -1,0 +1,440 @@
+// The port configuration: its text forms, field parsing and validation, and
+// the port object's stored layout.
+
+#include "CArchive.h"
+#include "CKrCommPort.h"
+
+#include <QBuffer>
+#include <QTest>
+
+namespace {
+
+CKrCommConfig Sample()
+{
+    CKrCommConfig c;
+    c.strPort = QStringLiteral("/dev/ttyUSB0");
+    c.nBaud = 115200;
+    c.nDataBits = 7;
+    c.parity = KrParity::Even;
+    c.stopBits = KrStopBits::Two;
+    c.flow = KrFlow::XonXoff;
+    return c;
+}
+
+QByteArray Store(const CKrCommConfig& config)
+{
+    CKrCommPort port;
+    port.SetConfig(config);
+    QBuffer file;
+    file.open(QIODevice::WriteOnly);
+    CArchive ar(&file, CArchive::store);
+    port.Serialize(ar);
+    ar.Close();
+    return file.data();
+}
+
+// Loads `bytes` into a port preset with Sample(); true when it threw.
+bool LoadThrows(const QByteArray& bytes, CKrCommConfig* after, QString* reason = nullptr)
+{
+    CKrCommPort port;
+    port.SetConfig(Sample());
+    QByteArray copy = bytes;
+    QBuffer file(&copy);
+    file.open(QIODevice::ReadOnly);
+    CArchive ar(&file, CArchive::load);
+    bool threw = false;
+    try {
+        port.Serialize(ar);
+    } catch (const CArchiveException& e) {
+        threw = true;
+        if (reason)
+            *reason = e.Reason();
+    }
+    *after = port.GetConfig();
+    return threw;
+}
+
+QByteArray Le32(quint32 v)
+{
+    QByteArray b(4, 0);
+    for (int i = 0; i < 4; ++i)
+        b[i] = char((v >> (8 * i)) & 0xff);
+    return b;
+}
+
+// The stored form written out by hand: magic, version, port, baud, data,
+// parity, stop, flow.
+QByteArray Record(const QByteArray& port, qint32 baud, int data, int parity, int stop, int flow,
+                  quint32 magic = 0x4350524B, quint32 version = 1)
+{
+    return Le32(magic) + Le32(version) + Le32(quint32(port.size())) + port + Le32(quint32(baud)) +
+           char(data) + char(parity) + char(stop) + char(flow);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(CKrCommConfig)
+
+class TestPortConfig : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void settingsText_data();
+    void settingsText();
+    void setField_data();
+    void setField();
+    void isValid_data();
+    void isValid();
+    void equality();
+
+    void serializeRoundTrip_data();
+    void serializeRoundTrip();
+    void storedLayout();
+    void loadOfZeroLengthFileThrows();
+    void loadTruncatedAtEveryByteThrows();
+    void loadRejectsBadRecord_data();
+    void loadRejectsBadRecord();
+    void loadLeavesBytesAfterTheRecord();
+};
+
+void TestPortConfig::settingsText_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("default") << ""
+                             << ""
+                             << "loop:// 9600,8,N,1";
+    QTest::newRow("rts/cts") << "flow"
+                             << "rtscts"
+                             << "loop:// 9600,8,N,1,RTS/CTS";
+    QTest::newRow("xon/xoff") << "flow"
+                              << "xonxoff"
+                              << "loop:// 9600,8,N,1,XON/XOFF";
+    QTest::newRow("odd") << "parity"
+                         << "O"
+                         << "loop:// 9600,8,O,1";
+    QTest::newRow("mark") << "parity"
+                          << "m"
+                          << "loop:// 9600,8,M,1";
+    QTest::newRow("space") << "parity"
+                           << "space"
+                           << "loop:// 9600,8,S,1";
+    QTest::newRow("1.5 stop") << "stop"
+                              << "1.5"
+                              << "loop:// 9600,8,N,1.5";
+    QTest::newRow("5 data") << "data"
+                            << "5"
+                            << "loop:// 9600,5,N,1";
+    QTest::newRow("odd baud") << "baud"
+                              << "12345"
+                              << "loop:// 12345,8,N,1";
+    QTest::newRow("device") << "port"
+                            << "/dev/ttyUSB0"
+                            << "/dev/ttyUSB0 9600,8,N,1";
+}
+
+void TestPortConfig::settingsText()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    QFETCH(QString, text);
+    CKrCommConfig c;
+    QString error;
+    if (!field.isEmpty())
+        QVERIFY2(c.SetField(field, value, &error), qPrintable(error));
+    QCOMPARE(c.Text(), text);
+}
+
+void TestPortConfig::setField_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("expected"); // the new Text(), or the message
+
+    QTest::newRow("port device") << "port"
+                                 << "/dev/ttyACM0" << true << "/dev/ttyACM0 9600,8,N,1";
+    QTest::newRow("port COM") << "port"
+                              << "COM3" << true << "COM3 9600,8,N,1";
+    QTest::newRow("port trimmed") << "port"
+                                  << "  /dev/ttyS0 " << true << "/dev/ttyS0 9600,8,N,1";
+    QTest::newRow("port loop upper case") << "port"
+                                          << "LOOP://" << true << "LOOP:// 9600,8,N,1";
+    QTest::newRow("port empty") << "port"
+                                << "" << false << "port: no port named";
+    QTest::newRow("port unknown scheme")
+        << "port"
+        << "telnet://x:23" << false
+        << "port: 'telnet://x:23' is not a serial device or a known port type (accepted: a "
+           "device such as /dev/ttyUSB0 or COM1, loop://)";
+    QTest::newRow("port control char")
+        << "port"
+        << "/dev/tty\x01" << false << "port: '/dev/tty\x01' contains a control character";
+    QTest::newRow("port too long") << "port" << QString(1025, QLatin1Char('a')) << false
+                                   << "port: the name is longer than 1024 bytes";
+    QTest::newRow("baud 115200") << "baud"
+                                 << "115200" << true << "loop:// 115200,8,N,1";
+    QTest::newRow("baud odd value") << "baud"
+                                    << " 31250 " << true << "loop:// 31250,8,N,1";
+    QTest::newRow("baud largest") << "baud"
+                                  << "2147483647" << true << "loop:// 2147483647,8,N,1";
+    QTest::newRow("baud letters") << "baud"
+                                  << "12x" << false << "baud: '12x' is not a positive whole number";
+    QTest::newRow("baud zero") << "baud"
+                               << "0" << false << "baud: '0' is not a positive whole number";
+    QTest::newRow("baud negative")
+        << "baud"
+        << "-9600" << false << "baud: '-9600' is not a positive whole number";
+    QTest::newRow("baud fraction")
+        << "baud"
+        << "9600.5" << false << "baud: '9600.5' is not a positive whole number";
+    QTest::newRow("baud empty") << "baud"
+                                << "" << false << "baud: '' is not a positive whole number";
+    QTest::newRow("baud too large")
+        << "baud"
+        << "2147483648" << false << "baud: '2147483648' is too large (at most 2147483647)";
+    QTest::newRow("data 5") << "data"
+                            << "5" << true << "loop:// 9600,5,N,1";
+    QTest::newRow("data 4") << "data"
+                            << "4" << false << "data: '4' is not one of 5, 6, 7, 8";
+    QTest::newRow("data 9") << "data"
+                            << "9" << false << "data: '9' is not one of 5, 6, 7, 8";
+    QTest::newRow("data 07") << "data"
+                             << "07" << false << "data: '07' is not one of 5, 6, 7, 8";
+    QTest::newRow("parity E") << "parity"
+                              << "E" << true << "loop:// 9600,8,E,1";
+    QTest::newRow("parity odd word") << "parity"
+                                     << "Odd" << true << "loop:// 9600,8,O,1";
+    QTest::newRow("parity X") << "parity"
+                              << "X" << false << "parity: 'X' is not one of N, O, E, M, S";
+    QTest::newRow("stop 2") << "stop"
+                            << "2" << true << "loop:// 9600,8,N,2";
+    QTest::newRow("stop 1.5") << "stop"
+                              << "1.5" << true << "loop:// 9600,8,N,1.5";
+    QTest::newRow("stop 3") << "stop"
+                            << "3" << false << "stop: '3' is not one of 1, 1.5, 2";
+    QTest::newRow("stop 1,5") << "stop"
+                              << "1,5" << false << "stop: '1,5' is not one of 1, 1.5, 2";
+    QTest::newRow("flow rtscts") << "flow"
+                                 << "RTSCTS" << true << "loop:// 9600,8,N,1,RTS/CTS";
+    QTest::newRow("flow RTS/CTS as shown") << "flow"
+                                           << "RTS/CTS" << true << "loop:// 9600,8,N,1,RTS/CTS";
+    QTest::newRow("flow xonxoff") << "flow"
+                                  << "xonxoff" << true << "loop:// 9600,8,N,1,XON/XOFF";
+    QTest::newRow("flow none") << "flow"
+                               << "none" << true << "loop:// 9600,8,N,1";
+    QTest::newRow("flow dtr") << "flow"
+                              << "dtrdsr" << false
+                              << "flow: 'dtrdsr' is not one of none, rtscts, xonxoff";
+    QTest::newRow("unknown key") << "speed"
+                                 << "9600" << false
+                                 << "'speed' is not a setting (accepted: port, baud, data, "
+                                    "parity, stop, flow)";
+}
+
+void TestPortConfig::setField()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(bool, ok);
+    QFETCH(QString, expected);
+    CKrCommConfig c;
+    QString error;
+    QCOMPARE(c.SetField(key, value, &error), ok);
+    if (ok) {
+        QCOMPARE(c.Text(), expected);
+        QVERIFY(c.IsValid());
+    } else {
+        QCOMPARE(error, expected);
+        QCOMPARE(c, CKrCommConfig());              // unchanged
+        QVERIFY(!c.SetField(key, value, nullptr)); // no message wanted is fine too
+    }
+}
+
+void TestPortConfig::isValid_data()
+{
+    QTest::addColumn<CKrCommConfig>("config");
+    QTest::addColumn<QString>("why");
+    auto with = [](auto change) {
+        CKrCommConfig c;
+        change(c);
+        return c;
+    };
+    QTest::newRow("default") << CKrCommConfig() << "";
+    QTest::newRow("sample") << Sample() << "";
+    QTest::newRow("baud 0") << with([](CKrCommConfig& c) { c.nBaud = 0; })
+                            << "baud: '0' is not a positive whole number";
+    QTest::newRow("baud negative") << with([](CKrCommConfig& c) { c.nBaud = -1; })
+                                   << "baud: '-1' is not a positive whole number";
+    QTest::newRow("data 4") << with([](CKrCommConfig& c) { c.nDataBits = 4; })
+                            << "data: '4' is not one of 5, 6, 7, 8";
+    QTest::newRow("parity 5") << with([](CKrCommConfig& c) { c.parity = KrParity(5); })
+                              << "parity: '5' is not one of N, O, E, M, S";
+    QTest::newRow("stop 3") << with([](CKrCommConfig& c) { c.stopBits = KrStopBits(3); })
+                            << "stop: '3' is not one of 1, 1.5, 2";
+    QTest::newRow("flow -1") << with([](CKrCommConfig& c) { c.flow = KrFlow(-1); })
+                             << "flow: '-1' is not one of none, rtscts, xonxoff";
+    QTest::newRow("port empty") << with([](CKrCommConfig& c) { c.strPort.clear(); })
+                                << "port: no port named";
+    QTest::newRow("port scheme only")
+        << with([](CKrCommConfig& c) { c.strPort = QStringLiteral("://x"); })
+        << "port: '://x' is not a serial device or a known port type (accepted: a device such "
+           "as /dev/ttyUSB0 or COM1, loop://)";
+}
+
+void TestPortConfig::isValid()
+{
+    QFETCH(CKrCommConfig, config);
+    QFETCH(QString, why);
+    QString reason = QStringLiteral("untouched");
+    QCOMPARE(config.IsValid(&reason), why.isEmpty());
+    QCOMPARE(reason, why.isEmpty() ? QStringLiteral("untouched") : why);
+}
+
+void TestPortConfig::equality()
+{
+    const CKrCommConfig a = Sample();
+    CKrCommConfig b = a;
+    QVERIFY(a == b);
+    QVERIFY(!(a != b));
+    const char* const keys[][2] = {{"port", "/dev/ttyUSB1"}, {"baud", "9600"}, {"data", "8"},
+                                   {"parity", "N"},          {"stop", "1"},    {"flow", "none"}};
+    for (const auto& kv : keys) {
+        b = a;
+        QVERIFY(b.SetField(QLatin1String(kv[0]), QLatin1String(kv[1]), nullptr));
+        QVERIFY2(a != b, kv[0]);
+    }
+}
+
+void TestPortConfig::serializeRoundTrip_data()
+{
+    QTest::addColumn<CKrCommConfig>("config");
+    QTest::newRow("default") << CKrCommConfig();
+    QTest::newRow("sample") << Sample();
+    CKrCommConfig c = Sample();
+    c.strPort = QStringLiteral("/dev/serial/by-id/usb-Ünïcode_Gerät-if00");
+    c.nBaud = 2147483647;
+    c.nDataBits = 5;
+    c.parity = KrParity::Space;
+    c.stopBits = KrStopBits::OneAndHalf;
+    c.flow = KrFlow::RtsCts;
+    QTest::newRow("extremes, non-ASCII path") << c;
+    c.strPort = QString(1024, QLatin1Char('p'));
+    QTest::newRow("longest name") << c;
+}
+
+void TestPortConfig::serializeRoundTrip()
+{
+    QFETCH(CKrCommConfig, config);
+    const QByteArray bytes = Store(config);
+    CKrCommPort port;
+    QBuffer file;
+    file.setData(bytes);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    CArchive ar(&file, CArchive::load);
+    port.Serialize(ar);
+    QCOMPARE(port.GetConfig(), config);
+    QVERIFY(ar.AtEnd());
+}
+
+void TestPortConfig::storedLayout()
+{
+    QCOMPARE(Store(Sample()), Record("/dev/ttyUSB0", 115200, 7, 2, 2, 2));
+    QCOMPARE(Store(CKrCommConfig()).toHex(), QByteArray("4b525043"       // "KRPC"
+                                                        "01000000"       // version 1
+                                                        "07000000"       // name length
+                                                        "6c6f6f703a2f2f" // loop://
+                                                        "80250000"       // 9600
+                                                        "08000000"));    // 8, N, 1, none
+}
+
+void TestPortConfig::loadOfZeroLengthFileThrows()
+{
+    CKrCommConfig after;
+    QVERIFY(LoadThrows(QByteArray(), &after));
+    QCOMPARE(after, Sample());
+}
+
+void TestPortConfig::loadTruncatedAtEveryByteThrows()
+{
+    CKrCommConfig other;
+    other.nBaud = 57600;
+    const QByteArray full = Store(other);
+    for (int n = 0; n < full.size(); ++n) {
+        CKrCommConfig after;
+        QVERIFY2(LoadThrows(full.left(n), &after), qPrintable(QString::number(n)));
+        QCOMPARE(after, Sample());
+    }
+    CKrCommConfig after;
+    QVERIFY(!LoadThrows(full, &after));
+    QCOMPARE(after, other);
+}
+
+void TestPortConfig::loadRejectsBadRecord_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reasonContains");
+    const QByteArray dev("/dev/ttyS1");
+    QTest::newRow("good record for reference") << Record(dev, 9600, 8, 0, 0, 0) << "";
+    QTest::newRow("wrong magic") << Record(dev, 9600, 8, 0, 0, 0, 0x12345678)
+                                 << "not a port configuration";
+    QTest::newRow("text file") << QByteArray("[port]\nbaud=9600\n") << "not a port configuration";
+    QTest::newRow("version 0") << Record(dev, 9600, 8, 0, 0, 0, 0x4350524B, 0) << "version 0";
+    QTest::newRow("version 2") << Record(dev, 9600, 8, 0, 0, 0, 0x4350524B, 2) << "version 2";
+    QTest::newRow("baud 0") << Record(dev, 0, 8, 0, 0, 0) << "baud";
+    QTest::newRow("baud negative") << Record(dev, -9600, 8, 0, 0, 0) << "baud";
+    QTest::newRow("data 4") << Record(dev, 9600, 4, 0, 0, 0) << "data";
+    QTest::newRow("data 9") << Record(dev, 9600, 9, 0, 0, 0) << "data";
+    QTest::newRow("parity 5") << Record(dev, 9600, 8, 5, 0, 0) << "parity";
+    QTest::newRow("parity 255") << Record(dev, 9600, 8, 255, 0, 0) << "parity";
+    QTest::newRow("stop 3") << Record(dev, 9600, 8, 0, 3, 0) << "stop";
+    QTest::newRow("flow 3") << Record(dev, 9600, 8, 0, 0, 3) << "flow";
+    QTest::newRow("empty port name") << Record("", 9600, 8, 0, 0, 0) << "port";
+    QTest::newRow("unknown scheme") << Record("zz://a", 9600, 8, 0, 0, 0) << "port";
+    QTest::newRow("control character") << Record("/dev/tty\n", 9600, 8, 0, 0, 0) << "port";
+    QTest::newRow("invalid UTF-8") << Record("/dev/\xff\xfe", 9600, 8, 0, 0, 0) << "text";
+    QTest::newRow("name length over maximum")
+        << Record(QByteArray(1025, 'a'), 9600, 8, 0, 0, 0) << "1024";
+    QByteArray huge = Record(dev, 9600, 8, 0, 0, 0);
+    huge.replace(8, 4, Le32(0xFFFFFFF0));
+    QTest::newRow("name length 4 GiB") << huge << "1024";
+}
+
+void TestPortConfig::loadRejectsBadRecord()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reasonContains);
+    CKrCommConfig after;
+    QString reason;
+    const bool threw = LoadThrows(bytes, &after, &reason);
+    if (reasonContains.isEmpty()) {
+        QVERIFY(!threw);
+        QCOMPARE(after.strPort, QStringLiteral("/dev/ttyS1"));
+        return;
+    }
+    QVERIFY(threw);
+    QVERIFY2(reason.contains(reasonContains), qPrintable(reason));
+    QCOMPARE(after, Sample());
+}
+
+void TestPortConfig::loadLeavesBytesAfterTheRecord()
+{
+    // The record ends where its last field ends: a caller may store more
+    // after it in the same archive.
+    QByteArray bytes = Store(Sample()) + "tail";
+    CKrCommPort port;
+    QBuffer file(&bytes);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    CArchive ar(&file, CArchive::load);
+    port.Serialize(ar);
+    QCOMPARE(port.GetConfig(), Sample());
+    QByteArray rest(4, 0);
+    ar.Read(rest.data(), 4);
+    QCOMPARE(rest, QByteArray("tail"));
+    QVERIFY(ar.AtEnd());
+}
+
+QTEST_GUILESS_MAIN(TestPortConfig)
+#include "tst_portconfig.moc"
