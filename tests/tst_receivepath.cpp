@@ -206,7 +206,7 @@ void TestReceivePath::toggleHexShowsFromTheNextBlock()
     dlg->OnToggleHex();
     dlg->AppendText("\r");
     dlg->FlushRefresh();
-    QCOMPARE(dlg->DataView()->VisibleRows(), QStringList{QStringLiteral("[41] [42] [0D] ")});
+    QCOMPARE(dlg->DataView()->VisibleRows().join(QString()), QStringLiteral("[41] [42] [0D] "));
 }
 
 void TestReceivePath::clearKeepsRxUntilTheNextAppend()
@@ -248,7 +248,7 @@ void TestReceivePath::ptyEndToEnd()
 {
     TerminalFixture fx;
     PtyPair pty;
-    QVERIFY(pty.IsOpen());
+    QVERIFY(pty.IsValid());
     auto dlg = fx.Start();
     QVERIFY2(OpenOnPty(*dlg, pty), qPrintable(dlg->Port().GetDescription()));
     dlg->LogInputCheck()->setChecked(true);

@@ -83,8 +83,9 @@ void TestReceiveThreads::floodWhileTheUserWorks()
         expected += QByteArray::number(i) + "\r\n";
     QFile log(fx.Path(CInputLog::FileNameFor(QDateTime::currentDateTime())));
     QVERIFY(log.open(QIODevice::ReadOnly));
-    const QByteArray logged = log.readAll();
-    QVERIFY(logged.startsWith(expected));
+    // The typed x's come back from the loopback between the blocks.
+    const QByteArray logged = log.readAll().replace('x', QByteArray());
+    QCOMPARE(logged, expected + "end\r\n");
 }
 
 void TestReceiveThreads::destroyWhileReceiving()

@@ -5,7 +5,7 @@
 #include "PtyPair.h"
 #include "TerminalFixture.h"
 
-#include <QDataStream>
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -177,7 +177,7 @@ void TestTerminalStartup::sigtermWritesTheFile()
         // The program opens this pseudo-terminal once it has read its
         // settings: that is how the test knows it is running.
         PtyPair pty;
-        QVERIFY(pty.IsOpen());
+        QVERIFY(pty.IsValid());
         CKrCommConfig config;
         config.strPort = pty.SlavePath();
         config.nBaud = 4800;
@@ -208,7 +208,7 @@ void TestTerminalStartup::ptyBytesTravelBothWays()
 {
     TerminalFixture fx;
     PtyPair pty;
-    QVERIFY(pty.IsOpen());
+    QVERIFY(pty.IsValid());
     CKrCommConfig config;
     config.strPort = pty.SlavePath();
     config.nBaud = 115200;
@@ -225,7 +225,7 @@ void TestTerminalStartup::ptyBytesTravelBothWays()
 
     const QByteArray out("to the device\r\n\0\xff", 17);
     QCOMPARE(dlg->Port().Write(out.constData(), int(out.size())), int(out.size()));
-    QCOMPARE(pty.ReadMaster(int(out.size()), 10000), out);
+    QCOMPARE(pty.ReadMasterFor(int(out.size()), 10000), out);
 }
 
 void TestTerminalStartup::failedOpenIsNamedInTheCaption()

@@ -1,5 +1,6 @@
 // Typed characters, counter data, the toolbar commands and Send Text File.
 
+#include "CArchive.h"
 #include "CDataView.h"
 #include "CKrCommDlgPortCfg.h"
 #include "CStatusBarCtrl.h"
@@ -12,6 +13,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QKeyEvent>
+#include <QToolBar>
 #include <QTest>
 
 namespace {
@@ -144,7 +146,7 @@ void TestTransmit::typedKeysSendOneByte()
     // Sent to whichever control has the focus, as the keyboard would.
     dlg->LocalEchoCheck()->setFocus();
     SendKey(dlg->LocalEchoCheck(), key, Qt::KeyboardModifiers(mods), text);
-    QCOMPARE(pty.ReadMaster(1, 5000), wire);
+    QCOMPARE(pty.ReadMasterFor(1, 5000), wire);
     QCOMPARE(dlg->GetTxCount(), qint64(1));
     QCOMPARE(dlg->StatusBar()->GetText(1), QStringLiteral("Tx:1"));
     QVERIFY(dlg->IsEchoPending());
@@ -186,18 +188,18 @@ void TestTransmit::counterSendsOncePerTick()
     dlg->OnTimer(2); // another timer id sends nothing
     dlg->OnSendCounter();
     QVERIFY(!dlg->CounterTimer().isActive());
-    QCOMPARE(pty.ReadMaster(6, 5000), QByteArray("0 1 2 "));
+    QCOMPARE(pty.ReadMasterFor(6, 5000), QByteArray("0 1 2 "));
     QCOMPARE(dlg->GetTxCount(), qint64(0));
     QCOMPARE(dlg->GetCounter(), 0);
 
     dlg->OnSendCounter();
     dlg->OnTimer(1);
-    QCOMPARE(pty.ReadMaster(2, 5000), QByteArray("0 "));
+    QCOMPARE(pty.ReadMasterFor(2, 5000), QByteArray("0 "));
     for (int i = 1; i < 10; ++i)
         dlg->OnTimer(1);
-    QCOMPARE(pty.ReadMaster(18, 5000), QByteArray("1 2 3 4 5 6 7 8 9 "));
+    QCOMPARE(pty.ReadMasterFor(18, 5000), QByteArray("1 2 3 4 5 6 7 8 9 "));
     dlg->OnTimer(1);
-    QCOMPARE(pty.ReadMaster(3, 5000), QByteArray("10 "));
+    QCOMPARE(pty.ReadMasterFor(3, 5000), QByteArray("10 "));
     dlg->OnSendCounter();
 }
 
@@ -263,7 +265,7 @@ void TestTransmit::configurePortAccepted()
     }
     QVERIFY(reread.GetConfig() == wanted);
     QTest::keyClick(dlg.get(), Qt::Key_Q);
-    QCOMPARE(pty.ReadMaster(1, 5000), QByteArray("q"));
+    QCOMPARE(pty.ReadMasterFor(1, 5000), QByteArray("q"));
 }
 
 void TestTransmit::configurePortCancelled()
@@ -326,7 +328,7 @@ void TestTransmit::sendFile()
     fx.openFileName = fx.Path("send.bin");
 
     dlg->OnSendTextFile();
-    QCOMPARE(pty.ReadMaster(int(content.size()), 5000), content);
+    QCOMPARE(pty.ReadMasterFor(int(content.size()), 5000), content);
     QCOMPARE(dlg->GetTxCount(), qint64(content.size()));
     QCOMPARE(dlg->StatusBar()->GetText(1), QStringLiteral("Tx:%1").arg(content.size()));
     QCOMPARE(dlg->GetData(), localEcho ? QByteArray("x") + content : QByteArray("x"));
@@ -375,7 +377,7 @@ void TestTransmit::sendFileFailures()
     QCOMPARE(dlg->GetTxCount(), qint64(0));
     QVERIFY(!dlg->IsEchoPending());
     QCOMPARE(dlg->Port().GetPendingCount(), qint64(0));
-    QCOMPARE(pty.ReadMaster(1, 300), QByteArray());
+    QCOMPARE(pty.ReadMasterFor(1, 300), QByteArray());
 }
 
 void TestTransmit::sendFileCancelled()
@@ -385,7 +387,7 @@ void TestTransmit::sendFileCancelled()
     PtyPair pty;
     QVERIFY(OpenOnPty(*dlg, pty));
     QTest::keyClick(dlg.get(), Qt::Key_A);
-    QCOMPARE(pty.ReadMaster(1, 5000), QByteArray("a"));
+    QCOMPARE(pty.ReadMasterFor(1, 5000), QByteArray("a"));
     fx.openFileName.clear();
     dlg->OnSendTextFile();
     QVERIFY(dlg->IsEchoPending());
@@ -407,7 +409,7 @@ void TestTransmit::sendProgressFollowsTheDrain()
     // rest waits in the port's queue.
     QTRY_VERIFY(dlg->StatusBar()->GetText(3).startsWith(QStringLiteral("Sending ")));
     QVERIFY(dlg->StatusBar()->GetText(3).endsWith(QStringLiteral(" / 600,000")));
-    QCOMPARE(pty.ReadMaster(int(content.size()), 20000), content);
+    QCOMPARE(pty.ReadMasterFor(int(content.size()), 20000), content);
     QTRY_COMPARE(dlg->StatusBar()->GetText(3), QString());
 }
 

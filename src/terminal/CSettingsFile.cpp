@@ -14,8 +14,10 @@ bool IsReadOnly(const QString& path)
     if (!info.exists())
         return false;
     const auto perms = info.permissions();
-    const auto kAnyWrite = QFileDevice::WriteOwner | QFileDevice::WriteGroup |
-                           QFileDevice::WriteOther | QFileDevice::WriteUser;
+    // WriteUser is left out: it answers for the current user, who may be
+    // allowed to write anything.
+    const auto kAnyWrite =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
     return !(perms & kAnyWrite) || !info.isWritable();
 }
 

@@ -34,11 +34,12 @@ public:
 
     QString Path(const QString& name) const { return m_dir.filePath(name); }
 
-    // A window as the program makes one: constructed and created.
+    // A window as the program makes one: constructed, created and shown.
     std::unique_ptr<CTerminalDlg> Start()
     {
         auto dlg = std::make_unique<CTerminalDlg>();
         dlg->Create();
+        dlg->show();
         return dlg;
     }
 
