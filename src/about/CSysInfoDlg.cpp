@@ -39,7 +39,8 @@ QPlainTextEdit* CreatePane(QWidget* pParent, const CDialogUnits& du, const PaneT
     pane->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     pane->setTabChangesFocus(true);
     pane->setFocusPolicy(Qt::StrongFocus);
-    pane->setTabStopDistance(du.X(32)); // the edit control's default tab stops
+    pane->setTabStopDistance(du.X(32));     // the edit control's default tab stops
+    pane->document()->setDocumentMargin(2); // an edit control's narrow inner margin
     return pane;
 }
 
