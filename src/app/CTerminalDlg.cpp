@@ -90,8 +90,8 @@ bool CTerminalDlg::Create()
         return true;
     m_bCreated = true;
 
-    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-    const DialogUnits du(font());
+    setFont(CDialogUnits::DialogFont());
+    const CDialogUnits du(font());
     resize(du.X(kTemplateWidth), du.Y(kTemplateHeight));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
