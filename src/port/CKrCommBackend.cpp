@@ -6,12 +6,13 @@ struct KrBackendEntry
 {
     const char* scheme; // empty: a device name without "://"
     KrBackendFactory create;
-    const char* fixedName; // offered in the dialog, or null
+    const char* fixedName;   // offered in the dialog, or null
+    const char* description; // of the fixed name, shown beside it
 };
 
 const KrBackendEntry kBackends[] = {
-    {"", &KrCreateSerialBackend, nullptr},
-    {"loop", &KrCreateLoopBackend, "loop://"},
+    {"", &KrCreateSerialBackend, nullptr, nullptr},
+    {"loop", &KrCreateLoopBackend, "loop://", "loopback: what is sent comes back"},
 };
 
 const KrBackendEntry* FindEntry(const QString& portName)
@@ -54,4 +55,13 @@ QStringList KrFixedPortNames()
             names << QLatin1String(e.fixedName);
     }
     return names;
+}
+
+QString KrFixedPortDescription(const QString& name)
+{
+    for (const KrBackendEntry& e : kBackends) {
+        if (e.fixedName && name == QLatin1String(e.fixedName))
+            return QLatin1String(e.description);
+    }
+    return QString();
 }

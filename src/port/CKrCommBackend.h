@@ -68,3 +68,5 @@ bool KrIsKnownPortName(const QString& portName);
 // The port names that exist without hardware ("loop://"), offered in the
 // configuration dialog beside the serial devices found.
 QStringList KrFixedPortNames();
+// What a fixed port name is, in a few words; empty for other names.
+QString KrFixedPortDescription(const QString& name);

@@ -61,14 +61,17 @@ public:
             *why = OpenFailure();
             return false;
         }
+        // A pseudo-terminal has no character framing; the system keeps it at
+        // 8 bits without parity and may refuse other values.
+        const bool bFramed = !KrIsPseudoTerminal(config.strPort);
         QString refused;
         if (!m_serial.setBaudRate(config.nBaud))
             refused = QStringLiteral("%1 baud").arg(config.nBaud);
-        else if (!m_serial.setDataBits(QSerialPort::DataBits(config.nDataBits)))
+        else if (!m_serial.setDataBits(QSerialPort::DataBits(config.nDataBits)) && bFramed)
             refused = QStringLiteral("%1 data bits").arg(config.nDataBits);
-        else if (!m_serial.setParity(ToQt(config.parity)))
+        else if (!m_serial.setParity(ToQt(config.parity)) && bFramed)
             refused = QStringLiteral("parity %1").arg(ParityLetter(config.parity));
-        else if (!SetStopBits(config))
+        else if (!SetStopBits(config) && bFramed)
             refused = QStringLiteral("%1 stop bits").arg(StopBitsText(config.stopBits));
         else if (!m_serial.setFlowControl(ToQt(config.flow)))
             refused = QStringLiteral("%1 flow control").arg(FlowText(config.flow));
@@ -159,11 +162,10 @@ private:
         QString why;
         switch (e) {
         case QSerialPort::ResourceError:
-            why = QStringLiteral("the device was removed or stopped working (%1)")
-                      .arg(m_serial.errorString());
-            break;
         case QSerialPort::ReadError:
-            why = QStringLiteral("read error: %1").arg(m_serial.errorString());
+            // An unplugged adapter fails its reads with EIO, a hung-up
+            // terminal with an end of file that comes with a stale error text.
+            why = QStringLiteral("the device was removed or stopped working");
             break;
         case QSerialPort::WriteError:
             why = QStringLiteral("write error: %1").arg(m_serial.errorString());

@@ -1,6 +1,8 @@
 #pragma once
-// Telling why a serial device would not open, in words a technician can act
-// on. The system-dependent parts live in KrSerialDiag_<system>.cpp.
+// What the serial back end asks of the system beyond QSerialPort: why a
+// device would not open, in words a technician can act on, and whether it is
+// a pseudo-terminal. The system-dependent parts live in
+// KrSerialDiag_<system>.cpp.
 
 #include <QString>
 
@@ -22,3 +24,8 @@ KrOpenFailure KrOpenFailureFromSystemError(int code);
 // both "no access" and "someone else has it"; looks at the device and its
 // locks to tell which. Other when neither can be shown.
 KrOpenFailure KrDiagnosePermissionFailure(const QString& portName);
+
+// True for a pseudo-terminal (as a stand-in for a device, or a virtual port
+// made by another program). It carries bytes, not characters on a wire: the
+// system may refuse or ignore data bits, parity and stop bits on it.
+bool KrIsPseudoTerminal(const QString& portName);

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <cerrno>
@@ -79,4 +80,12 @@ KrOpenFailure KrDiagnosePermissionFailure(const QString& portName)
         return KrOpenFailureFromSystemError(errno);
     ::close(fd);
     return KrOpenFailure::Other;
+}
+
+bool KrIsPseudoTerminal(const QString& portName)
+{
+    // Through symbolic links, as virtual ports are often named by one.
+    const QString path = QFileInfo(DevicePath(portName)).canonicalFilePath();
+    return path.startsWith(QLatin1String("/dev/pts/")) ||
+           path.startsWith(QLatin1String("/dev/ttys")) || path == QLatin1String("/dev/ptmx");
 }

@@ -24,3 +24,8 @@ KrOpenFailure KrDiagnosePermissionFailure(const QString&)
 {
     return KrOpenFailure::InUse;
 }
+
+bool KrIsPseudoTerminal(const QString&)
+{
+    return false;
+}

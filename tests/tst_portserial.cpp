@@ -1,0 +1,434 @@
+// The port object on a serial device: a pseudo-terminal stands in for the
+// device, its master side for the far end of the line.
+
+#include "CKrCommPort.h"
+#include "KrSerialDiag.h"
+#include "PtyPair.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+class CollectingReceiver : public CKrCommReceiver
+{
+public:
+    void OnReceive(const char* pData, int nLength) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_data.append(pData, nLength);
+        if (QThread::currentThread() == QCoreApplication::instance()->thread())
+            m_bOnUiThread = true;
+    }
+    QByteArray Data() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_data;
+    }
+    bool OnUiThread() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_bOnUiThread;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QByteArray m_data;
+    bool m_bOnUiThread = false;
+};
+
+QByteArray Pattern(qsizetype n)
+{
+    QByteArray b(n, Qt::Uninitialized);
+    for (qsizetype i = 0; i < n; ++i)
+        b[i] = char((i * 13 + i / 256) & 0xff);
+    return b;
+}
+
+CKrCommConfig ConfigFor(const QString& path, int baud = 115200)
+{
+    CKrCommConfig c;
+    c.strPort = path;
+    c.nBaud = baud;
+    return c;
+}
+
+// Drops the effective user id to an unprivileged one while it lives, so that
+// file permissions apply to a test that runs as root.
+class EffectiveUser
+{
+public:
+    explicit EffectiveUser(uid_t uid) : m_saved(::geteuid()) { m_bOk = ::seteuid(uid) == 0; }
+    ~EffectiveUser()
+    {
+        if (m_bOk)
+            (void)::seteuid(m_saved);
+    }
+    bool Ok() const { return m_bOk; }
+
+private:
+    uid_t m_saved;
+    bool m_bOk = false;
+};
+
+} // namespace
+
+class TestPortSerial : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void bytesFromTheLineReachTheReceiverInOrder();
+    void writtenBytesReachTheLineInOrder();
+    void pendingCountFollowsTheDevice();
+    void lineSettingsReachTheDevice_data();
+    void lineSettingsReachTheDevice();
+    void oneAndAHalfStopBitsOnAPseudoTerminal();
+    void pseudoTerminalsAreRecognised();
+    void missingDeviceIsNoSuchDevice();
+    void deviceHeldByAnotherPortIsInUse();
+    void deviceWithoutAccessIsPermissionDenied();
+    void systemErrorsInPlainWords_data();
+    void systemErrorsInPlainWords();
+    void vanishingDeviceClosesThePort();
+    void reopenAfterClose();
+};
+
+void TestPortSerial::bytesFromTheLineReachTheReceiverInOrder()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsValid());
+    CollectingReceiver rx;
+    CKrCommPortEx port;
+    port.m_pReceiver = &rx;
+    port.SetConfig(ConfigFor(pty.SlavePath()));
+    QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
+    QCOMPARE(port.GetDescription(), pty.SlavePath() + QStringLiteral(" 115200,8,N,1"));
+
+    QByteArray all;
+    for (int i = 0; i < 256; ++i)
+        all += char(i);
+    const QByteArray expected = all + Pattern(100000) + all;
+    QVERIFY(pty.WriteMaster(expected));
+    QTRY_COMPARE_WITH_TIMEOUT(rx.Data().size(), expected.size(), 20000);
+    QVERIFY(rx.Data() == expected);
+    QVERIFY(!rx.OnUiThread());
+}
+
+void TestPortSerial::writtenBytesReachTheLineInOrder()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsValid());
+    CKrCommPortEx port;
+    port.SetConfig(ConfigFor(pty.SlavePath()));
+    QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
+
+    QCOMPARE(port.Write("hello\r\n", -1), 7);
+    QCOMPARE(pty.ReadMasterFor(7), QByteArray("hello\r\n"));
+
+    // Far more than the terminal and the driver buffer at once, so it goes
+    // out piecemeal while the master drains it.
+    const QByteArray big = Pattern(256 * 1024);
+    QCOMPARE(port.Write(big.constData(), int(big.size())), int(big.size()));
+    QVERIFY(port.GetPendingCount() > 0);
+    const QByteArray got = pty.ReadMasterFor(big.size(), 20000);
+    QCOMPARE(got.size(), big.size());
+    QVERIFY(got == big);
+    QTRY_COMPARE(port.GetPendingCount(), qint64(0));
+}
+
+void TestPortSerial::pendingCountFollowsTheDevice()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsValid());
+    CKrCommPortEx port;
+    port.SetConfig(ConfigFor(pty.SlavePath()));
+    QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
+
+    // The far end reads nothing yet: only what the terminal itself can hold
+    // (tens of KiB) can have been handed over, the rest is still pending.
+    constexpr qint64 kTotal = 1024 * 1024;
+    constexpr qint64 kTerminalHolds = 256 * 1024; // generous
+    const QByteArray big = Pattern(kTotal);
+    QCOMPARE(port.Write(big.constData(), int(big.size())), int(kTotal));
+    QVERIFY(port.GetPendingCount() >= kTotal - kTerminalHolds);
+
+    // What the far end has read has been handed over.
+    const QByteArray first = pty.ReadMasterFor(300 * 1024, 20000);
+    QCOMPARE(first.size(), 300 * 1024);
+    QTRY_VERIFY(port.GetPendingCount() <= kTotal - first.size());
+    QVERIFY(port.GetPendingCount() >= kTotal - first.size() - kTerminalHolds);
+
+    const QByteArray rest = pty.ReadMasterFor(kTotal - first.size(), 20000);
+    QVERIFY(first + rest == big);
+    QTRY_COMPARE(port.GetPendingCount(), qint64(0));
+}
+
+void TestPortSerial::lineSettingsReachTheDevice_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("description");
+    QTest::newRow("default 115200") << ""
+                                    << ""
+                                    << " 115200,8,N,1";
+    QTest::newRow("9600") << "baud"
+                          << "9600"
+                          << " 9600,8,N,1";
+    QTest::newRow("non-standard baud") << "baud"
+                                       << "31250"
+                                       << " 31250,8,N,1";
+    QTest::newRow("5 data bits") << "data"
+                                 << "5"
+                                 << " 115200,5,N,1";
+    QTest::newRow("6 data bits") << "data"
+                                 << "6"
+                                 << " 115200,6,N,1";
+    QTest::newRow("7 data bits") << "data"
+                                 << "7"
+                                 << " 115200,7,N,1";
+    QTest::newRow("odd parity") << "parity"
+                                << "O"
+                                << " 115200,8,O,1";
+    QTest::newRow("even parity") << "parity"
+                                 << "E"
+                                 << " 115200,8,E,1";
+    QTest::newRow("mark parity") << "parity"
+                                 << "M"
+                                 << " 115200,8,M,1";
+    QTest::newRow("space parity") << "parity"
+                                  << "S"
+                                  << " 115200,8,S,1";
+    QTest::newRow("2 stop bits") << "stop"
+                                 << "2"
+                                 << " 115200,8,N,2";
+    QTest::newRow("RTS/CTS") << "flow"
+                             << "rtscts"
+                             << " 115200,8,N,1,RTS/CTS";
+    QTest::newRow("XON/XOFF") << "flow"
+                              << "xonxoff"
+                              << " 115200,8,N,1,XON/XOFF";
+}
+
+void TestPortSerial::lineSettingsReachTheDevice()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    QFETCH(QString, description);
+    PtyPair pty;
+    QVERIFY(pty.IsValid());
+    CKrCommConfig config = ConfigFor(pty.SlavePath());
+    if (!field.isEmpty())
+        QVERIFY(config.SetField(field, value, nullptr));
+    CKrCommPortEx port;
+    port.SetConfig(config);
+    QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
+    QCOMPARE(port.GetDescription(), pty.SlavePath() + description);
+
+    // The terminal's own settings show what the port made of them. A
+    // pseudo-terminal stays at 8 bits without parity whatever is asked, so
+    // data bits and parity can only be shown to be harmless here.
+    termios t{};
+    QCOMPARE(::tcgetattr(pty.SlaveFd(), &t), 0);
+    if (config.nBaud == 9600)
+        QCOMPARE(::cfgetospeed(&t), speed_t(B9600));
+    if (config.nBaud == 115200)
+        QCOMPARE(::cfgetospeed(&t), speed_t(B115200));
+    QCOMPARE(bool(t.c_cflag & CSTOPB), config.stopBits == KrStopBits::Two);
+    QCOMPARE(bool(t.c_cflag & CRTSCTS), config.flow == KrFlow::RtsCts);
+    QCOMPARE(bool(t.c_iflag & IXON), config.flow == KrFlow::XonXoff);
+
+    // Every byte value passes untouched both ways.
+    QByteArray all;
+    for (int i = 0; i < 256; ++i)
+        all += char(i);
+    if (config.flow == KrFlow::XonXoff)
+        all.replace('\x11', "").replace('\x13', ""); // the flow control characters
+    QCOMPARE(port.Write(all.constData(), int(all.size())), int(all.size()));
+    QCOMPARE(pty.ReadMasterFor(all.size()), all);
+}
+
+void TestPortSerial::oneAndAHalfStopBitsOnAPseudoTerminal()
+{
+    // No driver here has a 1.5 setting for 8 data bits; a pseudo-terminal has
+    // no stop bits at all and opens anyway.
+    PtyPair pty;
+    QVERIFY(pty.IsValid());
+    CKrCommConfig config = ConfigFor(pty.SlavePath());
+    config.stopBits = KrStopBits::OneAndHalf;
+    CKrCommPortEx port;
+    port.SetConfig(config);
+    QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
+    QCOMPARE(port.GetDescription(), pty.SlavePath() + QStringLiteral(" 115200,8,N,1.5"));
+    QCOMPARE(port.Write("ok", 2), 2);
+    QCOMPARE(pty.ReadMasterFor(2), QByteArray("ok"));
+}
+
+void TestPortSerial::pseudoTerminalsAreRecognised()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsValid());
+    QVERIFY(KrIsPseudoTerminal(pty.SlavePath()));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("ttyV0"));
+    QVERIFY(QFile::link(pty.SlavePath(), link));
+    QVERIFY(KrIsPseudoTerminal(link));
+    QVERIFY(!KrIsPseudoTerminal(QStringLiteral("/dev/ttyS0")));
+    QVERIFY(!KrIsPseudoTerminal(dir.filePath(QStringLiteral("missing"))));
+}
+
+void TestPortSerial::missingDeviceIsNoSuchDevice()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("ttyUSB9"));
+    CKrCommPortEx port;
+    port.SetConfig(ConfigFor(path, 9600));
+    QVERIFY(!port.Open());
+    QVERIFY(!port.IsOpen());
+    QCOMPARE(port.GetLastError(), QStringLiteral("no such device"));
+    QCOMPARE(port.GetDescription(),
+             path + QStringLiteral(" 9600,8,N,1 - not open: no such device"));
+    QCOMPARE(port.Write("x", 1), -1);
+}
+
+void TestPortSerial::deviceHeldByAnotherPortIsInUse()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsValid());
+    CKrCommPortEx first;
+    first.SetConfig(ConfigFor(pty.SlavePath()));
+    QVERIFY2(first.Open(), qPrintable(first.GetLastError()));
+
+    CKrCommPortEx second;
+    second.SetConfig(ConfigFor(pty.SlavePath()));
+    QVERIFY(!second.Open());
+    QCOMPARE(second.GetLastError(), QStringLiteral("the device is in use by another program"));
+    QCOMPARE(
+        second.GetDescription(),
+        pty.SlavePath() +
+            QStringLiteral(" 115200,8,N,1 - not open: the device is in use by another program"));
+
+    // Once the first lets go, the second gets it.
+    first.Close();
+    QVERIFY2(second.Open(), qPrintable(second.GetLastError()));
+}
+
+void TestPortSerial::deviceWithoutAccessIsPermissionDenied()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // Reachable for everybody, the file itself for nobody.
+    QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                  QFileDevice::ExeOther | QFileDevice::ReadGroup |
+                                                  QFileDevice::ExeGroup));
+    const QString path = dir.filePath(QStringLiteral("ttyS7"));
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0), 0);
+
+    CKrCommPortEx port;
+    port.SetConfig(ConfigFor(path, 9600));
+    bool opened = false;
+    {
+        // root passes every permission check: act as an ordinary user.
+        std::unique_ptr<EffectiveUser> user;
+        if (::geteuid() == 0) {
+            user = std::make_unique<EffectiveUser>(65534);
+            QVERIFY2(user->Ok(), std::strerror(errno));
+        }
+        opened = port.Open();
+    }
+    QVERIFY(!opened);
+    QCOMPARE(port.GetLastError(),
+             QStringLiteral("permission denied - is the user in the dialout group?"));
+    QCOMPARE(port.GetDescription(),
+             path + QStringLiteral(" 9600,8,N,1 - not open: permission denied - is the user in "
+                                   "the dialout group?"));
+}
+
+void TestPortSerial::systemErrorsInPlainWords_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    const QString permission =
+        QStringLiteral("permission denied - is the user in the dialout group?");
+    QTest::newRow("ENOENT") << ENOENT << "no such device";
+    QTest::newRow("ENODEV") << ENODEV << "no such device";
+    QTest::newRow("ENXIO") << ENXIO << "no such device";
+    QTest::newRow("EACCES") << EACCES << permission;
+    QTest::newRow("EPERM") << EPERM << permission;
+    QTest::newRow("EBUSY") << EBUSY << "the device is in use by another program";
+    QTest::newRow("EIO: the system's text") << EIO << "Input/output error";
+}
+
+void TestPortSerial::systemErrorsInPlainWords()
+{
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    QCOMPARE(KrOpenFailureText(KrOpenFailureFromSystemError(code),
+                               QString::fromLocal8Bit(std::strerror(code))),
+             text);
+    QCOMPARE(KrOpenFailureText(KrOpenFailure::Other, QString()),
+             QStringLiteral("the device could not be opened"));
+}
+
+void TestPortSerial::vanishingDeviceClosesThePort()
+{
+    auto pty = std::make_unique<PtyPair>();
+    QVERIFY(pty->IsValid());
+    const QString path = pty->SlavePath();
+    CollectingReceiver rx;
+    CKrCommPortEx port;
+    port.m_pReceiver = &rx;
+    port.SetConfig(ConfigFor(path));
+    QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
+    QVERIFY(pty->WriteMaster("before"));
+    QTRY_COMPARE(rx.Data(), QByteArray("before"));
+
+    pty.reset(); // the far end and our own hold on the terminal go
+    QTRY_VERIFY(!port.IsOpen());
+    QCOMPARE(port.GetLastError(), QStringLiteral("the device was removed or stopped working"));
+    QCOMPARE(port.GetDescription(),
+             path + QStringLiteral(" 115200,8,N,1 - not open: the device was removed or stopped "
+                                   "working"));
+    QCOMPARE(port.Write("x", 1), -1);
+    QCOMPARE(port.GetPendingCount(), qint64(0));
+}
+
+void TestPortSerial::reopenAfterClose()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsValid());
+    CollectingReceiver rx;
+    CKrCommPortEx port;
+    port.m_pReceiver = &rx;
+    port.SetConfig(ConfigFor(pty.SlavePath()));
+    QVERIFY(port.Open());
+    port.Close();
+    QCOMPARE(port.GetDescription(),
+             pty.SlavePath() + QStringLiteral(" 115200,8,N,1 - not open: port closed"));
+    QVERIFY(pty.WriteMaster("lost"));
+    QVERIFY(port.Open());
+    QVERIFY(pty.WriteMaster("found"));
+    QTRY_VERIFY(rx.Data().endsWith("found"));
+    QVERIFY(!rx.Data().contains("lost") || rx.Data() == "lostfound");
+}
+
+QTEST_GUILESS_MAIN(TestPortSerial)
+#include "tst_portserial.moc"
