@@ -407,8 +407,16 @@ void TestDataLayout::incrementalMatchesScratch()
             streamStart += kCap / 2;
             ++nTrims;
         }
+        // What stays of the old text is the start of the new one: the view
+        // reports a trim as a removal at 0 of the old text up to the new
+        // first byte, and the appended text after the old end.
+        const int nRemoved = step == 0 ? 0 : layout.OffsetOfPosition(streamStart);
+        const qint64 oldEnd = layout.TextOrigin() + layout.CharacterCount();
+        const QString oldText = layout.Text(nRemoved, layout.CharacterCount());
         QCOMPARE(layout.SetBuffer(buffer, streamStart, hex),
                  step == 0 ? CDataLayout::Update::Fresh : CDataLayout::Update::Continued);
+        if (step > 0)
+            QCOMPARE(layout.Text(0, static_cast<int>(oldEnd - layout.TextOrigin())), oldText);
         const CDataLayout scratch = Laid(buffer, columns, hex);
         CompareLayouts(layout, scratch);
         if (QTest::currentTestFailed()) {

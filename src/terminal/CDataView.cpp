@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
@@ -204,11 +205,6 @@ QAccessibleInterface* DataViewAccessibleFactory(const QString& className, QObjec
     if (className == QLatin1String("CDataView") && pObject && pObject->isWidgetType())
         return new CDataViewAccessible(static_cast<CDataView*>(pObject));
     return nullptr;
-}
-
-bool IsPlainCell(QChar ch)
-{
-    return ch.unicode() >= 0x20 && ch.unicode() < 0x7F;
 }
 
 } // namespace
@@ -452,6 +448,8 @@ void CDataView::UpdateMetrics()
     m_cellWidth = std::max<qreal>(1, metricsF.horizontalAdvance(QLatin1Char('M')));
     m_nRowHeight = std::max(1, metrics.lineSpacing());
     m_nAscent = metrics.ascent();
+    m_rawFont = QRawFont::fromFont(cellFont);
+    m_glyphs.clear();
     verticalScrollBar()->setSingleStep(1);
     UpdateColumns();
 }
@@ -547,25 +545,46 @@ void CDataView::PaintRow(QPainter& painter, const CDataLayout::Cells& cells, int
     }
 }
 
-// ASCII runs are drawn as one string (the font is fixed-pitch); any other
-// glyph is placed in its own cell, since it may come from a fallback font
-// with another advance.
+quint32 CDataView::Glyph(QChar ch) const
+{
+    auto it = m_glyphs.constFind(ch.unicode());
+    if (it != m_glyphs.constEnd())
+        return *it;
+    const QList<quint32> glyphs =
+        m_rawFont.isValid() ? m_rawFont.glyphIndexesForString(QString(ch)) : QList<quint32>();
+    const quint32 glyph = glyphs.size() == 1 ? glyphs[0] : 0;
+    m_glyphs.insert(ch.unicode(), glyph);
+    return glyph;
+}
+
+// Every glyph goes into its own cell, so the grid stays exact whatever the
+// font's advances; blanks are not drawn.
 void CDataView::DrawCells(QPainter& painter, const QString& text, int from, int to, int y) const
 {
     const qreal baseline = y + m_nAscent;
-    int i = from;
-    while (i < to) {
-        if (IsPlainCell(text[i])) {
-            int j = i + 1;
-            while (j < to && IsPlainCell(text[j]))
-                ++j;
-            painter.drawText(QPointF(CellX(i), baseline), text.mid(i, j - i));
-            i = j;
-        } else {
-            painter.drawText(QPointF(CellX(i), baseline), QString(text[i]));
-            ++i;
+    QVector<quint32> glyphs;
+    QVector<QPointF> positions;
+    glyphs.reserve(to - from);
+    positions.reserve(to - from);
+    for (int i = from; i < to; ++i) {
+        const QChar ch = text[i];
+        if (ch.isSpace())
+            continue;
+        const quint32 glyph = Glyph(ch);
+        if (glyph == 0) // not in this font: let a fallback font draw it
+            painter.drawText(QPointF(CellX(i), baseline), QString(ch));
+        else {
+            glyphs.append(glyph);
+            positions.append(QPointF(CellX(i), 0));
         }
     }
+    if (glyphs.isEmpty())
+        return;
+    QGlyphRun run;
+    run.setRawFont(m_rawFont);
+    run.setGlyphIndexes(glyphs);
+    run.setPositions(positions);
+    painter.drawGlyphRun(QPointF(0, baseline), run);
 }
 
 void CDataView::mousePressEvent(QMouseEvent* pEvent)

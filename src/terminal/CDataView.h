@@ -10,6 +10,8 @@
 
 #include <QAbstractScrollArea>
 #include <QByteArray>
+#include <QHash>
+#include <QRawFont>
 #include <QStringList>
 
 class QMenu;
@@ -87,11 +89,16 @@ private:
     void PaintRow(class QPainter& painter, const CDataLayout::Cells& cells, int y, int selStart,
                   int selEnd) const;
     void DrawCells(QPainter& painter, const QString& text, int from, int to, int y) const;
+    quint32 Glyph(QChar ch) const;
 
     CDataLayout m_layout;
     qreal m_cellWidth = 8;
     int m_nRowHeight = 13;
     int m_nAscent = 10;
+    // Glyphs are placed cell by cell from the font's own glyph table, with
+    // no shaping; characters it lacks are drawn as text in their cell.
+    QRawFont m_rawFont;
+    mutable QHash<char16_t, quint32> m_glyphs;
     // The selection in absolute text positions (CDataLayout::TextOrigin()
     // based), so that it stays on the same characters while data arrives;
     // -1 when there is none.
