@@ -1,0 +1,108 @@
+#pragma once
+// The data window of the Terminal window: shows the receive buffer as code
+// page 437 text or as "[XX] " hex groups, wrapped at its width, scrolled to
+// the end after every refresh. A refresh lays out only the appended bytes and
+// paints only the visible rows, so it costs the same for a small buffer as
+// for a full one. The view never edits its content; it lets the user select
+// and copy, and exposes the shown text to assistive technology.
+
+#include "CDataLayout.h"
+
+#include <QAbstractScrollArea>
+#include <QByteArray>
+#include <QHash>
+#include <QRawFont>
+#include <QStringList>
+
+class QMenu;
+
+class CDataView : public QAbstractScrollArea
+{
+    Q_OBJECT
+public:
+    explicit CDataView(QWidget* pParent = nullptr);
+    ~CDataView() override;
+
+    // "Terminal" where the system has it, else the system's fixed font; 13
+    // pixels high. The view starts with it; the owner may set another.
+    static QFont DefaultFont();
+
+    // Shows a snapshot of the buffer. streamStart is the stream position of
+    // buffer[0]: it grows by what was trimmed from the front. A buffer that
+    // extends the previous one is laid out from where the last call ended;
+    // anything else is laid out afresh. Scrolls to the end.
+    void SetBuffer(const QByteArray& buffer, qint64 streamStart, bool bHex);
+    // Empties the view; the next SetBuffer starts afresh.
+    void Clear();
+
+    bool IsHex() const { return m_layout.IsHex(); }
+    int Columns() const { return m_layout.Columns(); }
+    int TotalRows() const { return m_layout.RowCount(); }
+    int TopRow() const;
+    // Rows that fit completely in the view (at least one).
+    int VisibleRowCount() const;
+    // The rows on screen as painted (tabs expanded to spaces).
+    QStringList VisibleRows() const;
+    const CDataLayout& Layout() const { return m_layout; }
+
+    // The shown text: code page 437 glyphs, "\t" for a tab, "\n" at each
+    // line end; hex groups in hex mode. Offsets count its characters.
+    int CharacterCount() const { return m_layout.CharacterCount(); }
+    QString Text(int from, int to) const { return m_layout.Text(from, to); }
+
+    bool HasSelection() const;
+    // The selected range of the shown text; start == end when none.
+    void GetSelection(int& start, int& end) const;
+    void SetSelection(int start, int end);
+    void ClearSelection();
+    QString SelectedText() const;
+    void SelectAll();
+    // Puts the selected text on the clipboard; nothing when none.
+    void Copy();
+    // Where the caret is: the moving end of the selection, else the end.
+    int CursorPosition() const;
+
+    // Geometry for assistive technology, in viewport coordinates.
+    QRect CharacterRect(int offset) const;
+    int OffsetAt(const QPoint& viewportPos) const;
+    void ScrollToOffset(int offset);
+
+    // The context menu: "Copy" (enabled with a selection) and "Select All".
+    QMenu* CreateContextMenu(QWidget* pParent);
+
+protected:
+    void paintEvent(QPaintEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
+    void changeEvent(QEvent* pEvent) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent* pEvent) override;
+    void mouseMoveEvent(QMouseEvent* pEvent) override;
+    void mouseReleaseEvent(QMouseEvent* pEvent) override;
+    void contextMenuEvent(QContextMenuEvent* pEvent) override;
+
+private:
+    void UpdateMetrics();
+    void UpdateColumns();
+    void UpdateScrollBar();
+    void NotifySelection();
+    qreal CellX(int cell) const;
+    void PaintRow(class QPainter& painter, const CDataLayout::Cells& cells, int y, int selStart,
+                  int selEnd) const;
+    void DrawCells(QPainter& painter, const QString& text, int from, int to, int y) const;
+    quint32 Glyph(QChar ch) const;
+
+    CDataLayout m_layout;
+    qreal m_cellWidth = 8;
+    int m_nRowHeight = 13;
+    int m_nAscent = 10;
+    // Glyphs are placed cell by cell from the font's own glyph table, with
+    // no shaping; characters it lacks are drawn as text in their cell.
+    QRawFont m_rawFont;
+    mutable QHash<char16_t, quint32> m_glyphs;
+    // The selection in absolute text positions (CDataLayout::TextOrigin()
+    // based), so that it stays on the same characters while data arrives;
+    // -1 when there is none.
+    qint64 m_selAnchor = -1;
+    qint64 m_selActive = -1;
+    bool m_bSelecting = false;
+};
