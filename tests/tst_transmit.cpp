@@ -339,8 +339,9 @@ void TestTransmit::sendFile()
 void TestTransmit::sendBigFileEchoTrimsOnce()
 {
     TerminalFixture fx;
-    fx.Start().reset();
-    auto dlg = fx.Start(); // on the loopback
+    auto dlg = fx.Start();
+    PtyPair pty;
+    QVERIFY(OpenOnPty(*dlg, pty));
     dlg->LocalEchoCheck()->setChecked(true);
     QByteArray content(600000, 'f');
     WriteFile(fx.Path("big.bin"), content);
