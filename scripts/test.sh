@@ -13,12 +13,12 @@ cmake -S "$root" -B "$root/build" >/dev/null
 cmake --build "$root/build" -j"$jobs"
 ctest --test-dir "$root/build" --output-on-failure -j"$jobs"
 
-echo "== thread-safety suite under ThreadSanitizer"
+echo "== the threaded suites again, under ThreadSanitizer"
 cmake -S "$root" -B "$root/build-tsan" -DVORNTERM_SANITIZE=thread -DVORNTERM_BENCH=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$root/build-tsan" -j"$jobs" --target tst_receivethreads
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
-  ctest --test-dir "$root/build-tsan" --output-on-failure -R '^tst_receivethreads$'
+cmake --build "$root/build-tsan" -j"$jobs" --target tst_receivethreads tst_port tst_inputlog
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 die_after_fork=0 suppressions=$root/tests/tsan.supp" \
+  ctest --test-dir "$root/build-tsan" --output-on-failure -R '^(tst_receivethreads|tst_port|tst_inputlog)$'
 
 if [[ -x "$root/scripts/check-win-facts.sh" ]]; then
   echo "== Windows sources, cross-compiled"

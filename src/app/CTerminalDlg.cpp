@@ -69,7 +69,7 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     });
     // The log reports trouble from the port's thread; the checkbox shows it.
     m_receiveSink.InputLog().SetStateChangedCallback([this] {
-        QMetaObject::invokeMethod(this, [this] { UpdateLogIndicator(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "UpdateLogIndicator", Qt::QueuedConnection);
     });
     m_sendProgressTimer.setInterval(100);
     connect(&m_sendProgressTimer, &QTimer::timeout, this, &CTerminalDlg::UpdateSendProgress);

@@ -101,7 +101,7 @@ private:
     // Sends one typed character; true when the key press is consumed.
     bool PreTranslateKey(int nCharCode);
     void Refresh();
-    void UpdateLogIndicator();
+    Q_INVOKABLE void UpdateLogIndicator();
     void UpdateSendProgress();
     void SetCaptionFromPort();
 

@@ -3,7 +3,6 @@
 #include "CKrCommPort.h"
 
 #include <QMetaObject>
-#include <QMutexLocker>
 
 #include <cstring>
 
@@ -29,7 +28,7 @@ void CKrCommPortThread::StartThread()
 {
     if (m_pWorker)
         return;
-    m_pWorker = new QObject;
+    m_pWorker = new CKrCommPortWorker(*this);
     m_pWorker->moveToThread(&m_thread);
     // The worker, and any back end still waiting for deletion, go when the
     // thread ends.
@@ -44,7 +43,41 @@ void CKrCommPortThread::RunOnThread(const std::function<void()>& fn)
         return;
     }
     StartThread();
-    QMetaObject::invokeMethod(m_pWorker, fn, Qt::BlockingQueuedConnection);
+    Job job{fn};
+    std::unique_lock<std::mutex> lock(m_jobMutex);
+    m_jobs.push_back(&job);
+    QMetaObject::invokeMethod(m_pWorker, "RunJobs", Qt::QueuedConnection);
+    m_jobDone.wait(lock, [&job] { return job.bDone; });
+}
+
+void CKrCommPortThread::RunJobs()
+{
+    for (;;) {
+        Job* pJob = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(m_jobMutex);
+            if (m_jobs.empty())
+                return;
+            pJob = m_jobs.front();
+            m_jobs.pop_front();
+        }
+        pJob->fn();
+        {
+            std::lock_guard<std::mutex> lock(m_jobMutex);
+            pJob->bDone = true;
+        }
+        m_jobDone.notify_all();
+    }
+}
+
+void CKrCommPortWorker::RunJobs()
+{
+    m_owner.RunJobs();
+}
+
+void CKrCommPortWorker::Drain()
+{
+    m_owner.Drain();
 }
 
 void CKrCommPortThread::Shutdown()
@@ -60,7 +93,7 @@ void CKrCommPortThread::Shutdown()
     RunOnThread([this] { DoClose(); });
     m_thread.quit();
     m_thread.wait();
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_pWorker = nullptr; // deleted as the thread finished
     m_bPoked = false;
 }
@@ -85,7 +118,7 @@ int CKrCommPortThread::Write(const char* pData, qint64 nLength)
     if (nLength == -1)
         nLength = pData ? qint64(std::strlen(pData)) : 0;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_bOpen)
             return -1;
         if (nLength <= 0 || !pData)
@@ -101,25 +134,24 @@ int CKrCommPortThread::Write(const char* pData, qint64 nLength)
 void CKrCommPortThread::Poke()
 {
     if (!m_bPoked.exchange(true))
-        QMetaObject::invokeMethod(
-            m_pWorker, [this] { Drain(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(m_pWorker, "Drain", Qt::QueuedConnection);
 }
 
 bool CKrCommPortThread::IsOpen() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_bOpen;
 }
 
 QString CKrCommPortThread::LastError() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_strLastError;
 }
 
 CKrCommConfig CKrCommPortThread::OpenConfig() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_openConfig;
 }
 
@@ -130,7 +162,7 @@ bool CKrCommPortThread::DoOpen(const CKrCommConfig& config, QString* why)
         m_pBackend = KrCreateBackend(config.strPort, *this, why);
     if (m_pBackend && !m_pBackend->Open(config, why))
         m_pBackend.reset();
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_pBackend) {
         m_strLastError = *why;
         return false;
@@ -144,7 +176,7 @@ bool CKrCommPortThread::DoOpen(const CKrCommConfig& config, QString* why)
 void CKrCommPortThread::DoClose()
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_bOpen = false;
         m_strLastError.clear();
         m_queue.clear();
@@ -178,7 +210,7 @@ void CKrCommPortThread::Drain()
         qint64 nOffset = 0;
         qint64 nLength = 0;
         {
-            QMutexLocker lock(&m_mutex);
+            std::lock_guard<std::mutex> lock(m_mutex);
             if (m_queue.empty())
                 return;
             chunk = m_queue.front();
@@ -214,7 +246,7 @@ void CKrCommPortThread::BackendReady()
 void CKrCommPortThread::BackendFailed(const QString& why)
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_bOpen = false;
         m_strLastError = why;
         m_queue.clear();

@@ -6,15 +6,34 @@
 #include "CKrCommConfig.h"
 
 #include <QByteArray>
-#include <QMutex>
+#include <QObject>
 #include <QString>
 #include <QThread>
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class CKrCommPort;
+class CKrCommPortThread;
+
+// Lives on the I/O thread and runs what other threads hand it. It is woken by
+// name, without a functor, so everything handed over passes through our own
+// lock and the thread sanitizer can see the hand-over.
+class CKrCommPortWorker : public QObject
+{
+    Q_OBJECT
+public:
+    explicit CKrCommPortWorker(CKrCommPortThread& owner) : m_owner(owner) {}
+
+    Q_INVOKABLE void RunJobs();
+    Q_INVOKABLE void Drain();
+
+private:
+    CKrCommPortThread& m_owner;
+};
 
 class CKrCommPortThread : private CKrCommBackendSink
 {
@@ -37,7 +56,15 @@ public:
     CKrCommConfig OpenConfig() const;
 
 private:
+    friend class CKrCommPortWorker;
+    struct Job
+    {
+        std::function<void()> fn;
+        bool bDone = false;
+    };
+
     void StartThread();
+    void RunJobs();
     void RunOnThread(const std::function<void()>& fn);
     void Poke();
 
@@ -54,10 +81,14 @@ private:
 
     CKrCommPort& m_port;
     QThread m_thread;
-    QObject* m_pWorker = nullptr;               // lives on m_thread; runs the queued calls
+    CKrCommPortWorker* m_pWorker = nullptr; // lives on m_thread; runs the queued calls
     std::unique_ptr<CKrCommBackend> m_pBackend; // I/O thread only
 
-    mutable QMutex m_mutex; // guards the members below
+    std::mutex m_jobMutex; // guards m_jobs and every Job::bDone
+    std::condition_variable m_jobDone;
+    std::deque<Job*> m_jobs;
+
+    mutable std::mutex m_mutex; // guards the members below
     std::deque<QByteArray> m_queue;
     qint64 m_nFrontOffset = 0; // bytes of m_queue.front() already sent
     bool m_bOpen = false;
