@@ -348,7 +348,8 @@ void TestPort::destructionEndsReceiverCalls()
     port->m_pReceiver = &rx;
     QVERIFY(port->Open());
 
-    // Another thread floods the port while it is being torn down.
+    // Another thread floods the port up to the teardown: the queue is full and
+    // a delivery is in progress when the destructor runs.
     std::atomic<bool> stopWriter{false};
     std::unique_ptr<QThread> writer(QThread::create([&] {
         const QByteArray chunk = Pattern(4096);
@@ -357,10 +358,12 @@ void TestPort::destructionEndsReceiverCalls()
     }));
     writer->start();
     QVERIFY(rx.inside.tryAcquire(1, 10000));
-    rx.destroying = true;
+    // The I/O thread is held inside OnReceive while the writer goes on.
+    QTRY_VERIFY(port->GetPendingCount() > 0);
     stopWriter = true;
     QVERIFY(writer->wait(10000));
     QVERIFY(port->GetPendingCount() > 0); // still flowing when destroyed
+    rx.destroying = true;
     port.reset();
     rx.destroyed = true;
     const int callsAtDestruction = rx.calls;

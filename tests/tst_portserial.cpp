@@ -167,7 +167,10 @@ void TestPortSerial::pendingCountFollowsTheDevice()
     // What the far end has read has been handed over.
     const QByteArray first = pty.ReadMasterFor(300 * 1024, 20000);
     QCOMPARE(first.size(), 300 * 1024);
-    QTRY_VERIFY(port.GetPendingCount() <= kTotal - first.size());
+    // The serial driver reports a write when it starts the next one, so the
+    // last piece handed over may still count as pending.
+    constexpr qint64 kReportLag = 64 * 1024;
+    QTRY_VERIFY(port.GetPendingCount() <= kTotal - first.size() + kReportLag);
     QVERIFY(port.GetPendingCount() >= kTotal - first.size() - kTerminalHolds);
 
     const QByteArray rest = pty.ReadMasterFor(kTotal - first.size(), 20000);
