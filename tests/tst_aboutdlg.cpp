@@ -96,10 +96,10 @@ void TestAboutDlg::constructorFillsContactSlots()
     QCOMPARE(dlg.m_strCaptionName, dlg.m_strAddress1);
     QVERIFY(!dlg.m_strAddress2.isEmpty() && !dlg.m_strAddress3.isEmpty() &&
             !dlg.m_strAddress4.isEmpty());
-    QCOMPARE(dlg.m_strWebSite, QStringLiteral("www.vorn-instruments.example"));
+    QCOMPARE(dlg.m_strWebSite, QStringLiteral("www.vorn.example"));
     QCOMPARE(dlg.m_strWebTarget, dlg.m_strWebSite);
-    QCOMPARE(dlg.m_strEmail, QStringLiteral("support@vorn-instruments.example"));
-    QCOMPARE(dlg.m_strEmailTarget, QStringLiteral("mailto:support@vorn-instruments.example"));
+    QCOMPARE(dlg.m_strEmail, QStringLiteral("support@vorn.example"));
+    QCOMPARE(dlg.m_strEmailTarget, QStringLiteral("mailto:support@vorn.example"));
     QVERIFY(dlg.m_bWebPrefix);
     QVERIFY(dlg.m_bPhonePrefix);
     QVERIFY(!dlg.m_strPhone.isEmpty() && !dlg.m_strFax.isEmpty());
@@ -127,8 +127,8 @@ void TestAboutDlg::textsReachControlsOnOpening()
     QVERIFY(AllBlocksCentred(dlg.m_editProduct));
     QCOMPARE(dlg.m_staticPhone->text(), QStringLiteral("Phone: 1-800-555-0142"));
     QCOMPARE(dlg.m_staticFax->text(), QStringLiteral("Fax: 1-800-555-0143"));
-    QCOMPARE(dlg.m_linkWeb->text(), QStringLiteral("Web Site: www.vorn-instruments.example"));
-    QCOMPARE(dlg.m_linkEmail->text(), QStringLiteral("support@vorn-instruments.example"));
+    QCOMPARE(dlg.m_linkWeb->text(), QStringLiteral("Web Site: www.vorn.example"));
+    QCOMPARE(dlg.m_linkEmail->text(), QStringLiteral("support@vorn.example"));
     for (QTextEdit* edit : {dlg.m_editAddress, dlg.m_editProduct}) {
         QVERIFY(edit->isReadOnly());
         QCOMPARE(edit->frameShape(), QFrame::NoFrame);
@@ -187,18 +187,18 @@ void TestAboutDlg::linkTargetsAndTooltips()
     };
     AfxScopedHooks guard(hooks);
     RunModal(dlg, [&](CAboutDlg& d) {
-        QCOMPARE(d.m_linkWeb->GetTarget(), QStringLiteral("www.vorn-instruments.example"));
-        QCOMPARE(d.m_linkWeb->toolTip(), QStringLiteral("www.vorn-instruments.example"));
+        QCOMPARE(d.m_linkWeb->GetTarget(), QStringLiteral("www.vorn.example"));
+        QCOMPARE(d.m_linkWeb->toolTip(), QStringLiteral("www.vorn.example"));
         QCOMPARE(d.m_linkEmail->GetTarget(),
-                 QStringLiteral("mailto:support@vorn-instruments.example"));
+                 QStringLiteral("mailto:support@vorn.example"));
         QCOMPARE(d.m_linkEmail->toolTip(),
-                 QStringLiteral("mailto:support@vorn-instruments.example"));
+                 QStringLiteral("mailto:support@vorn.example"));
         QTest::mouseClick(d.m_linkEmail, Qt::LeftButton);
         QTest::mouseClick(d.m_linkWeb, Qt::LeftButton);
     });
     QCOMPARE(opened.size(), 2);
-    QCOMPARE(opened[0], QStringLiteral("mailto:support@vorn-instruments.example"));
-    QVERIFY(opened[1].endsWith(QStringLiteral("www.vorn-instruments.example")));
+    QCOMPARE(opened[0], QStringLiteral("mailto:support@vorn.example"));
+    QVERIFY(opened[1].endsWith(QStringLiteral("www.vorn.example")));
     QVERIFY(dlg.m_linkEmail->IsVisited());
 }
 

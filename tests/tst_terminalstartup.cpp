@@ -1,11 +1,15 @@
 // Start-up, the settings file, layout and exit of the Terminal window.
 
 #include "CArchive.h"
+#include "CloseOnSignal.h"
 #include "CStatusBarCtrl.h"
 #include "PtyPair.h"
 #include "TerminalFixture.h"
 
+#include <QApplication>
 #include <QBuffer>
+#include <QTimer>
+#include <csignal>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -68,6 +72,7 @@ private Q_SLOTS:
     void readOnlySettingsAreNeverRewritten();
     void closeAndDestructionWriteTheFile();
     void sigtermWritesTheFile();
+    void signalCancelsDialogsOnTop();
     void ptyBytesTravelBothWays();
     void failedOpenIsNamedInTheCaption();
     void layoutFollowsTheClientSize();
@@ -202,6 +207,35 @@ void TestTerminalStartup::sigtermWritesTheFile()
         QCOMPARE(proc.exitCode(), 0);
         QCOMPARE(ReadAll(fx.Path("VornTerm.cfg")), StoredConfig(config));
     }
+}
+
+void TestTerminalStartup::signalCancelsDialogsOnTop()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    CloseOnSignal closer(dlg.get());
+    bool bInnerEnded = false;
+    bool bWatchdog = false;
+    // A dialog runs modally on top of the window when SIGTERM arrives: both
+    // loops end.
+    QTimer::singleShot(0, dlg.get(), [&] {
+        QDialog inner(dlg.get());
+        QTimer::singleShot(50, [] { ::raise(SIGTERM); });
+        inner.exec();
+        bInnerEnded = true;
+    });
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    connect(&watchdog, &QTimer::timeout, dlg.get(), [&] {
+        bWatchdog = true;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QDialog*>(w))
+                d->done(QDialog::Accepted);
+    });
+    watchdog.start(10000);
+    QCOMPARE(dlg->exec(), int(QDialog::Rejected));
+    QVERIFY(bInnerEnded);
+    QVERIFY(!bWatchdog);
 }
 
 void TestTerminalStartup::ptyBytesTravelBothWays()

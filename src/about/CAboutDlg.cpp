@@ -27,10 +27,10 @@ const char* const kCompany = "Vorn Instruments Ltd.";
 const char* const kStreet = "14 Harbour Lane";
 const char* const kPostBox = "P.O. Box 2026";
 const char* const kCityLine = "Vornhaven, VN 00042";
-const char* const kWebSite = "www.vorn-instruments.example";
+const char* const kWebSite = "www.vorn.example";
 const char* const kFax = "1-800-555-0143";
 const char* const kPhone = "1-800-555-0142"; // toll-free
-const char* const kSupportEmail = "support@vorn-instruments.example";
+const char* const kSupportEmail = "support@vorn.example";
 
 QString S(const char* text)
 {

@@ -1,5 +1,7 @@
 #include "CloseOnSignal.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QSocketNotifier>
 #include <QWidget>
 
@@ -52,6 +54,13 @@ void CloseOnSignal::OnSignal()
 {
     char buf[16];
     while (::read(g_fds[1], buf, sizeof buf) > 0) {
+    }
+    // Dialogs open on top of the window (About, Configure Port, a message)
+    // are cancelled first, so that their loops end and the window's can.
+    for (QWidget* pTop : QApplication::topLevelWidgets()) {
+        auto* pDialog = qobject_cast<QDialog*>(pTop);
+        if (pDialog && pDialog != m_pWindow && pDialog->isVisible())
+            pDialog->reject();
     }
     if (m_pWindow)
         m_pWindow->close();
