@@ -171,7 +171,7 @@ int main(int argc, char* argv[])
     std::printf("sustained      %.1f MB/s (%.2f s)\n", nTotal / seconds / 1e6, seconds);
     std::printf("log            %s\n", bExact ? "every byte, in order" : "MISMATCH");
     std::printf("peak RSS       %.1f MB\n", PeakRssKiB() / 1024.0);
-    std::printf("longest gap between Rx updates under load  %lld ms\n", nLongestGapMs);
+    std::printf("longest stall of the window between two sightings of new data  %lld ms\n", nLongestGapMs);
     if (!delays.empty())
         std::printf("arrival to view delay  median %.1f ms, max %.1f ms (%zu samples)\n",
                     delays[delays.size() / 2], delays.back(), delays.size());
