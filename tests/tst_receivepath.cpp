@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QTest>
 
@@ -52,6 +53,7 @@ private Q_SLOTS:
     void toggleHexShowsFromTheNextBlock();
     void clearKeepsRxUntilTheNextAppend();
     void blocksFromThePortThreadReachTheView();
+    void unwritableLogShowsOnTheCheckbox();
     void ptyEndToEnd();
 };
 
@@ -242,6 +244,30 @@ void TestReceivePath::blocksFromThePortThreadReachTheView()
     QTRY_VERIFY(!dlg->DataView()->VisibleRows().isEmpty() &&
                 dlg->DataView()->VisibleRows().last().endsWith(QStringLiteral("world")));
     QCOMPARE(dlg->GetData(), text);
+}
+
+void TestReceivePath::unwritableLogShowsOnTheCheckbox()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    const QString name = CInputLog::FileNameFor(QDateTime::currentDateTime());
+    // A folder where the log should be: it cannot be written, even by root.
+    QVERIFY(QDir().mkdir(fx.Path(name)));
+    dlg->LogInputCheck()->setChecked(true);
+    dlg->ReceiveSink().OnReceive("kept", 4);
+    QTRY_VERIFY(dlg->LogInputCheck()->toolTip().contains(name));
+    QVERIFY(!dlg->LogInputCheck()->styleSheet().isEmpty());
+    QVERIFY(fx.messages.isEmpty());
+    QCOMPARE(dlg->GetData(), QByteArray("kept"));
+
+    // Once the log can be written, the waiting bytes go out without a new
+    // block and the checkbox looks as before.
+    QVERIFY(QDir().rmdir(fx.Path(name)));
+    QTRY_COMPARE_WITH_TIMEOUT(ReadAll(fx.Path(name)), QByteArray("kept"), 5000);
+    QTRY_VERIFY(dlg->LogInputCheck()->toolTip().isEmpty());
+    QVERIFY(dlg->LogInputCheck()->styleSheet().isEmpty());
+    dlg->ReceiveSink().OnReceive("more", 4);
+    QCOMPARE(ReadAll(fx.Path(name)), QByteArray("keptmore"));
 }
 
 void TestReceivePath::ptyEndToEnd()

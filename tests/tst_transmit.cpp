@@ -1,5 +1,6 @@
 // Typed characters, counter data, the toolbar commands and Send Text File.
 
+#include "CAboutDlg.h"
 #include "CArchive.h"
 #include "CDataView.h"
 #include "CKrCommDlgPortCfg.h"
@@ -66,6 +67,7 @@ private Q_SLOTS:
     void configurePortAccepted();
     void configurePortCancelled();
     void tooltips();
+    void aboutShowsTheProduct();
     void sendFile_data();
     void sendFile();
     void sendBigFileEchoTrimsOnce();
@@ -302,6 +304,21 @@ void TestTransmit::tooltips()
     auto dlg = fx.Start();
     for (QAction* a : dlg->ToolBar()->actions())
         QCOMPARE(a->toolTip(), ToolTipForCommand(a->data().toInt()));
+}
+
+void TestTransmit::aboutShowsTheProduct()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    QStringList lines;
+    fx.onModal = [&](QDialog& d) {
+        if (auto* about = qobject_cast<CAboutDlg*>(&d))
+            lines = QStringList{about->m_strProduct1, about->m_strProduct2, about->m_strProduct3,
+                                about->m_strProduct4, about->m_strProduct5};
+        return IDOK;
+    };
+    dlg->OnCommand(ID_SHOW_ABOUT);
+    QCOMPARE(lines, (QStringList{"", "1.00", "VornTerm", "", ""}));
 }
 
 void TestTransmit::sendFile_data()

@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFontDatabase>
 #include <QFontInfo>
 #include <QPainter>
 #include <QResizeEvent>
@@ -28,20 +27,6 @@ const QRect kLocalEchoDlu(246, 20, 52, 10);
 const QRect kLogInputDlu(246, 7, 63, 10);
 
 constexpr int kStatusBarHeight = 18;
-
-QFont MakeDataFont()
-{
-    // "Terminal" where it exists, otherwise the system's fixed-pitch font,
-    // 13 pixels high.
-    QFont font(QStringLiteral("Terminal"));
-    font.setPixelSize(13);
-    font.setFixedPitch(true);
-    if (QFontInfo(font).family().compare(QLatin1String("Terminal"), Qt::CaseInsensitive) != 0) {
-        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        font.setPixelSize(13);
-    }
-    return font;
-}
 
 } // namespace
 
@@ -143,7 +128,9 @@ bool CTerminalDlg::OnInitDialog()
         SaveSettings();
     }
 
-    m_fontData = MakeDataFont();
+    // "Terminal" where it exists, otherwise the system's fixed-pitch font,
+    // 13 pixels high.
+    m_fontData = CDataView::DefaultFont();
     if (QFontInfo(m_fontData).family().isEmpty())
         AfxMessageBox(QStringLiteral("Error creating normal view data font"));
     else
