@@ -3,10 +3,12 @@
 // ThreadSanitizer by the test command.
 
 #include "CDataView.h"
+#include "CRefreshScheduler.h"
 #include "CStatusBarCtrl.h"
 #include "TerminalFixture.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QTest>
 #include <atomic>
 #include <thread>
@@ -18,6 +20,7 @@ class TestReceiveThreads : public QObject
 private Q_SLOTS:
     void floodWhileTheUserWorks();
     void destroyWhileReceiving();
+    void refreshRequestsAreCoalesced();
 };
 
 void TestReceiveThreads::floodWhileTheUserWorks()
@@ -105,6 +108,32 @@ void TestReceiveThreads::destroyWhileReceiving()
         dlg.reset();
     }
     QVERIFY(fx.messages.isEmpty());
+}
+
+void TestReceiveThreads::refreshRequestsAreCoalesced()
+{
+    int nRefreshes = 0;
+    CRefreshScheduler scheduler([&] { ++nRefreshes; }, 16);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    std::thread flood([&] {
+        for (int i = 0; i < 200000; ++i)
+            scheduler.Request();
+    });
+    flood.join();
+    // However many requests, one is pending ...
+    QVERIFY(scheduler.IsPending());
+    QTRY_COMPARE(nRefreshes, 1);
+    QVERIFY(!scheduler.IsPending());
+    // ... and refreshes keep at least the interval between them.
+    for (int i = 0; i < 50; ++i) {
+        scheduler.Request();
+        QTest::qWait(2);
+    }
+    QTRY_VERIFY(!scheduler.IsPending());
+    QVERIFY2(nRefreshes <= elapsed.elapsed() / 16 + 2,
+             qPrintable(QStringLiteral("%1 refreshes in %2 ms").arg(nRefreshes).arg(elapsed.elapsed())));
+    QVERIFY(nRefreshes >= 2);
 }
 
 QTEST_MAIN(TestReceiveThreads)

@@ -6,6 +6,19 @@
 #include "CSettingsFile.h"
 #include "CTerminalDlg.h"
 
+namespace {
+
+// True when the operation went through. A file that could not be opened is
+// passed over quietly; a failure part-way is told to the user.
+bool Report(SettingsFile::Result result, const char* failureMessage)
+{
+    if (result == SettingsFile::Result::Failed)
+        AfxMessageBox(QString::fromLatin1(failureMessage));
+    return result == SettingsFile::Result::Ok;
+}
+
+} // namespace
+
 void CTerminalDlg::Serialize(CArchive& ar)
 {
     m_port.Serialize(ar);
@@ -13,28 +26,12 @@ void CTerminalDlg::Serialize(CArchive& ar)
 
 bool CTerminalDlg::LoadSettings()
 {
-    switch (SettingsFile::Load([this](CArchive& ar) { Serialize(ar); })) {
-    case SettingsFile::Result::Ok:
-        return true;
-    case SettingsFile::Result::NotOpened:
-        return false;
-    case SettingsFile::Result::Failed:
-        break;
-    }
-    AfxMessageBox(QStringLiteral("Error reading configuration file."));
-    return false;
+    return Report(SettingsFile::Load([this](CArchive& ar) { Serialize(ar); }),
+                  "Error reading configuration file.");
 }
 
 bool CTerminalDlg::SaveSettings()
 {
-    switch (SettingsFile::Save([this](CArchive& ar) { Serialize(ar); })) {
-    case SettingsFile::Result::Ok:
-        return true;
-    case SettingsFile::Result::NotOpened:
-        return false;
-    case SettingsFile::Result::Failed:
-        break;
-    }
-    AfxMessageBox(QStringLiteral("Error writing the configuration file."));
-    return false;
+    return Report(SettingsFile::Save([this](CArchive& ar) { Serialize(ar); }),
+                  "Error writing the configuration file.");
 }
