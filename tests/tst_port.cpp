@@ -1,69 +1,14 @@
 // The port object over loop://: writing, receiving, threads and shutdown.
 
 #include "CKrCommPort.h"
+#include "PortHelpers.h"
 
-#include <QCoreApplication>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QSemaphore>
 #include <QTest>
 #include <QThread>
 
 #include <atomic>
 #include <memory>
-
-namespace {
-
-class CollectingReceiver : public CKrCommReceiver
-{
-public:
-    void OnReceive(const char* pData, int nLength) override
-    {
-        QMutexLocker lock(&m_mutex);
-        m_data.append(pData, nLength);
-        m_nBlocks++;
-        m_nLargestBlock = qMax(m_nLargestBlock, nLength);
-        if (QThread::currentThread() == QCoreApplication::instance()->thread())
-            m_bOnUiThread = true;
-    }
-    QByteArray Data() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_data;
-    }
-    qsizetype Size() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_data.size();
-    }
-    int LargestBlock() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_nLargestBlock;
-    }
-    bool OnUiThread() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_bOnUiThread;
-    }
-
-private:
-    mutable QMutex m_mutex;
-    QByteArray m_data;
-    int m_nBlocks = 0;
-    int m_nLargestBlock = 0;
-    bool m_bOnUiThread = false;
-};
-
-QByteArray Pattern(qsizetype n, int seed = 0)
-{
-    QByteArray b(n, Qt::Uninitialized);
-    for (qsizetype i = 0; i < n; ++i)
-        b[i] = char((i * 7 + i / 251 + seed) & 0xff);
-    return b;
-}
-
-} // namespace
 
 class TestPort : public QObject
 {
@@ -100,8 +45,7 @@ void TestPort::loopRoundTripKeepsOrder()
 {
     CollectingReceiver rx;
     CKrCommPortEx port;
-    port.m_pReceiver = &rx;
-    QVERIFY(port.Open());
+    QVERIFY(OpenPort(port, CKrCommConfig(), &rx));
     QVERIFY(port.IsOpen());
     QCOMPARE(port.GetDescription(), QStringLiteral("loop:// 9600,8,N,1"));
 
@@ -141,8 +85,7 @@ void TestPort::writeLengthForms()
 
     CollectingReceiver rx;
     CKrCommPortEx port;
-    port.m_pReceiver = &rx;
-    QVERIFY(port.Open());
+    QVERIFY(OpenPort(port, CKrCommConfig(), &rx));
     QCOMPARE(port.Write(buffer.constData(), length), accepted);
     // A marker behind it shows that everything before it has been delivered.
     QCOMPARE(port.Write("|", 1), 1);
@@ -171,8 +114,7 @@ void TestPort::largeWriteArrivesIntactInBoundedBlocks()
 {
     CollectingReceiver rx;
     CKrCommPortEx port;
-    port.m_pReceiver = &rx;
-    QVERIFY(port.Open());
+    QVERIFY(OpenPort(port, CKrCommConfig(), &rx));
     const QByteArray big = Pattern(16 * 1024 * 1024 + 17);
     QCOMPARE(port.Write(big.constData(), int(big.size())), int(big.size()));
     QTRY_COMPARE_WITH_TIMEOUT(rx.Size(), big.size(), 60000);
@@ -185,8 +127,7 @@ void TestPort::writersOnSeveralThreadsKeepTheirOrder()
 {
     CollectingReceiver rx;
     CKrCommPortEx port;
-    port.m_pReceiver = &rx;
-    QVERIFY(port.Open());
+    QVERIFY(OpenPort(port, CKrCommConfig(), &rx));
 
     // Each record: writer letter, then its sequence number, then ';'. Whole
     // records from one Write are never split by another writer's bytes.
@@ -229,8 +170,7 @@ void TestPort::closeDropsQueuedBytesAndReopens()
 {
     CollectingReceiver rx;
     CKrCommPortEx port;
-    port.m_pReceiver = &rx;
-    QVERIFY(port.Open());
+    QVERIFY(OpenPort(port, CKrCommConfig(), &rx));
     const QByteArray big = Pattern(32 * 1024 * 1024);
     QCOMPARE(port.Write(big.constData(), int(big.size())), int(big.size()));
     port.Close();

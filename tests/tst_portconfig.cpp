@@ -3,6 +3,7 @@
 
 #include "CArchive.h"
 #include "CKrCommPort.h"
+#include "PortHelpers.h"
 
 #include <QBuffer>
 #include <QTest>
@@ -11,26 +12,8 @@ namespace {
 
 CKrCommConfig Sample()
 {
-    CKrCommConfig c;
-    c.strPort = QStringLiteral("/dev/ttyUSB0");
-    c.nBaud = 115200;
-    c.nDataBits = 7;
-    c.parity = KrParity::Even;
-    c.stopBits = KrStopBits::Two;
-    c.flow = KrFlow::XonXoff;
-    return c;
-}
-
-QByteArray Store(const CKrCommConfig& config)
-{
-    CKrCommPort port;
-    port.SetConfig(config);
-    QBuffer file;
-    file.open(QIODevice::WriteOnly);
-    CArchive ar(&file, CArchive::store);
-    port.Serialize(ar);
-    ar.Close();
-    return file.data();
+    return MakeConfig(QStringLiteral("/dev/ttyUSB0"), 115200, 7, KrParity::Even, KrStopBits::Two,
+                      KrFlow::XonXoff);
 }
 
 // Loads `bytes` into a port preset with Sample(); true when it threw.
@@ -73,8 +56,6 @@ QByteArray Record(const QByteArray& port, qint32 baud, int data, int parity, int
 
 } // namespace
 
-Q_DECLARE_METATYPE(CKrCommConfig)
-
 class TestPortConfig : public QObject
 {
     Q_OBJECT
@@ -103,36 +84,19 @@ void TestPortConfig::settingsText_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("text");
-    QTest::newRow("default") << ""
-                             << ""
-                             << "loop:// 9600,8,N,1";
-    QTest::newRow("rts/cts") << "flow"
-                             << "rtscts"
-                             << "loop:// 9600,8,N,1,RTS/CTS";
-    QTest::newRow("xon/xoff") << "flow"
-                              << "xonxoff"
-                              << "loop:// 9600,8,N,1,XON/XOFF";
-    QTest::newRow("odd") << "parity"
-                         << "O"
-                         << "loop:// 9600,8,O,1";
-    QTest::newRow("mark") << "parity"
-                          << "m"
-                          << "loop:// 9600,8,M,1";
-    QTest::newRow("space") << "parity"
-                           << "space"
-                           << "loop:// 9600,8,S,1";
-    QTest::newRow("1.5 stop") << "stop"
-                              << "1.5"
-                              << "loop:// 9600,8,N,1.5";
-    QTest::newRow("5 data") << "data"
-                            << "5"
-                            << "loop:// 9600,5,N,1";
-    QTest::newRow("odd baud") << "baud"
-                              << "12345"
-                              << "loop:// 12345,8,N,1";
-    QTest::newRow("device") << "port"
-                            << "/dev/ttyUSB0"
-                            << "/dev/ttyUSB0 9600,8,N,1";
+    const auto row = [](const char* name, const char* field, const char* value, const char* text) {
+        QTest::newRow(name) << QString(field) << QString(value) << QString(text);
+    };
+    row("default", "", "", "loop:// 9600,8,N,1");
+    row("rts/cts", "flow", "rtscts", "loop:// 9600,8,N,1,RTS/CTS");
+    row("xon/xoff", "flow", "xonxoff", "loop:// 9600,8,N,1,XON/XOFF");
+    row("odd", "parity", "O", "loop:// 9600,8,O,1");
+    row("mark", "parity", "m", "loop:// 9600,8,M,1");
+    row("space", "parity", "space", "loop:// 9600,8,S,1");
+    row("1.5 stop", "stop", "1.5", "loop:// 9600,8,N,1.5");
+    row("5 data", "data", "5", "loop:// 9600,5,N,1");
+    row("odd baud", "baud", "12345", "loop:// 12345,8,N,1");
+    row("device", "port", "/dev/ttyUSB0", "/dev/ttyUSB0 9600,8,N,1");
 }
 
 void TestPortConfig::settingsText()
@@ -154,84 +118,51 @@ void TestPortConfig::setField_data()
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QString>("expected"); // the new Text(), or the message
 
-    QTest::newRow("port device") << "port"
-                                 << "/dev/ttyACM0" << true << "/dev/ttyACM0 9600,8,N,1";
-    QTest::newRow("port COM") << "port"
-                              << "COM3" << true << "COM3 9600,8,N,1";
-    QTest::newRow("port trimmed") << "port"
-                                  << "  /dev/ttyS0 " << true << "/dev/ttyS0 9600,8,N,1";
-    QTest::newRow("port loop upper case") << "port"
-                                          << "LOOP://" << true << "LOOP:// 9600,8,N,1";
-    QTest::newRow("port empty") << "port"
-                                << "" << false << "port: no port named";
-    QTest::newRow("port unknown scheme")
-        << "port"
-        << "telnet://x:23" << false
-        << "port: 'telnet://x:23' is not a serial device or a known port type (accepted: a "
-           "device such as /dev/ttyUSB0 or COM1, loop://)";
-    QTest::newRow("port control char")
-        << "port"
-        << "/dev/tty\x01" << false << "port: '/dev/tty\x01' contains a control character";
-    QTest::newRow("port too long") << "port" << QString(1025, QLatin1Char('a')) << false
-                                   << "port: the name is longer than 1024 bytes";
-    QTest::newRow("baud 115200") << "baud"
-                                 << "115200" << true << "loop:// 115200,8,N,1";
-    QTest::newRow("baud odd value") << "baud"
-                                    << " 31250 " << true << "loop:// 31250,8,N,1";
-    QTest::newRow("baud largest") << "baud"
-                                  << "2147483647" << true << "loop:// 2147483647,8,N,1";
-    QTest::newRow("baud letters") << "baud"
-                                  << "12x" << false << "baud: '12x' is not a positive whole number";
-    QTest::newRow("baud zero") << "baud"
-                               << "0" << false << "baud: '0' is not a positive whole number";
-    QTest::newRow("baud negative")
-        << "baud"
-        << "-9600" << false << "baud: '-9600' is not a positive whole number";
-    QTest::newRow("baud fraction")
-        << "baud"
-        << "9600.5" << false << "baud: '9600.5' is not a positive whole number";
-    QTest::newRow("baud empty") << "baud"
-                                << "" << false << "baud: '' is not a positive whole number";
-    QTest::newRow("baud too large")
-        << "baud"
-        << "2147483648" << false << "baud: '2147483648' is too large (at most 2147483647)";
-    QTest::newRow("data 5") << "data"
-                            << "5" << true << "loop:// 9600,5,N,1";
-    QTest::newRow("data 4") << "data"
-                            << "4" << false << "data: '4' is not one of 5, 6, 7, 8";
-    QTest::newRow("data 9") << "data"
-                            << "9" << false << "data: '9' is not one of 5, 6, 7, 8";
-    QTest::newRow("data 07") << "data"
-                             << "07" << false << "data: '07' is not one of 5, 6, 7, 8";
-    QTest::newRow("parity E") << "parity"
-                              << "E" << true << "loop:// 9600,8,E,1";
-    QTest::newRow("parity odd word") << "parity"
-                                     << "Odd" << true << "loop:// 9600,8,O,1";
-    QTest::newRow("parity X") << "parity"
-                              << "X" << false << "parity: 'X' is not one of N, O, E, M, S";
-    QTest::newRow("stop 2") << "stop"
-                            << "2" << true << "loop:// 9600,8,N,2";
-    QTest::newRow("stop 1.5") << "stop"
-                              << "1.5" << true << "loop:// 9600,8,N,1.5";
-    QTest::newRow("stop 3") << "stop"
-                            << "3" << false << "stop: '3' is not one of 1, 1.5, 2";
-    QTest::newRow("stop 1,5") << "stop"
-                              << "1,5" << false << "stop: '1,5' is not one of 1, 1.5, 2";
-    QTest::newRow("flow rtscts") << "flow"
-                                 << "RTSCTS" << true << "loop:// 9600,8,N,1,RTS/CTS";
-    QTest::newRow("flow RTS/CTS as shown") << "flow"
-                                           << "RTS/CTS" << true << "loop:// 9600,8,N,1,RTS/CTS";
-    QTest::newRow("flow xonxoff") << "flow"
-                                  << "xonxoff" << true << "loop:// 9600,8,N,1,XON/XOFF";
-    QTest::newRow("flow none") << "flow"
-                               << "none" << true << "loop:// 9600,8,N,1";
-    QTest::newRow("flow dtr") << "flow"
-                              << "dtrdsr" << false
-                              << "flow: 'dtrdsr' is not one of none, rtscts, xonxoff";
-    QTest::newRow("unknown key") << "speed"
-                                 << "9600" << false
-                                 << "'speed' is not a setting (accepted: port, baud, data, "
-                                    "parity, stop, flow)";
+    const auto row = [](const char* name, const char* key, const QString& value, bool ok,
+                        const char* expected) {
+        QTest::newRow(name) << QString(key) << value << ok << QString(expected);
+    };
+    row("port device", "port", "/dev/ttyACM0", true, "/dev/ttyACM0 9600,8,N,1");
+    row("port COM", "port", "COM3", true, "COM3 9600,8,N,1");
+    row("port trimmed", "port", "  /dev/ttyS0 ", true, "/dev/ttyS0 9600,8,N,1");
+    row("port loop upper case", "port", "LOOP://", true, "LOOP:// 9600,8,N,1");
+    row("port empty", "port", "", false, "port: no port named");
+    row("port unknown scheme", "port", "telnet://x:23", false,
+        "port: 'telnet://x:23' is not a serial device or a known port type (accepted: a "
+        "device such as /dev/ttyUSB0 or COM1, loop://)");
+    row("port control char", "port", "/dev/tty\x01", false,
+        "port: '/dev/tty\x01' contains a control character");
+    row("port too long", "port", QString(1025, QLatin1Char('a')), false,
+        "port: the name is longer than 1024 bytes");
+    row("baud 115200", "baud", "115200", true, "loop:// 115200,8,N,1");
+    row("baud odd value", "baud", " 31250 ", true, "loop:// 31250,8,N,1");
+    row("baud largest", "baud", "2147483647", true, "loop:// 2147483647,8,N,1");
+    row("baud letters", "baud", "12x", false, "baud: '12x' is not a positive whole number");
+    row("baud zero", "baud", "0", false, "baud: '0' is not a positive whole number");
+    row("baud negative", "baud", "-9600", false, "baud: '-9600' is not a positive whole number");
+    row("baud fraction", "baud", "9600.5", false, "baud: '9600.5' is not a positive whole number");
+    row("baud empty", "baud", "", false, "baud: '' is not a positive whole number");
+    row("baud too large", "baud", "2147483648", false,
+        "baud: '2147483648' is too large (at most 2147483647)");
+    row("data 5", "data", "5", true, "loop:// 9600,5,N,1");
+    row("data 4", "data", "4", false, "data: '4' is not one of 5, 6, 7, 8");
+    row("data 9", "data", "9", false, "data: '9' is not one of 5, 6, 7, 8");
+    row("data 07", "data", "07", false, "data: '07' is not one of 5, 6, 7, 8");
+    row("parity E", "parity", "E", true, "loop:// 9600,8,E,1");
+    row("parity odd word", "parity", "Odd", true, "loop:// 9600,8,O,1");
+    row("parity X", "parity", "X", false, "parity: 'X' is not one of N, O, E, M, S");
+    row("stop 2", "stop", "2", true, "loop:// 9600,8,N,2");
+    row("stop 1.5", "stop", "1.5", true, "loop:// 9600,8,N,1.5");
+    row("stop 3", "stop", "3", false, "stop: '3' is not one of 1, 1.5, 2");
+    row("stop 1,5", "stop", "1,5", false, "stop: '1,5' is not one of 1, 1.5, 2");
+    row("flow rtscts", "flow", "RTSCTS", true, "loop:// 9600,8,N,1,RTS/CTS");
+    row("flow RTS/CTS as shown", "flow", "RTS/CTS", true, "loop:// 9600,8,N,1,RTS/CTS");
+    row("flow xonxoff", "flow", "xonxoff", true, "loop:// 9600,8,N,1,XON/XOFF");
+    row("flow none", "flow", "none", true, "loop:// 9600,8,N,1");
+    row("flow dtr", "flow", "dtrdsr", false, "flow: 'dtrdsr' is not one of none, rtscts, xonxoff");
+    row("unknown key", "speed", "9600", false,
+        "'speed' is not a setting (accepted: port, baud, data, "
+        "parity, stop, flow)");
 }
 
 void TestPortConfig::setField()
@@ -313,13 +244,9 @@ void TestPortConfig::serializeRoundTrip_data()
     QTest::addColumn<CKrCommConfig>("config");
     QTest::newRow("default") << CKrCommConfig();
     QTest::newRow("sample") << Sample();
-    CKrCommConfig c = Sample();
-    c.strPort = QStringLiteral("/dev/serial/by-id/usb-Ünïcode_Gerät-if00");
-    c.nBaud = 2147483647;
-    c.nDataBits = 5;
-    c.parity = KrParity::Space;
-    c.stopBits = KrStopBits::OneAndHalf;
-    c.flow = KrFlow::RtsCts;
+    CKrCommConfig c =
+        MakeConfig(QStringLiteral("/dev/serial/by-id/usb-Ünïcode_Gerät-if00"), 2147483647, 5,
+                   KrParity::Space, KrStopBits::OneAndHalf, KrFlow::RtsCts);
     QTest::newRow("extremes, non-ASCII path") << c;
     c.strPort = QString(1024, QLatin1Char('p'));
     QTest::newRow("longest name") << c;
@@ -328,7 +255,7 @@ void TestPortConfig::serializeRoundTrip_data()
 void TestPortConfig::serializeRoundTrip()
 {
     QFETCH(CKrCommConfig, config);
-    const QByteArray bytes = Store(config);
+    const QByteArray bytes = StoredConfig(config);
     CKrCommPort port;
     QBuffer file;
     file.setData(bytes);
@@ -341,13 +268,13 @@ void TestPortConfig::serializeRoundTrip()
 
 void TestPortConfig::storedLayout()
 {
-    QCOMPARE(Store(Sample()), Record("/dev/ttyUSB0", 115200, 7, 2, 2, 2));
-    QCOMPARE(Store(CKrCommConfig()).toHex(), QByteArray("4b525043"       // "KRPC"
-                                                        "01000000"       // version 1
-                                                        "07000000"       // name length
-                                                        "6c6f6f703a2f2f" // loop://
-                                                        "80250000"       // 9600
-                                                        "08000000"));    // 8, N, 1, none
+    QCOMPARE(StoredConfig(Sample()), Record("/dev/ttyUSB0", 115200, 7, 2, 2, 2));
+    QCOMPARE(StoredConfig(CKrCommConfig()).toHex(), QByteArray("4b525043"       // "KRPC"
+                                                               "01000000"       // version 1
+                                                               "07000000"       // name length
+                                                               "6c6f6f703a2f2f" // loop://
+                                                               "80250000"       // 9600
+                                                               "08000000"));    // 8, N, 1, none
 }
 
 void TestPortConfig::loadOfZeroLengthFileThrows()
@@ -361,7 +288,7 @@ void TestPortConfig::loadTruncatedAtEveryByteThrows()
 {
     CKrCommConfig other;
     other.nBaud = 57600;
-    const QByteArray full = Store(other);
+    const QByteArray full = StoredConfig(other);
     for (int n = 0; n < full.size(); ++n) {
         CKrCommConfig after;
         QVERIFY2(LoadThrows(full.left(n), &after), qPrintable(QString::number(n)));
@@ -423,7 +350,7 @@ void TestPortConfig::loadLeavesBytesAfterTheRecord()
 {
     // The record ends where its last field ends: a caller may store more
     // after it in the same archive.
-    QByteArray bytes = Store(Sample()) + "tail";
+    QByteArray bytes = StoredConfig(Sample()) + "tail";
     CKrCommPort port;
     QBuffer file(&bytes);
     QVERIFY(file.open(QIODevice::ReadOnly));

@@ -4,6 +4,7 @@
 #include "CKrCommDlgPortCfg.h"
 #include "CKrCommPort.h"
 #include "KrPortList.h"
+#include "PortHelpers.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -14,14 +15,8 @@ namespace {
 
 CKrCommConfig Sample()
 {
-    CKrCommConfig c;
-    c.strPort = QStringLiteral("/dev/ttyUSB0");
-    c.nBaud = 19200;
-    c.nDataBits = 7;
-    c.parity = KrParity::Odd;
-    c.stopBits = KrStopBits::Two;
-    c.flow = KrFlow::RtsCts;
-    return c;
+    return MakeConfig(QStringLiteral("/dev/ttyUSB0"), 19200, 7, KrParity::Odd, KrStopBits::Two,
+                      KrFlow::RtsCts);
 }
 
 // Collects the message boxes shown while it lives.
@@ -39,8 +34,6 @@ struct MessageBoxes
 };
 
 } // namespace
-
-Q_DECLARE_METATYPE(CKrCommConfig)
 
 class TestPortDlg : public QObject
 {
@@ -166,13 +159,8 @@ void TestPortDlg::fieldsRoundTrip_data()
     QTest::addColumn<CKrCommConfig>("config");
     QTest::newRow("default") << CKrCommConfig();
     QTest::newRow("sample") << Sample();
-    CKrCommConfig c;
-    c.strPort = QStringLiteral("/dev/serial/by-id/usb-My_Device-if00");
-    c.nBaud = 31250;
-    c.nDataBits = 5;
-    c.parity = KrParity::Space;
-    c.stopBits = KrStopBits::OneAndHalf;
-    c.flow = KrFlow::XonXoff;
+    CKrCommConfig c = MakeConfig(QStringLiteral("/dev/serial/by-id/usb-My_Device-if00"), 31250, 5,
+                                 KrParity::Space, KrStopBits::OneAndHalf, KrFlow::XonXoff);
     QTest::newRow("typed path, odd rate") << c;
     c.parity = KrParity::Mark;
     c.nDataBits = 6;
@@ -209,23 +197,16 @@ void TestPortDlg::okWithBadInputIsRefused_data()
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("baud");
     QTest::addColumn<QString>("message");
-    QTest::newRow("letters in baud") << "loop://"
-                                     << "12x"
-                                     << "baud: '12x' is not a positive whole number";
-    QTest::newRow("zero baud") << "loop://"
-                               << "0"
-                               << "baud: '0' is not a positive whole number";
-    QTest::newRow("empty baud") << "loop://"
-                                << ""
-                                << "baud: '' is not a positive whole number";
-    QTest::newRow("empty port") << ""
-                                << "9600"
-                                << "port: no port named";
-    QTest::newRow("unknown URL")
-        << "zz://host:1"
-        << "9600"
-        << "port: 'zz://host:1' is not a serial device or a known port type (accepted: a "
-           "device such as /dev/ttyUSB0 or COM1, loop://)";
+    const auto row = [](const char* name, const char* port, const char* baud, const char* message) {
+        QTest::newRow(name) << QString(port) << QString(baud) << QString(message);
+    };
+    row("letters in baud", "loop://", "12x", "baud: '12x' is not a positive whole number");
+    row("zero baud", "loop://", "0", "baud: '0' is not a positive whole number");
+    row("empty baud", "loop://", "", "baud: '' is not a positive whole number");
+    row("empty port", "", "9600", "port: no port named");
+    row("unknown URL", "zz://host:1", "9600",
+        "port: 'zz://host:1' is not a serial device or a known port type (accepted: a device such "
+        "as /dev/ttyUSB0 or COM1, loop://)");
 }
 
 void TestPortDlg::okWithBadInputIsRefused()

@@ -3,15 +3,12 @@
 
 #include "CKrCommPort.h"
 #include "KrSerialDiag.h"
+#include "PortHelpers.h"
 #include "PtyPair.h"
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <cerrno>
 #include <cstring>
@@ -20,49 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-class CollectingReceiver : public CKrCommReceiver
-{
-public:
-    void OnReceive(const char* pData, int nLength) override
-    {
-        QMutexLocker lock(&m_mutex);
-        m_data.append(pData, nLength);
-        if (QThread::currentThread() == QCoreApplication::instance()->thread())
-            m_bOnUiThread = true;
-    }
-    QByteArray Data() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_data;
-    }
-    bool OnUiThread() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_bOnUiThread;
-    }
-
-private:
-    mutable QMutex m_mutex;
-    QByteArray m_data;
-    bool m_bOnUiThread = false;
-};
-
-QByteArray Pattern(qsizetype n)
-{
-    QByteArray b(n, Qt::Uninitialized);
-    for (qsizetype i = 0; i < n; ++i)
-        b[i] = char((i * 13 + i / 256) & 0xff);
-    return b;
-}
-
-CKrCommConfig ConfigFor(const QString& path, int baud = 115200)
-{
-    CKrCommConfig c;
-    c.strPort = path;
-    c.nBaud = baud;
-    return c;
-}
 
 // Drops the effective user id to an unprivileged one while it lives, so that
 // file permissions apply to a test that runs as root.
@@ -111,15 +65,10 @@ void TestPortSerial::bytesFromTheLineReachTheReceiverInOrder()
     QVERIFY(pty.IsValid());
     CollectingReceiver rx;
     CKrCommPortEx port;
-    port.m_pReceiver = &rx;
-    port.SetConfig(ConfigFor(pty.SlavePath()));
-    QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
+    QVERIFY2(OpenPort(port, ConfigFor(pty.SlavePath()), &rx), qPrintable(port.GetLastError()));
     QCOMPARE(port.GetDescription(), pty.SlavePath() + QStringLiteral(" 115200,8,N,1"));
 
-    QByteArray all;
-    for (int i = 0; i < 256; ++i)
-        all += char(i);
-    const QByteArray expected = all + Pattern(100000) + all;
+    const QByteArray expected = AllByteValues() + Pattern(100000) + AllByteValues();
     QVERIFY(pty.WriteMaster(expected));
     QTRY_COMPARE_WITH_TIMEOUT(rx.Data().size(), expected.size(), 20000);
     QVERIFY(rx.Data() == expected);
@@ -131,8 +80,7 @@ void TestPortSerial::writtenBytesReachTheLineInOrder()
     PtyPair pty;
     QVERIFY(pty.IsValid());
     CKrCommPortEx port;
-    port.SetConfig(ConfigFor(pty.SlavePath()));
-    QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
+    QVERIFY2(OpenPort(port, ConfigFor(pty.SlavePath())), qPrintable(port.GetLastError()));
 
     QCOMPARE(port.Write("hello\r\n", -1), 7);
     QCOMPARE(pty.ReadMasterFor(7), QByteArray("hello\r\n"));
@@ -153,8 +101,7 @@ void TestPortSerial::pendingCountFollowsTheDevice()
     PtyPair pty;
     QVERIFY(pty.IsValid());
     CKrCommPortEx port;
-    port.SetConfig(ConfigFor(pty.SlavePath()));
-    QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
+    QVERIFY2(OpenPort(port, ConfigFor(pty.SlavePath())), qPrintable(port.GetLastError()));
 
     // The far end reads nothing yet: only what the terminal itself can hold
     // (tens of KiB) can have been handed over, the rest is still pending.
@@ -183,45 +130,22 @@ void TestPortSerial::lineSettingsReachTheDevice_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("description");
-    QTest::newRow("default 115200") << ""
-                                    << ""
-                                    << " 115200,8,N,1";
-    QTest::newRow("9600") << "baud"
-                          << "9600"
-                          << " 9600,8,N,1";
-    QTest::newRow("non-standard baud") << "baud"
-                                       << "31250"
-                                       << " 31250,8,N,1";
-    QTest::newRow("5 data bits") << "data"
-                                 << "5"
-                                 << " 115200,5,N,1";
-    QTest::newRow("6 data bits") << "data"
-                                 << "6"
-                                 << " 115200,6,N,1";
-    QTest::newRow("7 data bits") << "data"
-                                 << "7"
-                                 << " 115200,7,N,1";
-    QTest::newRow("odd parity") << "parity"
-                                << "O"
-                                << " 115200,8,O,1";
-    QTest::newRow("even parity") << "parity"
-                                 << "E"
-                                 << " 115200,8,E,1";
-    QTest::newRow("mark parity") << "parity"
-                                 << "M"
-                                 << " 115200,8,M,1";
-    QTest::newRow("space parity") << "parity"
-                                  << "S"
-                                  << " 115200,8,S,1";
-    QTest::newRow("2 stop bits") << "stop"
-                                 << "2"
-                                 << " 115200,8,N,2";
-    QTest::newRow("RTS/CTS") << "flow"
-                             << "rtscts"
-                             << " 115200,8,N,1,RTS/CTS";
-    QTest::newRow("XON/XOFF") << "flow"
-                              << "xonxoff"
-                              << " 115200,8,N,1,XON/XOFF";
+    const auto row = [](const char* name, const char* field, const char* value, const char* text) {
+        QTest::newRow(name) << QString(field) << QString(value) << QStringLiteral(" ") + text;
+    };
+    row("default 115200", "", "", "115200,8,N,1");
+    row("9600", "baud", "9600", "9600,8,N,1");
+    row("non-standard baud", "baud", "31250", "31250,8,N,1");
+    row("5 data bits", "data", "5", "115200,5,N,1");
+    row("6 data bits", "data", "6", "115200,6,N,1");
+    row("7 data bits", "data", "7", "115200,7,N,1");
+    row("odd parity", "parity", "O", "115200,8,O,1");
+    row("even parity", "parity", "E", "115200,8,E,1");
+    row("mark parity", "parity", "M", "115200,8,M,1");
+    row("space parity", "parity", "S", "115200,8,S,1");
+    row("2 stop bits", "stop", "2", "115200,8,N,2");
+    row("RTS/CTS", "flow", "rtscts", "115200,8,N,1,RTS/CTS");
+    row("XON/XOFF", "flow", "xonxoff", "115200,8,N,1,XON/XOFF");
 }
 
 void TestPortSerial::lineSettingsReachTheDevice()
@@ -235,8 +159,7 @@ void TestPortSerial::lineSettingsReachTheDevice()
     if (!field.isEmpty())
         QVERIFY(config.SetField(field, value, nullptr));
     CKrCommPortEx port;
-    port.SetConfig(config);
-    QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
+    QVERIFY2(OpenPort(port, config), qPrintable(port.GetLastError()));
     QCOMPARE(port.GetDescription(), pty.SlavePath() + description);
 
     // The terminal's own settings show what the port made of them. A
@@ -253,9 +176,7 @@ void TestPortSerial::lineSettingsReachTheDevice()
     QCOMPARE(bool(t.c_iflag & IXON), config.flow == KrFlow::XonXoff);
 
     // Every byte value passes untouched both ways.
-    QByteArray all;
-    for (int i = 0; i < 256; ++i)
-        all += char(i);
+    QByteArray all = AllByteValues();
     if (config.flow == KrFlow::XonXoff)
         all.replace('\x11', "").replace('\x13', ""); // the flow control characters
     QCOMPARE(port.Write(all.constData(), int(all.size())), int(all.size()));
@@ -271,8 +192,7 @@ void TestPortSerial::oneAndAHalfStopBitsOnAPseudoTerminal()
     CKrCommConfig config = ConfigFor(pty.SlavePath());
     config.stopBits = KrStopBits::OneAndHalf;
     CKrCommPortEx port;
-    port.SetConfig(config);
-    QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
+    QVERIFY2(OpenPort(port, config), qPrintable(port.GetLastError()));
     QCOMPARE(port.GetDescription(), pty.SlavePath() + QStringLiteral(" 115200,8,N,1.5"));
     QCOMPARE(port.Write("ok", 2), 2);
     QCOMPARE(pty.ReadMasterFor(2), QByteArray("ok"));
@@ -312,8 +232,7 @@ void TestPortSerial::deviceHeldByAnotherPortIsInUse()
     PtyPair pty;
     QVERIFY(pty.IsValid());
     CKrCommPortEx first;
-    first.SetConfig(ConfigFor(pty.SlavePath()));
-    QVERIFY2(first.Open(), qPrintable(first.GetLastError()));
+    QVERIFY2(OpenPort(first, ConfigFor(pty.SlavePath())), qPrintable(first.GetLastError()));
 
     CKrCommPortEx second;
     second.SetConfig(ConfigFor(pty.SlavePath()));
@@ -398,9 +317,7 @@ void TestPortSerial::vanishingDeviceClosesThePort()
     const QString path = pty->SlavePath();
     CollectingReceiver rx;
     CKrCommPortEx port;
-    port.m_pReceiver = &rx;
-    port.SetConfig(ConfigFor(path));
-    QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
+    QVERIFY2(OpenPort(port, ConfigFor(path), &rx), qPrintable(port.GetLastError()));
     QVERIFY(pty->WriteMaster("before"));
     QTRY_COMPARE(rx.Data(), QByteArray("before"));
 
@@ -420,9 +337,7 @@ void TestPortSerial::reopenAfterClose()
     QVERIFY(pty.IsValid());
     CollectingReceiver rx;
     CKrCommPortEx port;
-    port.m_pReceiver = &rx;
-    port.SetConfig(ConfigFor(pty.SlavePath()));
-    QVERIFY(port.Open());
+    QVERIFY(OpenPort(port, ConfigFor(pty.SlavePath()), &rx));
     port.Close();
     QCOMPARE(port.GetDescription(),
              pty.SlavePath() + QStringLiteral(" 115200,8,N,1 - not open: port closed"));

@@ -4,35 +4,19 @@
 #include "CDataView.h"
 #include "CInputLog.h"
 #include "CStatusBarCtrl.h"
-#include "PtyPair.h"
 #include "ReceiveBuffer.h"
 #include "TerminalFixture.h"
 
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QTest>
 
 namespace {
 
-QByteArray Bytes(int n, char fill = 'x') { return QByteArray(n, fill); }
-
-QByteArray ReadAll(const QString& path)
+QByteArray Bytes(int n, char fill = 'x')
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// Opens the window's port on the pseudo-terminal, which, unlike the
-// loopback, sends nothing back by itself.
-bool OpenOnPty(CTerminalDlg& dlg, const PtyPair& pty)
-{
-    CKrCommConfig config;
-    config.strPort = pty.SlavePath();
-    config.nBaud = 115200;
-    dlg.Port().SetConfig(config);
-    return dlg.Port().Open();
+    return QByteArray(n, fill);
 }
 
 } // namespace
@@ -92,7 +76,8 @@ void TestReceivePath::trimEdges()
 
 void TestReceivePath::hexText()
 {
-    QCOMPARE(ReceiveBuffer::FormatHex(QByteArray("\x41\x0D\xFF", 3)), QByteArray("[41] [0D] [FF] "));
+    QCOMPARE(ReceiveBuffer::FormatHex(QByteArray("\x41\x0D\xFF", 3)),
+             QByteArray("[41] [0D] [FF] "));
     QCOMPARE(ReceiveBuffer::FormatHex(QByteArray("\0", 1)), QByteArray("[00] "));
     QCOMPARE(ReceiveBuffer::FormatHex(QByteArray()), QByteArray());
 
@@ -112,42 +97,38 @@ void TestReceivePath::echoGate_data()
 void TestReceivePath::echoGate()
 {
     QFETCH(bool, localEcho);
-    TerminalFixture fx;
-    auto dlg = fx.Start();
-    dlg->LocalEchoCheck()->setChecked(localEcho);
-    PtyPair pty;
-    QVERIFY(OpenOnPty(*dlg, pty));
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    fx.dlg->LocalEchoCheck()->setChecked(localEcho);
 
     // A typed character sets the gate ...
-    QTest::keyClick(dlg.get(), Qt::Key_A);
-    QVERIFY(dlg->IsEchoPending());
+    QTest::keyClick(fx.dlg.get(), Qt::Key_A);
+    QVERIFY(fx.dlg->IsEchoPending());
     // ... so the next block is dropped unless Local Echo is checked ...
-    dlg->ReceiveSink().OnReceive("first", 5);
-    QCOMPARE(dlg->GetData(), localEcho ? QByteArray("first") : QByteArray());
-    QVERIFY(!dlg->IsEchoPending());
+    fx.dlg->ReceiveSink().OnReceive("first", 5);
+    QCOMPARE(fx.dlg->GetData(), localEcho ? QByteArray("first") : QByteArray());
+    QVERIFY(!fx.dlg->IsEchoPending());
     // ... and the one after it always shows.
-    dlg->ReceiveSink().OnReceive("second", 6);
-    QCOMPARE(dlg->GetData(), localEcho ? QByteArray("firstsecond") : QByteArray("second"));
+    fx.dlg->ReceiveSink().OnReceive("second", 6);
+    QCOMPARE(fx.dlg->GetData(), localEcho ? QByteArray("firstsecond") : QByteArray("second"));
 }
 
 void TestReceivePath::zeroLengthBlockClearsTheGate()
 {
-    TerminalFixture fx;
-    auto dlg = fx.Start();
-    PtyPair pty;
-    QVERIFY(OpenOnPty(*dlg, pty));
-    dlg->AppendText("abc");
-    dlg->FlushRefresh();
-    const QStringList rows = dlg->DataView()->VisibleRows();
-    QTest::keyClick(dlg.get(), Qt::Key_B);
-    QVERIFY(dlg->IsEchoPending());
-    dlg->ReceiveSink().OnReceive("", 0);
-    QVERIFY(!dlg->IsEchoPending());
-    QCOMPARE(dlg->GetData(), QByteArray("abc"));
-    dlg->FlushRefresh();
-    QCOMPARE(dlg->DataView()->VisibleRows(), rows);
-    QCOMPARE(dlg->StatusBar()->GetText(0), QStringLiteral("Rx:3"));
-    QCOMPARE(dlg->StatusBar()->GetText(1), QStringLiteral("Tx:1"));
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    fx.dlg->AppendText("abc");
+    fx.dlg->FlushRefresh();
+    const QStringList rows = fx.dlg->DataView()->VisibleRows();
+    QTest::keyClick(fx.dlg.get(), Qt::Key_B);
+    QVERIFY(fx.dlg->IsEchoPending());
+    fx.dlg->ReceiveSink().OnReceive("", 0);
+    QVERIFY(!fx.dlg->IsEchoPending());
+    QCOMPARE(fx.dlg->GetData(), QByteArray("abc"));
+    fx.dlg->FlushRefresh();
+    QCOMPARE(fx.dlg->DataView()->VisibleRows(), rows);
+    QCOMPARE(fx.dlg->StatusBar()->GetText(0), QStringLiteral("Rx:3"));
+    QCOMPARE(fx.dlg->StatusBar()->GetText(1), QStringLiteral("Tx:1"));
 }
 
 void TestReceivePath::counterRunningBlocksAreOnlyLogged()
@@ -163,7 +144,7 @@ void TestReceivePath::counterRunningBlocksAreOnlyLogged()
     QCOMPARE(dlg->GetRxCount(), 4);
     dlg->OnSendCounter();
     const QString log = fx.Path(CInputLog::FileNameFor(QDateTime::currentDateTime()));
-    QCOMPARE(ReadAll(log), QByteArray("hidden"));
+    QCOMPARE(ReadFile(log), QByteArray("hidden"));
 }
 
 void TestReceivePath::pauseFreezesTheViewNotTheBuffer()
@@ -263,11 +244,11 @@ void TestReceivePath::unwritableLogShowsOnTheCheckbox()
     // Once the log can be written, the waiting bytes go out without a new
     // block and the checkbox looks as before.
     QVERIFY(QDir().rmdir(fx.Path(name)));
-    QTRY_COMPARE_WITH_TIMEOUT(ReadAll(fx.Path(name)), QByteArray("kept"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(ReadFile(fx.Path(name)), QByteArray("kept"), 5000);
     QTRY_VERIFY(dlg->LogInputCheck()->toolTip().isEmpty());
     QVERIFY(dlg->LogInputCheck()->styleSheet().isEmpty());
     dlg->ReceiveSink().OnReceive("more", 4);
-    QCOMPARE(ReadAll(fx.Path(name)), QByteArray("keptmore"));
+    QCOMPARE(ReadFile(fx.Path(name)), QByteArray("keptmore"));
 }
 
 void TestReceivePath::ptyEndToEnd()
@@ -289,7 +270,7 @@ void TestReceivePath::ptyEndToEnd()
     QCOMPARE(dlg->DataView()->VisibleRows().join(QString()).toLatin1(),
              ReceiveBuffer::FormatHex(sent).right(
                  dlg->DataView()->VisibleRows().join(QString()).size()));
-    QTRY_COMPARE(ReadAll(fx.Path(CInputLog::FileNameFor(QDateTime::currentDateTime()))), sent);
+    QTRY_COMPARE(ReadFile(fx.Path(CInputLog::FileNameFor(QDateTime::currentDateTime()))), sent);
 }
 
 QTEST_MAIN(TestReceivePath)

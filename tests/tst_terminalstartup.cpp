@@ -1,51 +1,21 @@
 // Start-up, the settings file, layout and exit of the Terminal window.
 
-#include "CArchive.h"
-#include "CloseOnSignal.h"
 #include "CStatusBarCtrl.h"
-#include "PtyPair.h"
+#include "CloseOnSignal.h"
 #include "TerminalFixture.h"
 
 #include <QApplication>
-#include <QBuffer>
-#include <QTimer>
-#include <csignal>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <csignal>
 
 namespace {
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(data), data.size());
-}
-
-// The bytes a port with `config` stores.
-QByteArray StoredConfig(const CKrCommConfig& config)
-{
-    CKrCommPort port;
-    port.SetConfig(config);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    CArchive ar(&buffer, CArchive::store);
-    port.Serialize(ar);
-    ar.Close();
-    return bytes;
-}
 
 // Whether process `pid` holds `path` open (Linux /proc).
 bool ProcessHasOpen(qint64 pid, const QString& path)
@@ -86,9 +56,9 @@ void TestTerminalStartup::firstStartWritesDefaults()
     auto dlg = fx.Start();
     QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm"));
     QVERIFY(!dlg->Port().IsOpen());
-    QVERIFY(QFileInfo::exists(fx.Path("VornTerm.cfg")));
+    QVERIFY(QFileInfo::exists(fx.SettingsPath()));
     QVERIFY(fx.messages.isEmpty());
-    QCOMPARE(ReadAll(fx.Path("VornTerm.cfg")), StoredConfig(CKrCommConfig()));
+    QCOMPARE(ReadFile(fx.SettingsPath()), StoredConfig(CKrCommConfig()));
 }
 
 void TestTerminalStartup::secondStartOpensTheLoopback()
@@ -105,9 +75,8 @@ void TestTerminalStartup::secondStartOpensTheLoopback()
 void TestTerminalStartup::damagedSettings_data()
 {
     QTest::addColumn<QByteArray>("content");
-    const QByteArray good = StoredConfig(CKrCommConfig{QStringLiteral("/dev/ttyS7"), 115200, 7,
-                                                       KrParity::Even, KrStopBits::Two,
-                                                       KrFlow::RtsCts});
+    const QByteArray good = StoredConfig(CKrCommConfig{
+        QStringLiteral("/dev/ttyS7"), 115200, 7, KrParity::Even, KrStopBits::Two, KrFlow::RtsCts});
     QTest::newRow("zero length") << QByteArray();
     QTest::newRow("truncated to one byte") << good.left(1);
     QTest::newRow("truncated by one byte") << good.left(good.size() - 1);
@@ -118,7 +87,7 @@ void TestTerminalStartup::damagedSettings()
 {
     QFETCH(QByteArray, content);
     TerminalFixture fx;
-    WriteAll(fx.Path("VornTerm.cfg"), content);
+    QVERIFY(WriteFile(fx.SettingsPath(), content));
     {
         auto dlg = fx.Start();
         QCOMPARE(fx.messages, QStringList{QStringLiteral("Error reading configuration file.")});
@@ -127,7 +96,7 @@ void TestTerminalStartup::damagedSettings()
         QVERIFY(!dlg->Port().IsOpen());
         QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm"));
         // Rewritten at once with that configuration.
-        QCOMPARE(ReadAll(fx.Path("VornTerm.cfg")), StoredConfig(CKrCommConfig()));
+        QCOMPARE(ReadFile(fx.SettingsPath()), StoredConfig(CKrCommConfig()));
     }
     fx.messages.clear();
     auto again = fx.Start();
@@ -141,8 +110,8 @@ void TestTerminalStartup::readOnlySettingsAreNeverRewritten()
     CKrCommConfig config;
     config.nBaud = 19200;
     const QByteArray stored = StoredConfig(config);
-    const QString path = fx.Path("VornTerm.cfg");
-    WriteAll(path, stored);
+    const QString path = fx.SettingsPath();
+    QVERIFY(WriteFile(path, stored));
     QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
     {
         auto dlg = fx.Start();
@@ -153,7 +122,7 @@ void TestTerminalStartup::readOnlySettingsAreNeverRewritten()
         QVERIFY(!dlg->SaveSettings());
     }
     QVERIFY(fx.messages.isEmpty());
-    QCOMPARE(ReadAll(path), stored);
+    QCOMPARE(ReadFile(path), stored);
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
 }
 
@@ -161,7 +130,7 @@ void TestTerminalStartup::closeAndDestructionWriteTheFile()
 {
     TerminalFixture fx;
     auto dlg = fx.Start();
-    const QString path = fx.Path("VornTerm.cfg");
+    const QString path = fx.SettingsPath();
     QVERIFY(QFile::remove(path));
     dlg->show();
     QSignalSpy rejected(dlg.get(), &QDialog::rejected);
@@ -169,7 +138,7 @@ void TestTerminalStartup::closeAndDestructionWriteTheFile()
     QCOMPARE(rejected.count(), 1);
     QVERIFY(!QFileInfo::exists(path));
     dlg.reset();
-    QCOMPARE(ReadAll(path), StoredConfig(CKrCommConfig()));
+    QCOMPARE(ReadFile(path), StoredConfig(CKrCommConfig()));
 }
 
 void TestTerminalStartup::sigtermWritesTheFile()
@@ -183,10 +152,8 @@ void TestTerminalStartup::sigtermWritesTheFile()
         // settings: that is how the test knows it is running.
         PtyPair pty;
         QVERIFY(pty.IsValid());
-        CKrCommConfig config;
-        config.strPort = pty.SlavePath();
-        config.nBaud = 4800;
-        WriteAll(fx.Path("VornTerm.cfg"), StoredConfig(config));
+        const CKrCommConfig config = ConfigFor(pty.SlavePath(), 4800);
+        QVERIFY(fx.WriteSettings(config));
 
         QProcess proc;
         proc.setWorkingDirectory(QDir::currentPath());
@@ -198,14 +165,13 @@ void TestTerminalStartup::sigtermWritesTheFile()
         // Once the port is open the file has been read; remove it so that
         // only the write at exit can bring it back.
         QTRY_VERIFY_WITH_TIMEOUT(ProcessHasOpen(proc.processId(), pty.SlavePath()), 15000);
-        QVERIFY(QFile::remove(fx.Path("VornTerm.cfg")));
-        QProcess::execute(QStringLiteral("kill"),
-                          {QStringLiteral("-%1").arg(QLatin1String(sig)),
-                           QString::number(proc.processId())});
+        QVERIFY(QFile::remove(fx.SettingsPath()));
+        QProcess::execute(QStringLiteral("kill"), {QStringLiteral("-%1").arg(QLatin1String(sig)),
+                                                   QString::number(proc.processId())});
         QVERIFY2(proc.waitForFinished(10000), sig);
         QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
         QCOMPARE(proc.exitCode(), 0);
-        QCOMPARE(ReadAll(fx.Path("VornTerm.cfg")), StoredConfig(config));
+        QCOMPARE(ReadFile(fx.SettingsPath()), StoredConfig(config));
     }
 }
 
@@ -243,10 +209,7 @@ void TestTerminalStartup::ptyBytesTravelBothWays()
     TerminalFixture fx;
     PtyPair pty;
     QVERIFY(pty.IsValid());
-    CKrCommConfig config;
-    config.strPort = pty.SlavePath();
-    config.nBaud = 115200;
-    WriteAll(fx.Path("VornTerm.cfg"), StoredConfig(config));
+    QVERIFY(fx.WriteSettings(ConfigFor(pty.SlavePath())));
     auto dlg = fx.Start();
     QVERIFY2(dlg->Port().IsOpen(), qPrintable(dlg->Port().GetDescription()));
     QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm - %1 115200,8,N,1").arg(pty.SlavePath()));
@@ -267,11 +230,12 @@ void TestTerminalStartup::failedOpenIsNamedInTheCaption()
     TerminalFixture fx;
     CKrCommConfig config;
     config.strPort = fx.Path("no-such-tty");
-    WriteAll(fx.Path("VornTerm.cfg"), StoredConfig(config));
+    QVERIFY(fx.WriteSettings(config));
     auto dlg = fx.Start();
     QVERIFY(!dlg->Port().IsOpen());
-    QCOMPARE(dlg->windowTitle(),
-             QStringLiteral("VornTerm - %1 9600,8,N,1 - not open: no such device").arg(config.strPort));
+    QCOMPARE(
+        dlg->windowTitle(),
+        QStringLiteral("VornTerm - %1 9600,8,N,1 - not open: no such device").arg(config.strPort));
 }
 
 void TestTerminalStartup::layoutFollowsTheClientSize()

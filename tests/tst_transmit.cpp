@@ -7,26 +7,16 @@
 #include "CStatusBarCtrl.h"
 #include "CommandIds.h"
 #include "KeyToChar.h"
-#include "PtyPair.h"
 #include "TerminalFixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QKeyEvent>
-#include <QToolBar>
 #include <QTest>
+#include <QToolBar>
 
 namespace {
-
-bool OpenOnPty(CTerminalDlg& dlg, const PtyPair& pty)
-{
-    CKrCommConfig config;
-    config.strPort = pty.SlavePath();
-    config.nBaud = 115200;
-    dlg.Port().SetConfig(config);
-    return dlg.Port().Open();
-}
 
 void SendKey(QWidget* w, int key, Qt::KeyboardModifiers mods, const QString& text)
 {
@@ -34,19 +24,6 @@ void SendKey(QWidget* w, int key, Qt::KeyboardModifiers mods, const QString& tex
     QApplication::sendEvent(w, &press);
     QKeyEvent release(QEvent::KeyRelease, key, mods, text);
     QApplication::sendEvent(w, &release);
-}
-
-void WriteFile(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(data), data.size());
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace
@@ -90,7 +67,8 @@ void TestTransmit::charCodes_data()
     QTest::newRow("keypad enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << "\r" << 0x0D;
     QTest::newRow("escape") << int(Qt::Key_Escape) << 0 << "\x1b" << 0x1B;
     QTest::newRow("tab") << int(Qt::Key_Tab) << 0 << "\t" << 0x09;
-    QTest::newRow("ctrl+c without text") << int(Qt::Key_C) << int(Qt::ControlModifier) << "" << 0x03;
+    QTest::newRow("ctrl+c without text")
+        << int(Qt::Key_C) << int(Qt::ControlModifier) << "" << 0x03;
     QTest::newRow("ctrl+z") << int(Qt::Key_Z) << int(Qt::ControlModifier) << "\x1a" << 0x1A;
     QTest::newRow("ctrl+space") << int(Qt::Key_Space) << int(Qt::ControlModifier) << "" << 0x00;
     QTest::newRow("ctrl+@") << int(Qt::Key_At) << int(Qt::ControlModifier) << "" << 0x00;
@@ -120,7 +98,8 @@ void TestTransmit::typedKeysSendOneByte_data()
     QTest::addColumn<QByteArray>("wire");
     QTest::newRow("a") << int(Qt::Key_A) << 0 << "a" << QByteArray("\x61");
     QTest::newRow("backspace") << int(Qt::Key_Backspace) << 0 << "\b" << QByteArray("\x08");
-    QTest::newRow("ctrl+c") << int(Qt::Key_C) << int(Qt::ControlModifier) << "" << QByteArray("\x03");
+    QTest::newRow("ctrl+c") << int(Qt::Key_C) << int(Qt::ControlModifier) << ""
+                            << QByteArray("\x03");
     QTest::newRow("enter") << int(Qt::Key_Return) << 0 << "\r" << QByteArray("\x0d");
     QTest::newRow("escape") << int(Qt::Key_Escape) << 0 << "\x1b" << QByteArray("\x1b");
     QTest::newRow("tab") << int(Qt::Key_Tab) << 0 << "\t" << QByteArray("\x09");
@@ -136,28 +115,25 @@ void TestTransmit::typedKeysSendOneByte()
     QFETCH(int, mods);
     QFETCH(QString, text);
     QFETCH(QByteArray, wire);
-    TerminalFixture fx;
-    auto dlg = fx.Start();
-    PtyPair pty;
-    QVERIFY(OpenOnPty(*dlg, pty));
-    dlg->show();
-    dlg->AppendText("shown");
-    dlg->FlushRefresh();
-    const QStringList rows = dlg->DataView()->VisibleRows();
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    fx.dlg->AppendText("shown");
+    fx.dlg->FlushRefresh();
+    const QStringList rows = fx.dlg->DataView()->VisibleRows();
 
     // Sent to whichever control has the focus, as the keyboard would.
-    dlg->LocalEchoCheck()->setFocus();
-    SendKey(dlg->LocalEchoCheck(), key, Qt::KeyboardModifiers(mods), text);
-    QCOMPARE(pty.ReadMasterFor(1, 5000), wire);
-    QCOMPARE(dlg->GetTxCount(), qint64(1));
-    QCOMPARE(dlg->StatusBar()->GetText(1), QStringLiteral("Tx:1"));
-    QVERIFY(dlg->IsEchoPending());
-    dlg->FlushRefresh();
-    QCOMPARE(dlg->DataView()->VisibleRows(), rows);
-    QCOMPARE(dlg->GetData(), QByteArray("shown"));
+    fx.dlg->LocalEchoCheck()->setFocus();
+    SendKey(fx.dlg->LocalEchoCheck(), key, Qt::KeyboardModifiers(mods), text);
+    QCOMPARE(fx.pty.ReadMasterFor(1, 5000), wire);
+    QCOMPARE(fx.dlg->GetTxCount(), qint64(1));
+    QCOMPARE(fx.dlg->StatusBar()->GetText(1), QStringLiteral("Tx:1"));
+    QVERIFY(fx.dlg->IsEchoPending());
+    fx.dlg->FlushRefresh();
+    QCOMPARE(fx.dlg->DataView()->VisibleRows(), rows);
+    QCOMPARE(fx.dlg->GetData(), QByteArray("shown"));
     // The key never reached the control, and Esc did not close the window.
-    QVERIFY(!dlg->LocalEchoCheck()->isChecked());
-    QVERIFY(dlg->isVisible());
+    QVERIFY(!fx.dlg->LocalEchoCheck()->isChecked());
+    QVERIFY(fx.dlg->isVisible());
     QCOMPARE(fx.beeps, 0);
 }
 
@@ -175,34 +151,32 @@ void TestTransmit::typingWhileClosedCountsNothing()
 
 void TestTransmit::counterSendsOncePerTick()
 {
-    TerminalFixture fx;
-    auto dlg = fx.Start();
-    PtyPair pty;
-    QVERIFY(OpenOnPty(*dlg, pty));
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
 
-    dlg->OnSendCounter();
-    QVERIFY(dlg->IsCounterRunning());
-    QVERIFY(dlg->CounterTimer().isActive());
-    QCOMPARE(dlg->CounterTimer().interval(), 1000);
+    fx.dlg->OnSendCounter();
+    QVERIFY(fx.dlg->IsCounterRunning());
+    QVERIFY(fx.dlg->CounterTimer().isActive());
+    QCOMPARE(fx.dlg->CounterTimer().interval(), 1000);
     // Three and a half seconds: ticks at 1, 2 and 3 s.
     for (int i = 0; i < 3; ++i)
-        dlg->OnTimer(1);
-    dlg->OnTimer(2); // another timer id sends nothing
-    dlg->OnSendCounter();
-    QVERIFY(!dlg->CounterTimer().isActive());
-    QCOMPARE(pty.ReadMasterFor(6, 5000), QByteArray("0 1 2 "));
-    QCOMPARE(dlg->GetTxCount(), qint64(0));
-    QCOMPARE(dlg->GetCounter(), 0);
+        fx.dlg->OnTimer(1);
+    fx.dlg->OnTimer(2); // another timer id sends nothing
+    fx.dlg->OnSendCounter();
+    QVERIFY(!fx.dlg->CounterTimer().isActive());
+    QCOMPARE(fx.pty.ReadMasterFor(6, 5000), QByteArray("0 1 2 "));
+    QCOMPARE(fx.dlg->GetTxCount(), qint64(0));
+    QCOMPARE(fx.dlg->GetCounter(), 0);
 
-    dlg->OnSendCounter();
-    dlg->OnTimer(1);
-    QCOMPARE(pty.ReadMasterFor(2, 5000), QByteArray("0 "));
+    fx.dlg->OnSendCounter();
+    fx.dlg->OnTimer(1);
+    QCOMPARE(fx.pty.ReadMasterFor(2, 5000), QByteArray("0 "));
     for (int i = 1; i < 10; ++i)
-        dlg->OnTimer(1);
-    QCOMPARE(pty.ReadMasterFor(18, 5000), QByteArray("1 2 3 4 5 6 7 8 9 "));
-    dlg->OnTimer(1);
-    QCOMPARE(pty.ReadMasterFor(3, 5000), QByteArray("10 "));
-    dlg->OnSendCounter();
+        fx.dlg->OnTimer(1);
+    QCOMPARE(fx.pty.ReadMasterFor(18, 5000), QByteArray("1 2 3 4 5 6 7 8 9 "));
+    fx.dlg->OnTimer(1);
+    QCOMPARE(fx.pty.ReadMasterFor(3, 5000), QByteArray("10 "));
+    fx.dlg->OnSendCounter();
 }
 
 void TestTransmit::counterEcho_data()
@@ -215,23 +189,21 @@ void TestTransmit::counterEcho_data()
 void TestTransmit::counterEcho()
 {
     QFETCH(bool, localEcho);
-    TerminalFixture fx;
-    auto dlg = fx.Start();
-    PtyPair pty;
-    QVERIFY(OpenOnPty(*dlg, pty));
-    dlg->LocalEchoCheck()->setChecked(localEcho);
-    dlg->OnSendCounter();
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    fx.dlg->LocalEchoCheck()->setChecked(localEcho);
+    fx.dlg->OnSendCounter();
     for (int i = 0; i < 3; ++i)
-        dlg->OnTimer(1);
-    dlg->OnSendCounter();
-    QCOMPARE(dlg->GetData(), localEcho ? QByteArray("0 1 2 ") : QByteArray());
-    QCOMPARE(dlg->GetRxCount(), localEcho ? 6 : 0);
+        fx.dlg->OnTimer(1);
+    fx.dlg->OnSendCounter();
+    QCOMPARE(fx.dlg->GetData(), localEcho ? QByteArray("0 1 2 ") : QByteArray());
+    QCOMPARE(fx.dlg->GetRxCount(), localEcho ? 6 : 0);
     // The last tick left the gate set: the first block after the stop is
     // dropped unless Local Echo is checked.
-    QVERIFY(dlg->IsEchoPending());
-    dlg->ReceiveSink().OnReceive("R1", 2);
-    dlg->ReceiveSink().OnReceive("R2", 2);
-    QCOMPARE(dlg->GetData(), localEcho ? QByteArray("0 1 2 R1R2") : QByteArray("R2"));
+    QVERIFY(fx.dlg->IsEchoPending());
+    fx.dlg->ReceiveSink().OnReceive("R1", 2);
+    fx.dlg->ReceiveSink().OnReceive("R2", 2);
+    QCOMPARE(fx.dlg->GetData(), localEcho ? QByteArray("0 1 2 R1R2") : QByteArray("R2"));
 }
 
 void TestTransmit::configurePortAccepted()
@@ -251,16 +223,16 @@ void TestTransmit::configurePortAccepted()
         cfg->accept();
         return d.result() == QDialog::Accepted ? IDOK : IDCANCEL;
     };
-    const QByteArray before = ReadFile(fx.Path("VornTerm.cfg"));
+    const QByteArray before = ReadFile(fx.SettingsPath());
     dlg->OnConfigurePort();
     QVERIFY(dlg->Port().IsOpen());
     QVERIFY(dlg->Port().GetConfig() == wanted);
     QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm - %1 57600,8,O,1").arg(pty.SlavePath()));
-    const QByteArray after = ReadFile(fx.Path("VornTerm.cfg"));
+    const QByteArray after = ReadFile(fx.SettingsPath());
     QVERIFY(after != before);
     CKrCommPort reread;
     {
-        QFile f(fx.Path("VornTerm.cfg"));
+        QFile f(fx.SettingsPath());
         QVERIFY(f.open(QIODevice::ReadOnly));
         CArchive ar(&f, CArchive::load);
         reread.Serialize(ar);
@@ -276,15 +248,16 @@ void TestTransmit::configurePortCancelled()
     fx.Start().reset();
     auto dlg = fx.Start();
     QVERIFY(dlg->Port().IsOpen());
-    const QByteArray before = ReadFile(fx.Path("VornTerm.cfg"));
+    const QByteArray before = ReadFile(fx.SettingsPath());
     fx.onModal = [](QDialog& d) {
         d.reject();
         return IDCANCEL;
     };
     dlg->OnConfigurePort();
     QVERIFY(!dlg->Port().IsOpen());
-    QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm - loop:// 9600,8,N,1 - not open: port closed"));
-    QCOMPARE(ReadFile(fx.Path("VornTerm.cfg")), before);
+    QCOMPARE(dlg->windowTitle(),
+             QStringLiteral("VornTerm - loop:// 9600,8,N,1 - not open: port closed"));
+    QCOMPARE(ReadFile(fx.SettingsPath()), before);
     QTest::keyClick(dlg.get(), Qt::Key_A);
     QCOMPARE(dlg->GetTxCount(), qint64(0));
     QCOMPARE(fx.beeps, 1);
@@ -292,11 +265,16 @@ void TestTransmit::configurePortCancelled()
 
 void TestTransmit::tooltips()
 {
-    const QList<QPair<int, QString>> expected = {
-        {32781, "Configure Port"},   {32779, "Pause Scrolling"},    {32782, "Send Counter Data"},
-        {32783, "Clear Data Window"}, {32785, "Toggle Hex Display"}, {32786, "Send Text File"},
-        {32780, "About Vornterm"},   {0, ""},                        {32784, ""},
-        {1019, ""}};
+    const QList<QPair<int, QString>> expected = {{32781, "Configure Port"},
+                                                 {32779, "Pause Scrolling"},
+                                                 {32782, "Send Counter Data"},
+                                                 {32783, "Clear Data Window"},
+                                                 {32785, "Toggle Hex Display"},
+                                                 {32786, "Send Text File"},
+                                                 {32780, "About Vornterm"},
+                                                 {0, ""},
+                                                 {32784, ""},
+                                                 {1019, ""}};
     for (const auto& row : expected)
         QCOMPARE(ToolTipForCommand(row.first), row.second);
 
@@ -335,39 +313,33 @@ void TestTransmit::sendFile()
 {
     QFETCH(QByteArray, content);
     QFETCH(bool, localEcho);
-    TerminalFixture fx;
-    auto dlg = fx.Start();
-    PtyPair pty;
-    QVERIFY(OpenOnPty(*dlg, pty));
-    dlg->LocalEchoCheck()->setChecked(localEcho);
-    dlg->AppendText("x"); // sets Rx to 1
-    WriteFile(fx.Path("send.bin"), content);
-    fx.openFileName = fx.Path("send.bin");
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    fx.dlg->LocalEchoCheck()->setChecked(localEcho);
+    fx.dlg->AppendText("x"); // sets Rx to 1
+    QVERIFY(fx.OfferFile("send.bin", content));
 
-    dlg->OnSendTextFile();
-    QCOMPARE(pty.ReadMasterFor(int(content.size()), 5000), content);
-    QCOMPARE(dlg->GetTxCount(), qint64(content.size()));
-    QCOMPARE(dlg->StatusBar()->GetText(1), QStringLiteral("Tx:%1").arg(content.size()));
-    QCOMPARE(dlg->GetData(), localEcho ? QByteArray("x") + content : QByteArray("x"));
-    QCOMPARE(dlg->IsEchoPending(), !localEcho);
+    fx.dlg->OnSendTextFile();
+    QCOMPARE(fx.pty.ReadMasterFor(int(content.size()), 5000), content);
+    QCOMPARE(fx.dlg->GetTxCount(), qint64(content.size()));
+    QCOMPARE(fx.dlg->StatusBar()->GetText(1), QStringLiteral("Tx:%1").arg(content.size()));
+    QCOMPARE(fx.dlg->GetData(), localEcho ? QByteArray("x") + content : QByteArray("x"));
+    QCOMPARE(fx.dlg->IsEchoPending(), !localEcho);
     QVERIFY(fx.messages.isEmpty());
 }
 
 void TestTransmit::sendBigFileEchoTrimsOnce()
 {
-    TerminalFixture fx;
-    auto dlg = fx.Start();
-    PtyPair pty;
-    QVERIFY(OpenOnPty(*dlg, pty));
-    dlg->LocalEchoCheck()->setChecked(true);
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    fx.dlg->LocalEchoCheck()->setChecked(true);
     QByteArray content(600000, 'f');
-    WriteFile(fx.Path("big.bin"), content);
-    fx.openFileName = fx.Path("big.bin");
-    dlg->OnSendTextFile();
-    QCOMPARE(dlg->GetTxCount(), qint64(600000));
+    QVERIFY(fx.OfferFile("big.bin", content));
+    fx.dlg->OnSendTextFile();
+    QCOMPARE(fx.dlg->GetTxCount(), qint64(600000));
     // The echo is one block: one trim of 250,000.
-    QCOMPARE(dlg->GetData().size(), 350000);
-    QCOMPARE(dlg->GetRxCount(), 350000);
+    QCOMPARE(fx.dlg->GetData().size(), 350000);
+    QCOMPARE(fx.dlg->GetRxCount(), 350000);
 }
 
 void TestTransmit::sendFileFailures_data()
@@ -382,53 +354,46 @@ void TestTransmit::sendFileFailures()
 {
     QFETCH(QString, name);
     QFETCH(bool, makeFolder);
-    TerminalFixture fx;
-    auto dlg = fx.Start();
-    PtyPair pty;
-    QVERIFY(OpenOnPty(*dlg, pty));
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
     if (makeFolder)
         QVERIFY(QDir().mkdir(fx.Path(name)));
     fx.openFileName = fx.Path(name);
-    dlg->OnSendTextFile();
+    fx.dlg->OnSendTextFile();
     QCOMPARE(fx.messages.size(), 1);
     QVERIFY2(fx.messages.first().contains(name), qPrintable(fx.messages.first()));
-    QCOMPARE(dlg->GetTxCount(), qint64(0));
-    QVERIFY(!dlg->IsEchoPending());
-    QCOMPARE(dlg->Port().GetPendingCount(), qint64(0));
-    QCOMPARE(pty.ReadMasterFor(1, 300), QByteArray());
+    QCOMPARE(fx.dlg->GetTxCount(), qint64(0));
+    QVERIFY(!fx.dlg->IsEchoPending());
+    QCOMPARE(fx.dlg->Port().GetPendingCount(), qint64(0));
+    QCOMPARE(fx.pty.ReadMasterFor(1, 300), QByteArray());
 }
 
 void TestTransmit::sendFileCancelled()
 {
-    TerminalFixture fx;
-    auto dlg = fx.Start();
-    PtyPair pty;
-    QVERIFY(OpenOnPty(*dlg, pty));
-    QTest::keyClick(dlg.get(), Qt::Key_A);
-    QCOMPARE(pty.ReadMasterFor(1, 5000), QByteArray("a"));
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    QTest::keyClick(fx.dlg.get(), Qt::Key_A);
+    QCOMPARE(fx.pty.ReadMasterFor(1, 5000), QByteArray("a"));
     fx.openFileName.clear();
-    dlg->OnSendTextFile();
-    QVERIFY(dlg->IsEchoPending());
-    QCOMPARE(dlg->GetTxCount(), qint64(1));
+    fx.dlg->OnSendTextFile();
+    QVERIFY(fx.dlg->IsEchoPending());
+    QCOMPARE(fx.dlg->GetTxCount(), qint64(1));
     QVERIFY(fx.messages.isEmpty());
 }
 
 void TestTransmit::sendProgressFollowsTheDrain()
 {
-    TerminalFixture fx;
-    auto dlg = fx.Start();
-    PtyPair pty;
-    QVERIFY(OpenOnPty(*dlg, pty));
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
     QByteArray content(600000, 'p');
-    WriteFile(fx.Path("slow.bin"), content);
-    fx.openFileName = fx.Path("slow.bin");
-    dlg->OnSendTextFile();
+    QVERIFY(fx.OfferFile("slow.bin", content));
+    fx.dlg->OnSendTextFile();
     // Nobody reads the other end yet: the pseudo-terminal fills up and the
     // rest waits in the port's queue.
-    QTRY_VERIFY(dlg->StatusBar()->GetText(3).startsWith(QStringLiteral("Sending ")));
-    QVERIFY(dlg->StatusBar()->GetText(3).endsWith(QStringLiteral(" / 600,000")));
-    QCOMPARE(pty.ReadMasterFor(int(content.size()), 20000), content);
-    QTRY_COMPARE(dlg->StatusBar()->GetText(3), QString());
+    QTRY_VERIFY(fx.dlg->StatusBar()->GetText(3).startsWith(QStringLiteral("Sending ")));
+    QVERIFY(fx.dlg->StatusBar()->GetText(3).endsWith(QStringLiteral(" / 600,000")));
+    QCOMPARE(fx.pty.ReadMasterFor(int(content.size()), 20000), content);
+    QTRY_COMPARE(fx.dlg->StatusBar()->GetText(3), QString());
 }
 
 QTEST_MAIN(TestTransmit)

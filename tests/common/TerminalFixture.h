@@ -5,6 +5,9 @@
 
 #include "Afx.h"
 #include "CTerminalDlg.h"
+#include "FileBytes.h"
+#include "PortHelpers.h"
+#include "PtyPair.h"
 
 #include <QDialog>
 #include <QDir>
@@ -18,15 +21,13 @@ class TerminalFixture
 public:
     TerminalFixture()
         : m_saved(QDir::currentPath()),
-          m_hooks(AfxHooks{
-              [this](const QString& text, int) {
-                  messages.append(text);
-                  return IDOK;
-              },
-              [this](QDialog& dlg) { return onModal ? onModal(dlg) : IDCANCEL; },
-              [this] { ++beeps; },
-              [this](QWidget*) { return openFileName; },
-              [](const QString&) { return false; }})
+          m_hooks(AfxHooks{[this](const QString& text, int) {
+                               messages.append(text);
+                               return IDOK;
+                           },
+                           [this](QDialog& dlg) { return onModal ? onModal(dlg) : IDCANCEL; },
+                           [this] { ++beeps; }, [this](QWidget*) { return openFileName; },
+                           [](const QString&) { return false; }})
     {
         QDir::setCurrent(m_dir.path());
     }
@@ -43,6 +44,20 @@ public:
         return dlg;
     }
 
+    // The settings file the window reads at start and writes at exit.
+    QString SettingsPath() const { return Path(QStringLiteral("VornTerm.cfg")); }
+    bool WriteSettings(const CKrCommConfig& config) const
+    {
+        return WriteFile(SettingsPath(), StoredConfig(config));
+    }
+
+    // Writes a file that the next file prompt picks.
+    bool OfferFile(const QString& name, const QByteArray& content)
+    {
+        openFileName = Path(name);
+        return WriteFile(openFileName, content);
+    }
+
     QStringList messages;
     int beeps = 0;
     QString openFileName;
@@ -52,4 +67,21 @@ private:
     QTemporaryDir m_dir;
     QString m_saved;
     AfxScopedHooks m_hooks;
+};
+
+// Opens the window's port on the pseudo-terminal, which, unlike the loopback,
+// sends nothing back by itself.
+inline bool OpenOnPty(CTerminalDlg& dlg, const PtyPair& pty)
+{
+    dlg.Port().SetConfig(ConfigFor(pty.SlavePath()));
+    return dlg.Port().Open();
+}
+
+// A started window whose port is open on a pseudo-terminal; tests check
+// `opened` first.
+struct PtyTerminal : TerminalFixture
+{
+    PtyPair pty;
+    std::unique_ptr<CTerminalDlg> dlg = Start();
+    const bool opened = OpenOnPty(*dlg, pty);
 };

@@ -1,0 +1,115 @@
+#pragma once
+// Shared by the port suites: configurations, their stored form, test data and
+// a receiver that collects what the port's thread hands over.
+
+#include "CArchive.h"
+#include "CKrCommPort.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QMetaType>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QThread>
+
+Q_DECLARE_METATYPE(CKrCommConfig)
+
+inline CKrCommConfig ConfigFor(const QString& path, int baud = 115200)
+{
+    CKrCommConfig c;
+    c.strPort = path;
+    c.nBaud = baud;
+    return c;
+}
+
+inline CKrCommConfig MakeConfig(const QString& path, int baud, int data, KrParity parity,
+                                KrStopBits stop, KrFlow flow)
+{
+    CKrCommConfig c = ConfigFor(path, baud);
+    c.nDataBits = data;
+    c.parity = parity;
+    c.stopBits = stop;
+    c.flow = flow;
+    return c;
+}
+
+// The bytes a port with `config` stores.
+inline QByteArray StoredConfig(const CKrCommConfig& config)
+{
+    CKrCommPort port;
+    port.SetConfig(config);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    CArchive ar(&buffer, CArchive::store);
+    port.Serialize(ar);
+    ar.Close();
+    return bytes;
+}
+
+// Every byte value once, in order.
+inline QByteArray AllByteValues()
+{
+    QByteArray all;
+    for (int i = 0; i < 256; ++i)
+        all += char(i);
+    return all;
+}
+
+// n bytes that do not repeat with a short period, so lost or reordered
+// pieces show.
+inline QByteArray Pattern(qsizetype n)
+{
+    QByteArray b(n, Qt::Uninitialized);
+    for (qsizetype i = 0; i < n; ++i)
+        b[i] = char((i * 7 + i / 251) & 0xff);
+    return b;
+}
+
+// Opens `port` with `config`, handing received blocks to `rx`.
+inline bool OpenPort(CKrCommPortEx& port, const CKrCommConfig& config,
+                     CKrCommReceiver* rx = nullptr)
+{
+    port.m_pReceiver = rx;
+    port.SetConfig(config);
+    return port.Open();
+}
+
+class CollectingReceiver : public CKrCommReceiver
+{
+public:
+    void OnReceive(const char* pData, int nLength) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_data.append(pData, nLength);
+        m_nLargestBlock = qMax(m_nLargestBlock, nLength);
+        if (QThread::currentThread() == QCoreApplication::instance()->thread())
+            m_bOnUiThread = true;
+    }
+    QByteArray Data() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_data;
+    }
+    qsizetype Size() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_data.size();
+    }
+    int LargestBlock() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_nLargestBlock;
+    }
+    bool OnUiThread() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_bOnUiThread;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QByteArray m_data;
+    int m_nLargestBlock = 0;
+    bool m_bOnUiThread = false;
+};
