@@ -14,6 +14,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <csignal>
+#include <cstring>
 
 namespace {
 
@@ -147,7 +148,7 @@ void TestTerminalStartup::sigtermWritesTheFile()
     const QString program = QStringLiteral(VORNTERM_BINARY_DIR "/vornterm");
     if (!QFileInfo::exists(program))
         QFAIL("the vornterm program is not built");
-    for (const char* sig : {"TERM", "INT"}) {
+    for (const int sig : {SIGTERM, SIGINT}) {
         // The program opens this pseudo-terminal once it has read its
         // settings: that is how the test knows it is running.
         PtyPair pty;
@@ -166,9 +167,8 @@ void TestTerminalStartup::sigtermWritesTheFile()
         // only the write at exit can bring it back.
         QTRY_VERIFY_WITH_TIMEOUT(ProcessHasOpen(proc.processId(), pty.SlavePath()), 15000);
         QVERIFY(QFile::remove(fx.SettingsPath()));
-        QProcess::execute(QStringLiteral("kill"), {QStringLiteral("-%1").arg(QLatin1String(sig)),
-                                                   QString::number(proc.processId())});
-        QVERIFY2(proc.waitForFinished(10000), sig);
+        QCOMPARE(::kill(pid_t(proc.processId()), sig), 0);
+        QVERIFY2(proc.waitForFinished(10000), strsignal(sig));
         QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
         QCOMPARE(proc.exitCode(), 0);
         QCOMPARE(ReadFile(fx.SettingsPath()), StoredConfig(config));
