@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QTest>
 
 namespace {
@@ -37,7 +38,9 @@ private Q_SLOTS:
     void toggleHexShowsFromTheNextBlock();
     void clearKeepsRxUntilTheNextAppend();
     void blocksFromThePortThreadReachTheView();
+    void commandsKeepPendingRefreshesAsAppended();
     void unwritableLogShowsOnTheCheckbox();
+    void lostLogBytesStayOnShow();
     void ptyEndToEnd();
 };
 
@@ -249,6 +252,54 @@ void TestReceivePath::unwritableLogShowsOnTheCheckbox()
     QVERIFY(dlg->LogInputCheck()->styleSheet().isEmpty());
     dlg->ReceiveSink().OnReceive("more", 4);
     QCOMPARE(ReadFile(fx.Path(name)), QByteArray("keptmore"));
+}
+
+void TestReceivePath::commandsKeepPendingRefreshesAsAppended()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    // Appended before the pause, refresh still pending: it shows; what comes
+    // after the pause does not.
+    dlg->AppendText("abc");
+    dlg->OnPauseScrolling();
+    dlg->AppendText("def");
+    dlg->FlushRefresh();
+    QCOMPARE(dlg->DataView()->VisibleRows().join(QString()), QStringLiteral("abc"));
+    dlg->OnPauseScrolling();
+    dlg->OnClearData();
+
+    // Appended before the toggle: shown in the old mode until the next block.
+    dlg->AppendText("A");
+    dlg->OnToggleHex();
+    dlg->FlushRefresh();
+    QCOMPARE(dlg->DataView()->VisibleRows().join(QString()), QStringLiteral("A"));
+    dlg->AppendText("B");
+    dlg->FlushRefresh();
+    QCOMPARE(dlg->DataView()->VisibleRows().join(QString()), QStringLiteral("[41] [42] "));
+}
+
+void TestReceivePath::lostLogBytesStayOnShow()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    const QString name = CInputLog::FileNameFor(QDateTime::currentDateTime());
+    QVERIFY(QDir().mkdir(fx.Path(name)));
+    dlg->LogInputCheck()->setChecked(true);
+    // More than the log can keep waiting: the oldest 1,000 bytes are lost.
+    const QByteArray big(int(CInputLog::kDefaultQueueCap), 'a');
+    dlg->ReceiveSink().OnReceive(big.constData(), int(big.size()));
+    dlg->ReceiveSink().OnReceive(QByteArray(1000, 'b').constData(), 1000);
+    QTRY_VERIFY(dlg->LogInputCheck()->toolTip().contains(QStringLiteral("1,000 bytes lost")));
+
+    // Writing works again: the loss is still told until the box is unchecked.
+    QVERIFY(QDir().rmdir(fx.Path(name)));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fx.Path(name)).size() == big.size(), 10000);
+    QTRY_VERIFY(dlg->LogInputCheck()->toolTip().contains(QStringLiteral("1,000 received bytes")));
+    QVERIFY(!dlg->LogInputCheck()->styleSheet().isEmpty());
+    dlg->LogInputCheck()->setChecked(false);
+    dlg->LogInputCheck()->setChecked(true);
+    QVERIFY(dlg->LogInputCheck()->toolTip().isEmpty());
+    QVERIFY(dlg->LogInputCheck()->styleSheet().isEmpty());
 }
 
 void TestReceivePath::ptyEndToEnd()

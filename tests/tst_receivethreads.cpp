@@ -5,6 +5,8 @@
 #include "CDataView.h"
 #include "CRefreshScheduler.h"
 #include "CStatusBarCtrl.h"
+#include "PortHelpers.h"
+#include "PtyPair.h"
 #include "TerminalFixture.h"
 
 #include <QCheckBox>
@@ -21,6 +23,7 @@ private Q_SLOTS:
     void floodWhileTheUserWorks();
     void destroyWhileReceiving();
     void refreshRequestsAreCoalesced();
+    void dataWaitingAtStartUp();
 };
 
 void TestReceiveThreads::floodWhileTheUserWorks()
@@ -134,6 +137,22 @@ void TestReceiveThreads::refreshRequestsAreCoalesced()
     QVERIFY2(nRefreshes <= elapsed.elapsed() / 16 + 2,
              qPrintable(QStringLiteral("%1 refreshes in %2 ms").arg(nRefreshes).arg(elapsed.elapsed())));
     QVERIFY(nRefreshes >= 2);
+}
+
+void TestReceiveThreads::dataWaitingAtStartUp()
+{
+    // The device has sent before the window exists: the port's thread
+    // delivers while the window is still building its bars.
+    TerminalFixture fx;
+    PtyPair pty;
+    QVERIFY(pty.IsValid());
+    QVERIFY(fx.WriteSettings(ConfigFor(pty.SlavePath(), 115200)));
+    const QByteArray waiting(4000, 'w');
+    QVERIFY(pty.WriteMaster(waiting));
+    auto dlg = fx.Start();
+    QVERIFY(dlg->Port().IsOpen());
+    QTRY_COMPARE(dlg->GetData(), waiting);
+    QTRY_COMPARE(dlg->StatusBar()->GetText(0), QStringLiteral("Rx:4000"));
 }
 
 QTEST_MAIN(TestReceiveThreads)

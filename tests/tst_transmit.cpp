@@ -14,6 +14,8 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QTest>
+#include <future>
+#include <sys/stat.h>
 #include <QToolBar>
 
 namespace {
@@ -52,6 +54,8 @@ private Q_SLOTS:
     void sendFileFailures();
     void sendFileCancelled();
     void sendProgressFollowsTheDrain();
+    void sendFileMessageLeavesReceivingFree();
+    void sendFilePipeIsRefused();
 };
 
 void TestTransmit::charCodes_data()
@@ -78,6 +82,10 @@ void TestTransmit::charCodes_data()
     QTest::newRow("function key") << int(Qt::Key_F1) << 0 << "" << -1;
     QTest::newRow("delete") << int(Qt::Key_Delete) << 0 << "\x7f" << -1;
     QTest::newRow("alt+letter") << int(Qt::Key_X) << int(Qt::AltModifier) << "x" << -1;
+    QTest::newRow("altgr as ctrl+alt") << int(Qt::Key_At) << int(Qt::ControlModifier | Qt::AltModifier)
+                                       << "@" << 0x40;
+    QTest::newRow("ctrl+alt without text") << int(Qt::Key_X)
+                                           << int(Qt::ControlModifier | Qt::AltModifier) << "" << -1;
     QTest::newRow("shift alone") << int(Qt::Key_Shift) << int(Qt::ShiftModifier) << "" << -1;
 }
 
@@ -392,8 +400,46 @@ void TestTransmit::sendProgressFollowsTheDrain()
     // rest waits in the port's queue.
     QTRY_VERIFY(fx.dlg->StatusBar()->GetText(3).startsWith(QStringLiteral("Sending ")));
     QVERIFY(fx.dlg->StatusBar()->GetText(3).endsWith(QStringLiteral(" / 600,000")));
-    QCOMPARE(fx.pty.ReadMasterFor(int(content.size()), 20000), content);
+    // A second file while the first drains: the progress covers both.
+    QVERIFY(fx.OfferFile("more.bin", QByteArray(10, 'q')));
+    fx.dlg->OnSendTextFile();
+    QTRY_VERIFY(fx.dlg->StatusBar()->GetText(3).endsWith(QStringLiteral(" / 600,010")));
+    QCOMPARE(fx.pty.ReadMasterFor(int(content.size()) + 10, 20000),
+             content + QByteArray(10, 'q'));
     QTRY_COMPARE(fx.dlg->StatusBar()->GetText(3), QString());
+}
+
+void TestTransmit::sendFileMessageLeavesReceivingFree()
+{
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    fx.openFileName = fx.Path("missing.bin");
+    bool bReceived = false;
+    std::future<void> arrival; // outlives the message, whatever happens
+    fx.messageHook = [&] {
+        // While the message shows, a block from another thread goes through.
+        arrival = std::async(std::launch::async,
+                             [&] { fx.dlg->ReceiveSink().OnReceive("late", 4); });
+        bReceived = arrival.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    };
+    fx.dlg->OnSendTextFile();
+    arrival.wait();
+    QVERIFY(bReceived);
+    QCOMPARE(fx.messages.size(), 1);
+    QCOMPARE(fx.dlg->GetData(), QByteArray("late"));
+}
+
+void TestTransmit::sendFilePipeIsRefused()
+{
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    const QString fifo = fx.Path("a-pipe");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    fx.openFileName = fifo;
+    fx.dlg->OnSendTextFile();
+    QCOMPARE(fx.messages.size(), 1);
+    QVERIFY2(fx.messages.first().contains(QStringLiteral("a-pipe")), qPrintable(fx.messages.first()));
+    QCOMPARE(fx.dlg->GetTxCount(), qint64(0));
 }
 
 QTEST_MAIN(TestTransmit)

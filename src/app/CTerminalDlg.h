@@ -134,6 +134,7 @@ private:
     QTimer m_logRetryTimer;
     QTimer m_sendProgressTimer;
     qint64 m_nSendTotal = 0;
+    qint64 m_nLogLostSeen = 0; // log bytes lost before the box was last checked
     CRefreshScheduler* m_pRefresh = nullptr;
 
     // Last: the port goes first when the window is destroyed, which ends

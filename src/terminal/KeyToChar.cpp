@@ -5,7 +5,13 @@
 
 int CharCodeForKey(int key, Qt::KeyboardModifiers modifiers, const QString& text)
 {
-    // Alt combinations are menu keys, not characters.
+    // Ctrl+Alt is how some systems report AltGr: a printable character it
+    // makes is typed like any other.
+    const bool bAltGr = (modifiers & Qt::AltModifier) && (modifiers & Qt::ControlModifier) &&
+                        !text.isEmpty() && text.at(0).isPrint();
+    if (bAltGr)
+        modifiers &= ~(Qt::AltModifier | Qt::ControlModifier);
+    // Other Alt combinations are menu keys, not characters.
     if (modifiers & (Qt::AltModifier | Qt::MetaModifier))
         return -1;
     const bool bCtrl = modifiers & Qt::ControlModifier;

@@ -1,6 +1,7 @@
 // The Terminal window's toolbar commands.
 
 #include "CDataView.h"
+#include "CRefreshScheduler.h"
 #include "CKrCommDlgPortCfg.h"
 #include "CTerminalDlg.h"
 #include "CommandIds.h"
@@ -53,11 +54,18 @@ void CTerminalDlg::OnConfigurePort()
 
 void CTerminalDlg::OnPauseScrolling()
 {
+    // What was appended before the command shows as it would have.
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_pRefresh->Flush();
     m_bPaused = !m_bPaused.load();
 }
 
 void CTerminalDlg::OnToggleHex()
 {
+    // Appends made before the toggle show in the old mode; the new mode
+    // shows from the next append on.
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_pRefresh->Flush();
     m_bHexDisplay = !m_bHexDisplay.load();
 }
 

@@ -8,6 +8,7 @@
 #include "ReceiveBuffer.h"
 
 #include <QCheckBox>
+#include <QLocale>
 #include <QThread>
 
 void CTerminalDlg::AppendText(QByteArray text)
@@ -31,15 +32,15 @@ QByteArray CTerminalDlg::FormatHexData() const
 
 void CTerminalDlg::UpdateStatusBar()
 {
-    if (!m_wndStatusBar)
-        return;
     // The window belongs to the user-interface thread: from any other
     // thread the figures reach it through the coalesced refresh, which never
-    // waits for that thread.
+    // waits for that thread (and finds the bar once it exists).
     if (QThread::currentThread() != thread()) {
         m_pRefresh->Request();
         return;
     }
+    if (!m_wndStatusBar)
+        return;
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     m_wndStatusBar->SetText(0, QStringLiteral("Rx:%1").arg(m_nRxCount));
     m_wndStatusBar->SetText(1, QStringLiteral("Tx:%1").arg(m_nTxCount));
@@ -103,10 +104,17 @@ void CTerminalDlg::UpdateLogIndicator()
     if (!m_chkLogInput)
         return;
     CInputLog& log = m_receiveSink.InputLog();
-    const bool bFailing = log.IsFailing() || log.LostBytes() > 0;
-    if (bFailing) {
+    // Bytes lost stay on show until the user unchecks the box.
+    if (!m_chkLogInput->isChecked())
+        m_nLogLostSeen = log.LostBytes();
+    const qint64 nLost = log.LostBytes() - m_nLogLostSeen;
+    QString text = log.FailureText();
+    if (text.isEmpty() && nLost > 0)
+        text = QStringLiteral("%1 received bytes could not be written to the log and were lost")
+                   .arg(QLocale(QLocale::English).toString(nLost));
+    if (!text.isEmpty()) {
         m_chkLogInput->setStyleSheet(QStringLiteral("QCheckBox { color: #c00000; }"));
-        m_chkLogInput->setToolTip(log.FailureText());
+        m_chkLogInput->setToolTip(text);
         if (!m_logRetryTimer.isActive() && log.IsFailing())
             m_logRetryTimer.start();
     } else {

@@ -20,6 +20,11 @@ bool ReadWholeFile(const QString& path, QByteArray& content, QString& reason)
         reason = QStringLiteral("it is a folder, not a file");
         return false;
     }
+    // A pipe or a device would never end (or never open): only files.
+    if (info.exists() && !info.isFile()) {
+        reason = QStringLiteral("it is not a regular file");
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         reason = file.errorString();
@@ -62,7 +67,8 @@ void CTerminalDlg::OnSendTextFile()
     if (path.isEmpty())
         return;
 
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    // Read, and complain, before the lock is taken: the port's thread must
+    // be able to go on receiving while the file is read or a message shows.
     QByteArray content;
     QString reason;
     if (!ReadWholeFile(path, content, reason)) {
@@ -70,6 +76,7 @@ void CTerminalDlg::OnSendTextFile()
         return;
     }
 
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
     const int nSent = m_port.Write(content.constData(), int(content.size()));
     if (nSent < 0) {
         AfxMessageBeep();
@@ -82,8 +89,8 @@ void CTerminalDlg::OnSendTextFile()
         AppendText(content);
 
     // The port drains the bytes on its own thread; the last part of the
-    // status bar follows its progress.
-    m_nSendTotal = nSent;
+    // status bar follows its progress, over every file still draining.
+    m_nSendTotal = m_sendProgressTimer.isActive() ? m_nSendTotal + nSent : nSent;
     if (nSent > 0) {
         UpdateSendProgress();
         m_sendProgressTimer.start();

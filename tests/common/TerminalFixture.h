@@ -23,6 +23,8 @@ public:
         : m_saved(QDir::currentPath()),
           m_hooks(AfxHooks{[this](const QString& text, int) {
                                messages.append(text);
+                               if (messageHook)
+                                   messageHook();
                                return IDOK;
                            },
                            [this](QDialog& dlg) { return onModal ? onModal(dlg) : IDCANCEL; },
@@ -62,6 +64,7 @@ public:
     int beeps = 0;
     QString openFileName;
     std::function<int(QDialog&)> onModal;
+    std::function<void()> messageHook; // runs while a message "shows"
 
 private:
     QTemporaryDir m_dir;
