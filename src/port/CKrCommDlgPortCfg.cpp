@@ -43,6 +43,9 @@ CKrCommDlgPortCfg::CKrCommDlgPortCfg(CKrCommPort* pPort, int nOption, QWidget* p
     // A path or URL not in the list can be typed.
     m_cboPort->setEditable(true);
     m_cboPort->setInsertPolicy(QComboBox::NoInsert);
+    // Room for a long by-id path or a network URL.
+    m_cboPort->setMinimumContentsLength(30);
+    m_cboPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     for (const KrPortInfo& info : KrAvailablePorts()) {
         const QString text = KrPortInfoText(info);
         m_cboPort->addItem(info.strName, text);
