@@ -223,6 +223,19 @@ void TestHyperLink::onlyALeftClickInsideOpens()
 
     QTest::mouseClick(dlg.link, Qt::LeftButton, {}, QPoint(270, 25));
     QCOMPARE(desktop.opened.size(), 1);
+
+    // A double-click as the system delivers it (press, release, double-click,
+    // release) opens once.
+    const QPointF at(5, 5);
+    const QPointF global = dlg.link->mapToGlobal(at);
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                              QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+        const Qt::MouseButtons held =
+            type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent e(type, at, global, Qt::LeftButton, held, Qt::NoModifier);
+        QApplication::sendEvent(dlg.link, &e);
+    }
+    QCOMPARE(desktop.opened.size(), 2);
 }
 
 void TestHyperLink::paintedColours()

@@ -82,6 +82,7 @@ void TestTerminalStartup::damagedSettings_data()
     QTest::newRow("truncated to one byte") << good.left(1);
     QTest::newRow("truncated by one byte") << good.left(good.size() - 1);
     QTest::newRow("garbage") << QByteArray("this is not a settings file at all\n");
+    QTest::newRow("a whole record, then garbage") << good + QByteArray("junk");
 }
 
 void TestTerminalStartup::damagedSettings()
@@ -277,6 +278,15 @@ void TestTerminalStartup::statusBarStartsWithZeroFigures()
     QCOMPARE(bar->GetText(1), QStringLiteral("Tx:0"));
     QCOMPARE(bar->GetText(2), QString());
     QCOMPARE(bar->GetText(3), QString());
+
+    // Narrower than its parts: only -1 runs to the end, and no part lies on
+    // top of another.
+    bar->resize(350, bar->height());
+    bar->SetParts({350 - 400, 350 - 330, 350 - 300, -1});
+    QCOMPARE(bar->PartRect(0), QRect(0, 0, 0, bar->height()));
+    QCOMPARE(bar->PartRect(1), QRect(0, 0, 20, bar->height()));
+    QCOMPARE(bar->PartRect(2), QRect(20, 0, 30, bar->height()));
+    QCOMPARE(bar->PartRect(3), QRect(50, 0, 300, bar->height()));
 }
 
 void TestTerminalStartup::toolbarHoldsTheSevenCommands()

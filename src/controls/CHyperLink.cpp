@@ -151,6 +151,12 @@ void CHyperLink::mousePressEvent(QMouseEvent* event)
     QLabel::mousePressEvent(event);
 }
 
+void CHyperLink::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // The second click of a double-click opens nothing more.
+    event->accept();
+}
+
 void CHyperLink::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton && m_bPressed) {

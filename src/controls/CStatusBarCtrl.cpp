@@ -25,9 +25,17 @@ QRect CStatusBarCtrl::PartRect(int nPart) const
 {
     if (nPart < 0 || nPart >= m_parts.size())
         return QRect();
-    const int left = nPart == 0 ? 0 : qMax(0, m_parts[nPart - 1]);
-    const int right = m_parts[nPart] < 0 ? width() : m_parts[nPart];
-    return QRect(left, 0, qMax(0, right - left), height());
+    // Only -1 runs to the end; an edge left of where the part starts (a bar
+    // narrower than its parts) leaves the part empty rather than on top of
+    // the others.
+    int left = 0;
+    for (int i = 0; i <= nPart; ++i) {
+        const int right = m_parts[i] == -1 ? width() : qMax(left, m_parts[i]);
+        if (i == nPart)
+            return QRect(left, 0, right - left, height());
+        left = right;
+    }
+    return QRect();
 }
 
 void CStatusBarCtrl::SetText(int nPart, const QString& text)

@@ -5,7 +5,8 @@
 //
 // Threading: each port owns one I/O thread. Open and Close wait for that
 // thread briefly; Write only queues bytes and never blocks. Received blocks are
-// handed to DeliverReceived on the I/O thread.
+// handed to DeliverReceived on the I/O thread. A port is destroyed from
+// another thread than its own: its receiver may close it, never delete it.
 
 #include "CKrCommConfig.h"
 #include "CKrCommReceiver.h"

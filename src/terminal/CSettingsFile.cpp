@@ -29,6 +29,9 @@ Result Load(const std::function<void(CArchive&)>& serialize, QString* error)
     try {
         CArchive ar(&file, CArchive::load, 4096);
         serialize(ar);
+        // The file holds the configuration and nothing else.
+        if (!ar.AtEnd())
+            throw CArchiveException(QStringLiteral("unexpected data after the configuration"));
         ar.Close();
     } catch (const CArchiveException& e) {
         if (error)

@@ -26,8 +26,14 @@ void CTerminalDlg::Serialize(CArchive& ar)
 
 bool CTerminalDlg::LoadSettings()
 {
-    return Report(SettingsFile::Load([this](CArchive& ar) { Serialize(ar); }),
-                  "Error reading configuration file.");
+    // A file that fails to load leaves the configuration as it was, whatever
+    // part of it was read.
+    const CKrCommConfig before = m_port.GetConfig();
+    const bool bLoaded = Report(SettingsFile::Load([this](CArchive& ar) { Serialize(ar); }),
+                                "Error reading configuration file.");
+    if (!bLoaded)
+        m_port.SetConfig(before);
+    return bLoaded;
 }
 
 bool CTerminalDlg::SaveSettings()
