@@ -117,6 +117,7 @@ private Q_SLOTS:
     void fullQueueDropsOldestBytes();
     void partialWriteIsNeitherDuplicatedNorLost();
     void writeAndFlushFromTwoThreads();
+    void manySmallBlocksWaitCompactly();
 
 private:
     CInputLog::Clock ClockAt(QDateTime* pNow)
@@ -358,6 +359,45 @@ void TestInputLog::queuedBlocksKeepTheirDay()
     QVERIFY(log.Write("more", 4));
     QCOMPARE(ReadLog(day1), QByteArray("late"));
     QCOMPARE(ReadLog(day2), QByteArray("earlymore"));
+}
+
+// Resident memory of this process, in bytes (Linux).
+qint64 ResidentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * ::sysconf(_SC_PAGESIZE) : -1;
+}
+
+void TestInputLog::manySmallBlocksWaitCompactly()
+{
+    const QDateTime now(QDate(2026, 12, 6), QTime(12, 0));
+    CInputLog log([now] { return now; });
+    const QString name = CInputLog::FileNameFor(now);
+    CForeignLock lock(name);
+    QVERIFY(lock.IsHeld());
+
+    // Bytes arrive one at a time at low baud rates: 300,000 of them wait in
+    // about their own size, not in 300,000 separate pieces.
+    constexpr int kBlocks = 300000;
+    QByteArray expected;
+    expected.reserve(kBlocks);
+    const qint64 before = ResidentBytes();
+    for (int i = 0; i < kBlocks; ++i) {
+        const char c = char('a' + i % 26);
+        expected.append(c);
+        QVERIFY(!log.Write(&c, 1));
+    }
+    const qint64 grown = ResidentBytes() - before;
+    QCOMPARE(log.QueuedBytes(), qint64(kBlocks));
+    QVERIFY2(before < 0 || grown < 16 * 1024 * 1024,
+             qPrintable(QStringLiteral("%1 bytes resident for %2 waiting").arg(grown).arg(kBlocks)));
+
+    lock.Release();
+    QVERIFY(log.Flush());
+    QCOMPARE(ReadLog(name), expected);
 }
 
 void TestInputLog::fullQueueDropsOldestBytes_data()

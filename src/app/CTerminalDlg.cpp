@@ -48,10 +48,7 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     m_counterTimer.setInterval(kCounterPeriodMs);
     connect(&m_counterTimer, &QTimer::timeout, this, [this] { OnTimer(kCounterTimerId); });
     m_logRetryTimer.setInterval(1000);
-    connect(&m_logRetryTimer, &QTimer::timeout, this, [this] {
-        m_receiveSink.InputLog().Flush();
-        UpdateLogIndicator();
-    });
+    connect(&m_logRetryTimer, &QTimer::timeout, this, &CTerminalDlg::RetryInputLog);
     // The log reports trouble from the port's thread; the checkbox shows it.
     m_receiveSink.InputLog().SetStateChangedCallback([this] {
         QMetaObject::invokeMethod(this, "UpdateLogIndicator", Qt::QueuedConnection);
@@ -63,6 +60,8 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
 CTerminalDlg::~CTerminalDlg()
 {
     qApp->removeEventFilter(this);
+    if (m_logFlusher.joinable())
+        m_logFlusher.join();
     // The settings are written while the port object still exists; the port
     // is destroyed next (it is the last member), which ends its thread's
     // calls into the sink.

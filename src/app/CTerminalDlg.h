@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <atomic>
 #include <mutex>
+#include <thread>
 
 class CArchive;
 class CDataView;
@@ -102,6 +103,7 @@ private:
     bool PreTranslateKey(int nCharCode);
     void Refresh();
     Q_INVOKABLE void UpdateLogIndicator();
+    void RetryInputLog();
     void UpdateSendProgress();
     void SetCaptionFromPort();
 
@@ -132,6 +134,8 @@ private:
     bool m_bCreated = false;
     QTimer m_counterTimer;
     QTimer m_logRetryTimer;
+    std::thread m_logFlusher; // writes a log backlog off this thread
+    std::atomic<bool> m_bLogFlushing{false};
     QTimer m_sendProgressTimer;
     qint64 m_nSendTotal = 0;
     qint64 m_nLogLostSeen = 0; // log bytes lost before the box was last checked

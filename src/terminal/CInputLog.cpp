@@ -131,7 +131,14 @@ void CInputLog::Enqueue(const QString& strName, const char* pData, qint64 nLengt
         if (nDrop == nLeft)
             m_queue.pop_front();
     }
-    m_queue.push_back(Pending{strName, QByteArray(pData, qsizetype(nLength)), 0});
+    // Small blocks of one day share an entry, so that what waits costs
+    // about its own size in memory whatever the block size.
+    constexpr qint64 kMaxEntry = 1024 * 1024;
+    if (!m_queue.empty() && m_queue.back().strName == strName &&
+        m_queue.back().data.size() + nLength <= kMaxEntry)
+        m_queue.back().data.append(pData, qsizetype(nLength));
+    else
+        m_queue.push_back(Pending{strName, QByteArray(pData, qsizetype(nLength)), 0});
     m_nQueued += nLength;
 }
 

@@ -99,6 +99,21 @@ qint64 CTerminalDlg::GetTxCount() const
     return m_nTxCount;
 }
 
+void CTerminalDlg::RetryInputLog()
+{
+    // Waiting log bytes may be many megabytes: they are written on a thread
+    // of their own, never this one. The log reports the outcome through its
+    // state callback.
+    if (m_bLogFlushing.exchange(true))
+        return;
+    if (m_logFlusher.joinable())
+        m_logFlusher.join(); // finished: it cleared the flag
+    m_logFlusher = std::thread([this] {
+        m_receiveSink.InputLog().Flush();
+        m_bLogFlushing = false;
+    });
+}
+
 void CTerminalDlg::UpdateLogIndicator()
 {
     if (!m_chkLogInput)
