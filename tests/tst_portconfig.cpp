@@ -129,7 +129,7 @@ void TestPortConfig::setField_data()
     row("port empty", "port", "", false, "port: no port named");
     row("port unknown scheme", "port", "telnet://x:23", false,
         "port: 'telnet://x:23' is not a serial device or a known port type (accepted: a "
-        "device such as /dev/ttyUSB0 or COM1, loop://)");
+        "device such as /dev/ttyUSB0 or COM1, loop://, socket://HOST:PORT, rfc2217://HOST:PORT)");
     row("port control char", "port", "/dev/tty\x01", false,
         "port: '/dev/tty\x01' contains a control character");
     row("port too long", "port", QString(1025, QLatin1Char('a')), false,
@@ -212,7 +212,7 @@ void TestPortConfig::isValid_data()
     QTest::newRow("port scheme only")
         << with([](CKrCommConfig& c) { c.strPort = QStringLiteral("://x"); })
         << "port: '://x' is not a serial device or a known port type (accepted: a device such "
-           "as /dev/ttyUSB0 or COM1, loop://)";
+           "as /dev/ttyUSB0 or COM1, loop://, socket://HOST:PORT, rfc2217://HOST:PORT)";
 }
 
 void TestPortConfig::isValid()

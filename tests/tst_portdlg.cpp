@@ -206,7 +206,7 @@ void TestPortDlg::okWithBadInputIsRefused_data()
     row("empty port", "", "9600", "port: no port named");
     row("unknown URL", "zz://host:1", "9600",
         "port: 'zz://host:1' is not a serial device or a known port type (accepted: a device such "
-        "as /dev/ttyUSB0 or COM1, loop://)");
+        "as /dev/ttyUSB0 or COM1, loop://, socket://HOST:PORT, rfc2217://HOST:PORT)");
 }
 
 void TestPortDlg::okWithBadInputIsRefused()

@@ -55,7 +55,7 @@ private Q_SLOTS:
     void deviceWithoutAccessIsPermissionDenied();
     void systemErrorsInPlainWords_data();
     void systemErrorsInPlainWords();
-    void vanishingDeviceClosesThePort();
+    void vanishingDeviceIsLost();
     void reopenAfterClose();
 };
 
@@ -310,25 +310,36 @@ void TestPortSerial::systemErrorsInPlainWords()
              QStringLiteral("the device could not be opened"));
 }
 
-void TestPortSerial::vanishingDeviceClosesThePort()
+void TestPortSerial::vanishingDeviceIsLost()
 {
     auto pty = std::make_unique<PtyPair>();
     QVERIFY(pty->IsValid());
     const QString path = pty->SlavePath();
     CollectingReceiver rx;
+    RecordingListener states;
     CKrCommPortEx port;
+    port.SetStateListener(&states);
     QVERIFY2(OpenPort(port, ConfigFor(path), &rx), qPrintable(port.GetLastError()));
+    QTRY_COMPARE(states.LastState(), KrPortState::Open);
     QVERIFY(pty->WriteMaster("before"));
     QTRY_COMPARE(rx.Data(), QByteArray("before"));
 
     pty.reset(); // the far end and our own hold on the terminal go
-    QTRY_VERIFY(!port.IsOpen());
-    QCOMPARE(port.GetLastError(), QStringLiteral("the device was removed or stopped working"));
+    QTRY_COMPARE(states.LastState(), KrPortState::Lost);
+    QVERIFY(!port.IsOpen());
+    const CKrCommPortStatus lost = states.Last();
+    QCOMPARE(lost.error, KrPortError::Removed);
+    QCOMPARE(lost.strReason, QStringLiteral("the device was removed"));
+    QCOMPARE(port.GetLastError(), lost.strReason);
     QCOMPARE(port.GetDescription(),
-             path + QStringLiteral(" 115200,8,N,1 - not open: the device was removed or stopped "
-                                   "working"));
+             path + QStringLiteral(" 115200,8,N,1 - disconnected: the device was removed"));
+    QCOMPARE(lost.strDescription, port.GetDescription());
     QCOMPARE(port.Write("x", 1), -1);
     QCOMPARE(port.GetPendingCount(), qint64(0));
+    port.Close();
+    QTRY_COMPARE(states.LastState(), KrPortState::Closed);
+    QCOMPARE(port.GetDescription(),
+             path + QStringLiteral(" 115200,8,N,1 - not open: port closed"));
 }
 
 void TestPortSerial::reopenAfterClose()

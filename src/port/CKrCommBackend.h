@@ -1,13 +1,14 @@
 #pragma once
 // What the port object needs from one kind of port: a serial device, the
-// loopback, later network connections. A back end lives on its port's I/O
-// thread and is only ever used from there.
+// loopback, a network connection. A back end lives on its port's I/O thread
+// and is only ever used from there.
 //
 // Adding a kind of port: a class derived from CKrCommBackend in a file of its
-// own, its factory function declared below, and one row in the table in
-// CKrCommBackend.cpp.
+// own, its factory (and, for a URL, the function that checks one) declared
+// below, and one row in the table in CKrCommBackend.cpp.
 
 #include "CKrCommConfig.h"
+#include "CKrCommPortStatus.h"
 
 #include <QObject>
 #include <QStringList>
@@ -17,15 +18,20 @@
 class CKrCommBackendSink
 {
 public:
+    // An open that Open() left pending has succeeded.
+    virtual void BackendOpened() = 0;
     // A block read from the device.
     virtual void BackendReceived(const char* pData, int nLength) = 0;
     // nCount bytes given to Send have now reached the device.
     virtual void BackendWritten(qint64 nCount) = 0;
     // The back end can take more bytes (Room grew).
     virtual void BackendReady() = 0;
-    // The open port failed (device removed, I/O error); it is not open any
-    // more. `why` is in plain words.
-    virtual void BackendFailed(const QString& why) = 0;
+    // A pending open failed, or the open port failed (device removed,
+    // connection dropped). Either way the back end is not open any more and
+    // makes no further calls.
+    virtual void BackendFailed(const KrPortFailure& failure) = 0;
+    // What Note() returns has changed.
+    virtual void BackendNoteChanged() = 0;
 
 protected:
     ~CKrCommBackendSink() = default;
@@ -34,19 +40,36 @@ protected:
 class CKrCommBackend : public QObject
 {
 public:
+    enum class OpenResult
+    {
+        Opened,
+        Pending, // BackendOpened or BackendFailed follows
+        Failed
+    };
+
     explicit CKrCommBackend(CKrCommBackendSink& sink) : m_sink(sink) {}
     ~CKrCommBackend() override = default;
 
-    // Opens the port with the configuration; false with the reason in plain
-    // words.
-    virtual bool Open(const CKrCommConfig& config, QString* why) = 0;
-    // After Close the back end makes no more calls to its sink.
+    // Opens the port with the configuration. Never waits for the device or the
+    // network: what takes time finishes later and is reported to the sink.
+    virtual OpenResult Open(const CKrCommConfig& config, KrPortFailure* pFailure) = 0;
+    // Discards whatever waits to be written and closes at once. After Close the
+    // back end makes no more calls to its sink.
     virtual void Close() = 0;
     // How many bytes Send may take now; 0 when the back end is full.
     virtual qint64 Room() const = 0;
     // Hands bytes on; the back end reports them through BackendWritten once
     // they reached the device. Never more than Room().
     virtual void Send(const char* pData, qint64 nLength) = 0;
+    // Something the open port's description should add ("server does not
+    // support RFC 2217"); empty for nothing.
+    virtual QString Note() const { return QString(); }
+    // The failure reported when a pending open has not finished within the
+    // limit of its kind of port.
+    virtual KrPortFailure OpenTimedOut() const
+    {
+        return KrPortFailure{KrPortError::NoAnswer, QStringLiteral("no answer")};
+    }
 
 protected:
     CKrCommBackendSink& m_sink;
@@ -57,16 +80,43 @@ using KrBackendFactory = std::unique_ptr<CKrCommBackend> (*)(CKrCommBackendSink&
 // The factories, one per back end file.
 std::unique_ptr<CKrCommBackend> KrCreateLoopBackend(CKrCommBackendSink& sink);
 std::unique_ptr<CKrCommBackend> KrCreateSerialBackend(CKrCommBackendSink& sink);
+std::unique_ptr<CKrCommBackend> KrCreateSocketBackend(CKrCommBackendSink& sink);
+std::unique_ptr<CKrCommBackend> KrCreateRfc2217Backend(CKrCommBackendSink& sink);
+
+// Checks a network port name ("socket://HOST:PORT"); false with a message
+// that states the accepted form.
+bool KrCheckSocketUrl(const QString& portName, QString* pWhy);
+bool KrCheckRfc2217Url(const QString& portName, QString* pWhy);
+
+// What a kind of port does while it is wanted open but is not: how soon it
+// tries again, and whether a serial device that came back under another name
+// is looked for.
+struct KrReopenPolicy
+{
+    int nFirstDelayMs = 1000;
+    int nMaxDelayMs = 1000; // the delay doubles up to this
+    bool bFollowsDevice = false;
+    int nOpenLimitMs = 5000; // a pending open is given up after this
+};
 
 // The back end for a port name: a URL ("loop://") by its scheme, anything
 // without "://" is a serial device. Null, with the reason, for an unknown
 // scheme.
 std::unique_ptr<CKrCommBackend> KrCreateBackend(const QString& portName, CKrCommBackendSink& sink,
                                                 QString* why);
-// True when some back end takes the name.
+// True when some back end takes the name, and the name is well formed for
+// it; otherwise `why` says what is accepted.
+bool KrCheckPortName(const QString& portName, QString* why);
 bool KrIsKnownPortName(const QString& portName);
+KrReopenPolicy KrReopenPolicyFor(const QString& portName);
+// The description of a port with this configuration: "/dev/ttyUSB0
+// 115200,8,N,1", or "socket://host:port" where line settings do not apply.
+QString KrDescribeConfig(const CKrCommConfig& config);
 // The port names that exist without hardware ("loop://"), offered in the
 // configuration dialog beside the serial devices found.
 QStringList KrFixedPortNames();
 // What a fixed port name is, in a few words; empty for other names.
 QString KrFixedPortDescription(const QString& name);
+// One line per kind of port a user can type: "socket://HOST:PORT  raw TCP
+// connection ...", for the configuration dialog.
+QStringList KrPortKindHelp();

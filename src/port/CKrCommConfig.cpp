@@ -35,11 +35,8 @@ bool CheckPort(const QString& port, QString* why)
             }
         }
     }
-    if (reason.isEmpty() && !KrIsKnownPortName(port)) {
-        reason = QStringLiteral("port: '%1' is not a serial device or a known port type "
-                                "(accepted: a device such as /dev/ttyUSB0 or COM1, %2)")
-                     .arg(port, KrFixedPortNames().join(QStringLiteral(", ")));
-    }
+    if (reason.isEmpty())
+        KrCheckPortName(port, &reason);
     if (reason.isEmpty())
         return true;
     if (why)

@@ -9,10 +9,10 @@ class CKrCommLoopBackend : public CKrCommBackend
 public:
     using CKrCommBackend::CKrCommBackend;
 
-    bool Open(const CKrCommConfig&, QString*) override
+    OpenResult Open(const CKrCommConfig&, KrPortFailure*) override
     {
         m_bOpen = true;
-        return true;
+        return OpenResult::Opened;
     }
     void Close() override { m_bOpen = false; }
     qint64 Room() const override { return m_bOpen ? kBlock : 0; }

@@ -1,6 +1,7 @@
 #include "CKrCommPort.h"
 
 #include "CArchive.h"
+#include "CKrCommBackend.h"
 #include "CKrCommPortThread.h"
 
 namespace {
@@ -69,17 +70,30 @@ void CKrCommPort::Close()
 
 bool CKrCommPort::IsOpen() const
 {
-    return m_pThread->IsOpen();
+    return m_pThread->Status().state == KrPortState::Open;
 }
 
 QString CKrCommPort::GetDescription() const
 {
-    if (m_pThread->IsOpen())
-        return m_pThread->OpenConfig().Text();
-    QString why = m_pThread->LastError();
-    if (why.isEmpty())
-        why = QStringLiteral("port closed");
-    return m_config.Text() + QStringLiteral(" - not open: ") + why;
+    const CKrCommPortStatus status = m_pThread->Status();
+    if (status.state != KrPortState::Closed)
+        return status.strDescription;
+    // A closed port names the configuration it would open next.
+    const QString why = status.strReason.isEmpty() ? QStringLiteral("port closed") : status.strReason;
+    return KrDescribeConfig(m_config) + QStringLiteral(" - not open: ") + why;
+}
+
+CKrCommPortStatus CKrCommPort::GetStatus() const
+{
+    CKrCommPortStatus status = m_pThread->Status();
+    if (status.state == KrPortState::Closed)
+        status.strDescription = GetDescription();
+    return status;
+}
+
+void CKrCommPort::SetStateListener(CKrCommPortListener* pListener)
+{
+    m_pThread->SetListener(pListener);
 }
 
 int CKrCommPort::Write(const char* pData, int nLength)
@@ -94,7 +108,7 @@ qint64 CKrCommPort::GetPendingCount() const
 
 QString CKrCommPort::GetLastError() const
 {
-    return m_pThread->LastError();
+    return m_pThread->Status().strReason;
 }
 
 const CKrCommConfig& CKrCommPort::GetConfig() const

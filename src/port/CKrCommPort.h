@@ -1,14 +1,23 @@
 #pragma once
 // The port library: one port object, several back ends chosen by the port
-// name (a serial device path, "loop://", and later network URLs). Nothing
-// above this file knows which back end a port has.
+// name (a serial device path, "loop://", "socket://HOST:PORT",
+// "rfc2217://HOST:PORT"). Nothing above this file knows which back end a
+// port has.
 //
-// Threading: each port owns one I/O thread. Open and Close wait for that
-// thread briefly; Write only queues bytes and never blocks. Received blocks are
-// handed to DeliverReceived on the I/O thread. A port is destroyed from
-// another thread than its own: its receiver may close it, never delete it.
+// Threading: each port owns one I/O thread. Open and Close return within
+// about 200 ms whatever the device or the network does; what finishes later
+// reaches the state listener. Write only queues bytes and never blocks.
+// Received blocks are handed to DeliverReceived, and state changes to the
+// listener, on the I/O thread. A port is destroyed from another thread than
+// its own: its receiver may close it, never delete it.
+//
+// While the port is wanted open (from Open until Close) and is not, because
+// the device is absent or went away, or the server is down, the I/O thread
+// tries again about once a second (network ports back off to 10 s), and
+// follows a USB serial adapter that returns under another name.
 
 #include "CKrCommConfig.h"
+#include "CKrCommPortStatus.h"
 #include "CKrCommReceiver.h"
 
 #include <QString>
@@ -30,22 +39,33 @@ public:
     // garbage file; the configuration is then unchanged.
     virtual void Serialize(CArchive& ar);
 
-    // Starts communication with the current configuration. False on failure;
-    // the reason stays available through GetLastError and GetDescription.
+    // Starts communication with the current configuration. True when the
+    // port is open on return; false when it failed (the reason stays
+    // available through GetLastError and GetDescription) or is still opening
+    // ("... - connecting"). Either way the port keeps trying until Close.
     virtual bool Open();
-    // Stops communication. Bytes still queued for writing are dropped.
+    // Stops communication and the retrying. Bytes still queued for writing,
+    // and those in the device's own output queue, are dropped.
     virtual void Close();
 
     bool IsOpen() const;
 
     // One line: the port and its settings ("/dev/ttyUSB0 115200,8,N,1") and,
-    // when the port is not open, why ("... - not open: no such device").
+    // when the port is not open, why ("... - not open: no such device",
+    // "... - connecting", "... - disconnected: the device was removed").
     QString GetDescription() const;
+    // The state, the reason as a code and in words, and the description.
+    CKrCommPortStatus GetStatus() const;
+    // Hears about every change of GetStatus(), on the I/O thread. Set before
+    // Open; the listener must outlive the port's thread (the port's
+    // destruction or Shutdown).
+    void SetStateListener(CKrCommPortListener* pListener);
 
     // Queues bytes for the port; they leave in order. nLength -1 means up to
     // the terminating zero byte. Returns the number of bytes accepted (0 for
-    // any other negative length), or -1 when the port is not open. Safe from
-    // any thread.
+    // any other negative length), or -1 when the port is not open. At most
+    // kMaxQueued bytes wait: a write takes what fits and returns that count.
+    // Safe from any thread.
     int Write(const char* pData, int nLength);
 
     // Bytes accepted by Write that have not yet been handed to the device.
@@ -56,6 +76,8 @@ public:
     // when there is none.
     QString GetLastError() const;
 
+    static constexpr qint64 kMaxQueued = qint64(64) * 1024 * 1024;
+
     const CKrCommConfig& GetConfig() const;
     // Takes effect at the next Open.
     void SetConfig(const CKrCommConfig& config);
@@ -63,8 +85,9 @@ public:
 protected:
     // Called on the I/O thread for each block read.
     virtual void DeliverReceived(const char* pData, int nLength);
-    // Ends the I/O thread; after it returns DeliverReceived is never called
-    // again. Derived classes call it first in their destructors.
+    // Ends the I/O thread; after it returns DeliverReceived and the listener
+    // are never called again. It waits only for such a call in progress.
+    // Derived classes call it first in their destructors.
     void Shutdown();
 
 private:

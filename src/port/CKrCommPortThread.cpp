@@ -1,28 +1,58 @@
 #include "CKrCommPortThread.h"
 
 #include "CKrCommPort.h"
+#include "KrPortList.h"
+#include "KrSerialDiag.h"
 
 #include <QMetaObject>
 
+#include <chrono>
 #include <cstring>
 
 namespace {
 
 // Pieces handed to the back end per turn of the I/O thread's event loop, so
-// that a long write does not hold up Close.
+// that a long write does not hold up a Close.
 constexpr int kPiecesPerTurn = 16;
 
+bool HasIdentity(const KrDeviceIdentity& id)
+{
+    return !id.strSerialNumber.isEmpty() || id.bHasUsbIds;
+}
+
 } // namespace
+
+CKrCommPortWorker::CKrCommPortWorker(CKrCommPortThread& owner)
+    : m_retryTimer(this), m_openLimitTimer(this), m_owner(owner)
+{
+    m_retryTimer.setSingleShot(true);
+    m_openLimitTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, [this] { m_owner.OnRetryTimer(); });
+    connect(&m_openLimitTimer, &QTimer::timeout, this, [this] { m_owner.OnOpenLimit(); });
+}
+
+void CKrCommPortWorker::Apply()
+{
+    m_owner.Apply();
+}
+
+void CKrCommPortWorker::Drain()
+{
+    m_owner.Drain();
+}
 
 CKrCommPortThread::CKrCommPortThread(CKrCommPort& port) : m_port(port)
 {
     m_thread.setObjectName(QStringLiteral("KrCommPort I/O"));
+    m_status = CKrCommPortStatus{KrPortState::Closed, KrPortError::None, QString(), QString()};
 }
 
 CKrCommPortThread::~CKrCommPortThread()
 {
     Shutdown();
 }
+
+// ---- the owner's side ----------------------------------------------------
 
 void CKrCommPortThread::StartThread()
 {
@@ -36,52 +66,61 @@ void CKrCommPortThread::StartThread()
     m_thread.start();
 }
 
-void CKrCommPortThread::RunOnThread(const std::function<void()>& fn)
+void CKrCommPortThread::Wake()
 {
-    if (QThread::currentThread() == &m_thread) {
-        fn();
+    QMetaObject::invokeMethod(m_pWorker, &CKrCommPortWorker::Apply, Qt::QueuedConnection);
+}
+
+void CKrCommPortThread::WaitSettled(std::unique_lock<std::mutex>& lock, quint64 nRequest)
+{
+    m_settled.wait_for(lock, std::chrono::milliseconds(kSettleWaitMs),
+                       [&] { return m_nSettled >= nRequest; });
+}
+
+bool CKrCommPortThread::Open(const CKrCommConfig& config)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    StartThread();
+    m_bShutdown = false;
+    const quint64 nRequest = ++m_nRequest;
+    m_nRequestSeen = nRequest;
+    m_bWanted = true;
+    m_requestConfig = config;
+    m_shownConfig = config;
+    m_strNote.clear();
+    m_bOpen = false;
+    DropQueueLocked();
+    SetStatusLocked(KrPortState::Opening, KrPortFailure{KrPortError::None, QString()});
+    Wake();
+    if (QThread::currentThread() == &m_thread)
+        return false;
+    WaitSettled(lock, nRequest);
+    return m_nRequest == nRequest && m_status.state == KrPortState::Open;
+}
+
+void CKrCommPortThread::Close()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const quint64 nRequest = ++m_nRequest;
+    m_nRequestSeen = nRequest;
+    m_bWanted = false;
+    m_bOpen = false;
+    DropQueueLocked();
+    m_strNote.clear();
+    SetStatusLocked(KrPortState::Closed, KrPortFailure{KrPortError::None, QString()});
+    if (!m_pWorker) {
+        m_nSettled = nRequest;
         return;
     }
-    StartThread();
-    Job job{fn};
-    std::unique_lock<std::mutex> lock(m_jobMutex);
-    m_jobs.push_back(&job);
-    QMetaObject::invokeMethod(m_pWorker, "RunJobs", Qt::QueuedConnection);
-    m_jobDone.wait(lock, [&job] { return job.bDone; });
-}
-
-void CKrCommPortThread::RunJobs()
-{
-    for (;;) {
-        Job* pJob = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(m_jobMutex);
-            if (m_jobs.empty())
-                return;
-            pJob = m_jobs.front();
-            m_jobs.pop_front();
-        }
-        pJob->fn();
-        {
-            std::lock_guard<std::mutex> lock(m_jobMutex);
-            pJob->bDone = true;
-        }
-        m_jobDone.notify_all();
-    }
-}
-
-void CKrCommPortWorker::RunJobs()
-{
-    m_owner.RunJobs();
-}
-
-void CKrCommPortWorker::Drain()
-{
-    m_owner.Drain();
+    Wake();
+    if (QThread::currentThread() == &m_thread)
+        return;
+    WaitSettled(lock, nRequest);
 }
 
 void CKrCommPortThread::Shutdown()
 {
+    std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_pWorker)
         return;
     if (QThread::currentThread() == &m_thread) {
@@ -90,109 +129,259 @@ void CKrCommPortThread::Shutdown()
         qWarning("KrCommPort: a port cannot be shut down from its own I/O thread");
         return;
     }
-    RunOnThread([this] { DoClose(); });
-    m_thread.quit();
+    const quint64 nRequest = ++m_nRequest;
+    m_nRequestSeen = nRequest;
+    m_bWanted = false;
+    m_bShutdown = true;
+    m_bOpen = false;
+    DropQueueLocked();
+    m_strNote.clear();
+    SetStatusLocked(KrPortState::Closed, KrPortFailure{KrPortError::None, QString()});
+    Wake();
+    lock.unlock();
+    // The I/O thread ends itself once the back end is closed; it only has to
+    // finish a receiver call it may be in.
     m_thread.wait();
-    std::lock_guard<std::mutex> lock(m_mutex);
+    lock.lock();
     m_pWorker = nullptr; // deleted as the thread finished
     m_bPoked = false;
-}
-
-bool CKrCommPortThread::Open(const CKrCommConfig& config)
-{
-    bool ok = false;
-    QString why;
-    RunOnThread([&] { ok = DoOpen(config, &why); });
-    return ok;
-}
-
-void CKrCommPortThread::Close()
-{
-    if (!m_pWorker)
-        return;
-    RunOnThread([this] { DoClose(); });
+    m_nSettled = nRequest;
 }
 
 int CKrCommPortThread::Write(const char* pData, qint64 nLength)
 {
     if (nLength == -1)
         nLength = pData ? qint64(std::strlen(pData)) : 0;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_bOpen)
-            return -1;
-        if (nLength <= 0 || !pData)
-            return 0;
-        m_queue.emplace_back(pData, nLength);
-        m_nPending += nLength;
-        // Under the lock: the worker cannot go away meanwhile.
-        Poke();
-    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_bOpen)
+        return -1;
+    if (nLength <= 0 || !pData)
+        return 0;
+    nLength = qMin(nLength, CKrCommPort::kMaxQueued - m_nPending.load());
+    if (nLength <= 0)
+        return 0;
+    m_queue.emplace_back(pData, nLength);
+    m_nPending += nLength;
+    // Under the lock: the worker cannot go away meanwhile.
+    Poke();
     return int(nLength);
 }
 
 void CKrCommPortThread::Poke()
 {
     if (!m_bPoked.exchange(true))
-        QMetaObject::invokeMethod(m_pWorker, "Drain", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(m_pWorker, &CKrCommPortWorker::Drain, Qt::QueuedConnection);
 }
 
-bool CKrCommPortThread::IsOpen() const
+CKrCommPortStatus CKrCommPortThread::Status() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_bOpen;
+    return m_status;
 }
 
-QString CKrCommPortThread::LastError() const
+void CKrCommPortThread::SetListener(CKrCommPortListener* pListener)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_strLastError;
+    m_pListener = pListener;
 }
 
-CKrCommConfig CKrCommPortThread::OpenConfig() const
+void CKrCommPortThread::SetStatusLocked(KrPortState state, const KrPortFailure& failure)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_openConfig;
-}
-
-bool CKrCommPortThread::DoOpen(const CKrCommConfig& config, QString* why)
-{
-    DoClose();
-    if (config.IsValid(why))
-        m_pBackend = KrCreateBackend(config.strPort, *this, why);
-    if (m_pBackend && !m_pBackend->Open(config, why))
-        m_pBackend.reset();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_pBackend) {
-        m_strLastError = *why;
-        return false;
+    m_status.state = state;
+    m_status.error = failure.code;
+    m_status.strReason = failure.strText;
+    const QString base = KrDescribeConfig(m_shownConfig);
+    switch (state) {
+    case KrPortState::Open:
+        m_status.strDescription =
+            m_strNote.isEmpty() ? base : base + QStringLiteral(" - ") + m_strNote;
+        break;
+    case KrPortState::Opening:
+        m_status.strDescription = base + QStringLiteral(" - connecting");
+        break;
+    case KrPortState::Closed:
+        m_status.strDescription =
+            base + QStringLiteral(" - not open: ") +
+            (failure.strText.isEmpty() ? QStringLiteral("port closed") : failure.strText);
+        break;
+    case KrPortState::Lost:
+        m_status.strDescription = base + QStringLiteral(" - disconnected: ") + failure.strText;
+        break;
     }
-    m_bOpen = true;
-    m_strLastError.clear();
-    m_openConfig = config;
-    return true;
 }
 
-void CKrCommPortThread::DoClose()
+void CKrCommPortThread::DropQueueLocked()
+{
+    m_queue.clear();
+    m_nFrontOffset = 0;
+    m_nPending = 0;
+}
+
+// ---- the I/O thread ------------------------------------------------------
+
+void CKrCommPortThread::Apply()
+{
+    CKrCommConfig config;
+    bool bWanted = false;
+    bool bShutdown = false;
+    quint64 nRequest = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        nRequest = m_nRequest;
+        config = m_requestConfig;
+        bWanted = m_bWanted;
+        bShutdown = m_bShutdown;
+    }
+    if (nRequest != m_nApplied) {
+        m_nApplied = nRequest;
+        DisposeBackend();
+        m_nRetryDelayMs = 0;
+        if (bWanted && !bShutdown) {
+            // The device last open under this name is looked for again.
+            if (config.strPort != m_wanted.strPort)
+                m_identity = KrDeviceIdentity();
+            m_wanted = config;
+            m_attempt = config;
+            Attempt();
+        } else {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_nRequest == nRequest)
+                m_nSettled = nRequest;
+            m_settled.notify_all();
+        }
+    }
+    if (bShutdown) {
+        m_published = CKrCommPortStatus();
+        m_thread.quit();
+        return;
+    }
+    Publish();
+}
+
+void CKrCommPortThread::Attempt()
+{
+    KrPortFailure failure;
+    QString why;
+    if (!m_attempt.IsValid(&why)) {
+        AttemptFailed(KrPortFailure{KrPortError::InvalidSettings, why});
+        return;
+    }
+    m_pBackend = KrCreateBackend(m_attempt.strPort, *this, &why);
+    if (!m_pBackend) {
+        AttemptFailed(KrPortFailure{KrPortError::UnknownType, why});
+        return;
+    }
+    m_phase = Phase::Opening;
+    switch (m_pBackend->Open(m_attempt, &failure)) {
+    case CKrCommBackend::OpenResult::Opened:
+        Opened();
+        break;
+    case CKrCommBackend::OpenResult::Pending:
+        m_pWorker->m_openLimitTimer.start(KrReopenPolicyFor(m_attempt.strPort).nOpenLimitMs);
+        Publish(); // "connecting"
+        break;
+    case CKrCommBackend::OpenResult::Failed:
+        AttemptFailed(failure);
+        break;
+    }
+}
+
+void CKrCommPortThread::Opened()
+{
+    m_pWorker->m_openLimitTimer.stop();
+    m_phase = Phase::Open;
+    m_nRetryDelayMs = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_nRequest != m_nApplied)
+            return; // a newer request follows
+        m_bOpen = true;
+        m_shownConfig = m_attempt;
+        m_strNote = m_pBackend->Note();
+        SetStatusLocked(KrPortState::Open, KrPortFailure{KrPortError::None, QString()});
+        m_nSettled = m_nApplied;
+        m_settled.notify_all();
+    }
+    Publish();
+    if (KrReopenPolicyFor(m_attempt.strPort).bFollowsDevice) {
+        // What the system knows of the device, to find it again should it come
+        // back under another name. Read after the owner has heard the outcome.
+        const KrDeviceIdentity id = KrIdentityOf(m_attempt.strPort, KrAvailablePorts());
+        if (HasIdentity(id) || m_identity.strPath != m_attempt.strPort)
+            m_identity = id;
+    }
+}
+
+void CKrCommPortThread::AttemptFailed(const KrPortFailure& failure)
+{
+    DisposeBackend();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_nRequest != m_nApplied)
+            return;
+        // Reopening after a loss the port stays "disconnected", with the
+        // latest reason; a first open is "not open".
+        const bool bLost = m_status.state == KrPortState::Lost;
+        SetStatusLocked(bLost ? KrPortState::Lost : KrPortState::Closed, failure);
+        m_nSettled = m_nApplied;
+        m_settled.notify_all();
+    }
+    Publish();
+    if (failure.IsRetried())
+        ScheduleRetry();
+}
+
+void CKrCommPortThread::ScheduleRetry()
+{
+    const KrReopenPolicy policy = KrReopenPolicyFor(m_wanted.strPort);
+    m_nRetryDelayMs = m_nRetryDelayMs == 0 ? policy.nFirstDelayMs
+                                           : qMin(m_nRetryDelayMs * 2, policy.nMaxDelayMs);
+    m_pWorker->m_retryTimer.start(m_nRetryDelayMs);
+}
+
+void CKrCommPortThread::OnRetryTimer()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_bOpen = false;
-        m_strLastError.clear();
-        m_queue.clear();
-        m_nFrontOffset = 0;
-        m_nPending = 0;
+        if (!m_bWanted || m_bShutdown || m_nRequest != m_nApplied)
+            return;
     }
-    DisposeBackend();
+    m_attempt = m_wanted;
+    if (KrReopenPolicyFor(m_wanted.strPort).bFollowsDevice) {
+        // The system's list of devices is only read when there is an identity
+        // to look for in it.
+        const QList<KrPortInfo> ports =
+            HasIdentity(m_identity) ? KrAvailablePorts() : QList<KrPortInfo>();
+        const KrFollowResult found =
+            KrFindDevice(m_wanted.strPort, m_identity, ports, &KrDeviceExists);
+        if (!found.IsFound()) {
+            ScheduleRetry(); // still away: nothing to try yet
+            return;
+        }
+        m_attempt.strPort = found.strPath;
+    }
+    Attempt();
+}
+
+void CKrCommPortThread::OnOpenLimit()
+{
+    if (m_phase != Phase::Opening || !m_pBackend)
+        return;
+    AttemptFailed(m_pBackend->OpenTimedOut());
 }
 
 void CKrCommPortThread::DisposeBackend()
 {
+    if (m_pWorker) {
+        m_pWorker->m_openLimitTimer.stop();
+        m_pWorker->m_retryTimer.stop();
+    }
+    m_phase = Phase::Idle;
     if (!m_pBackend)
         return;
     m_pBackend->Close();
-    // It may be the caller further up this thread's stack (a receiver that
-    // closes its port from OnReceive), so it is deleted from the event loop.
+    // It may be the caller further up this thread's stack (a back end that
+    // reports its own failure), so it is deleted from the event loop.
     m_pBackend.release()->deleteLater();
 }
 
@@ -200,7 +389,7 @@ void CKrCommPortThread::Drain()
 {
     m_bPoked = false;
     for (int i = 0; i < kPiecesPerTurn; ++i) {
-        CKrCommBackend* pBackend = m_pBackend.get();
+        CKrCommBackend* pBackend = m_phase == Phase::Open ? m_pBackend.get() : nullptr;
         if (!pBackend)
             return;
         const qint64 nRoom = pBackend->Room();
@@ -211,7 +400,7 @@ void CKrCommPortThread::Drain()
         qint64 nLength = 0;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_queue.empty())
+            if (m_queue.empty() || m_nRequest != m_nApplied)
                 return;
             chunk = m_queue.front();
             nOffset = m_nFrontOffset;
@@ -224,18 +413,46 @@ void CKrCommPortThread::Drain()
         }
         pBackend->Send(chunk.constData() + nOffset, nLength);
     }
-    Poke();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_queue.empty())
+        Poke();
+}
+
+void CKrCommPortThread::Publish()
+{
+    CKrCommPortStatus status;
+    CKrCommPortListener* pListener = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        status = m_status;
+        pListener = m_pListener;
+    }
+    // Only a change is told, so a reason repeated at every retry is told once.
+    if (status == m_published)
+        return;
+    m_published = status;
+    if (pListener)
+        pListener->OnPortStatus(status);
+}
+
+void CKrCommPortThread::BackendOpened()
+{
+    if (m_phase == Phase::Opening)
+        Opened();
 }
 
 void CKrCommPortThread::BackendReceived(const char* pData, int nLength)
 {
-    if (nLength > 0)
+    // Nothing read after a Close or a new Open reaches the receiver.
+    if (nLength > 0 && m_nRequestSeen.load() == m_nApplied)
         m_port.DeliverReceived(pData, nLength);
 }
 
 void CKrCommPortThread::BackendWritten(qint64 nCount)
 {
-    m_nPending -= nCount;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_nRequest == m_nApplied)
+        m_nPending -= nCount;
 }
 
 void CKrCommPortThread::BackendReady()
@@ -243,15 +460,40 @@ void CKrCommPortThread::BackendReady()
     Drain();
 }
 
-void CKrCommPortThread::BackendFailed(const QString& why)
+void CKrCommPortThread::BackendFailed(const KrPortFailure& failure)
 {
+    if (m_phase == Phase::Opening) {
+        AttemptFailed(failure);
+        return;
+    }
+    if (m_phase != Phase::Open)
+        return;
+    DisposeBackend();
+    bool bWanted = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_nRequest != m_nApplied)
+            return; // closed or reopened meanwhile
         m_bOpen = false;
-        m_strLastError = why;
-        m_queue.clear();
-        m_nFrontOffset = 0;
-        m_nPending = 0;
+        DropQueueLocked();
+        SetStatusLocked(KrPortState::Lost, failure);
+        bWanted = m_bWanted;
     }
-    DisposeBackend();
+    Publish();
+    if (bWanted && failure.IsRetried())
+        ScheduleRetry();
+}
+
+void CKrCommPortThread::BackendNoteChanged()
+{
+    if (m_phase != Phase::Open || !m_pBackend)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_nRequest != m_nApplied)
+            return;
+        m_strNote = m_pBackend->Note();
+        SetStatusLocked(KrPortState::Open, KrPortFailure{KrPortError::None, QString()});
+    }
+    Publish();
 }

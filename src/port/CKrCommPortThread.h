@@ -1,35 +1,46 @@
 #pragma once
-// The inside of a port object: its I/O thread, the back end living on it and
-// the queue of bytes waiting to be written.
+// The inside of a port object: its I/O thread, the back end living on it,
+// the queue of bytes waiting to be written, and the port's state.
+//
+// Threads: the owner (any thread but the I/O thread) asks for the port to be
+// open or closed; the request is recorded under the lock and the I/O thread
+// carries it out from its event loop. The owner waits for the outcome only
+// briefly (kSettleWaitMs), so it is never held by a device, a network or a
+// busy receiver; whatever finishes later is reported to the listener. While
+// the port is wanted open but is not (a device unplugged, a server down), the
+// I/O thread tries again on a timer; it never spins.
 
 #include "CKrCommBackend.h"
 #include "CKrCommConfig.h"
+#include "CKrCommPortStatus.h"
+#include "KrReconnect.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
 
 class CKrCommPort;
 class CKrCommPortThread;
 
-// Lives on the I/O thread and runs what other threads hand it. It is woken by
-// name, without a functor, so everything handed over passes through our own
-// lock and the thread sanitizer can see the hand-over.
+// Lives on the I/O thread; its slots are what other threads wake it for.
 class CKrCommPortWorker : public QObject
 {
     Q_OBJECT
 public:
-    explicit CKrCommPortWorker(CKrCommPortThread& owner) : m_owner(owner) {}
+    explicit CKrCommPortWorker(CKrCommPortThread& owner);
 
-    Q_INVOKABLE void RunJobs();
-    Q_INVOKABLE void Drain();
+    void Apply();
+    void Drain();
+
+    QTimer m_retryTimer;
+    QTimer m_openLimitTimer;
 
 private:
     CKrCommPortThread& m_owner;
@@ -38,63 +49,90 @@ private:
 class CKrCommPortThread : private CKrCommBackendSink
 {
 public:
+    // The longest the owner's calls wait for the I/O thread.
+    static constexpr int kSettleWaitMs = 200;
+
     explicit CKrCommPortThread(CKrCommPort& port);
     ~CKrCommPortThread();
 
-    // Called from the owner's thread; they wait for the I/O thread.
+    // Owner's thread. Open returns true when the port is open on return;
+    // false while an open is still under way (the listener hears how it
+    // ends) or when it failed. Both may be called from the I/O thread (a
+    // receiver closing its port), then without waiting.
     bool Open(const CKrCommConfig& config);
     void Close();
-    // Ends the I/O thread: no receiver call follows its return. Open starts a
-    // new one.
+    // Ends the I/O thread: no receiver or listener call follows its return.
+    // It waits only for a receiver or listener call already in progress.
+    // Open starts a new thread.
     void Shutdown();
 
-    // Any thread.
+    // Any thread. Takes what fits below CKrCommPort::kMaxQueued.
     int Write(const char* pData, qint64 nLength);
     qint64 PendingCount() const { return m_nPending.load(); }
-    bool IsOpen() const;
-    QString LastError() const;
-    CKrCommConfig OpenConfig() const;
+    CKrCommPortStatus Status() const;
+    // Set while no thread runs, or from the owner's thread before Open.
+    void SetListener(CKrCommPortListener* pListener);
 
 private:
     friend class CKrCommPortWorker;
-    struct Job
-    {
-        std::function<void()> fn;
-        bool bDone = false;
-    };
 
     void StartThread();
-    void RunJobs();
-    void RunOnThread(const std::function<void()>& fn);
+    void Wake();
     void Poke();
+    void WaitSettled(std::unique_lock<std::mutex>& lock, quint64 nRequest);
+    // Under m_mutex: the status for a state, with its description.
+    void SetStatusLocked(KrPortState state, const KrPortFailure& failure);
+    void DropQueueLocked();
 
     // I/O thread.
-    bool DoOpen(const CKrCommConfig& config, QString* why);
-    void DoClose();
+    void Apply();
+    void Attempt();
+    void OnRetryTimer();
+    void OnOpenLimit();
+    void Opened();
+    void AttemptFailed(const KrPortFailure& failure);
+    void ScheduleRetry();
     void DisposeBackend();
     void Drain();
+    void Publish();
 
+    void BackendOpened() override;
     void BackendReceived(const char* pData, int nLength) override;
     void BackendWritten(qint64 nCount) override;
     void BackendReady() override;
-    void BackendFailed(const QString& why) override;
+    void BackendFailed(const KrPortFailure& failure) override;
+    void BackendNoteChanged() override;
 
     CKrCommPort& m_port;
     QThread m_thread;
-    CKrCommPortWorker* m_pWorker = nullptr; // lives on m_thread; runs the queued calls
-    std::unique_ptr<CKrCommBackend> m_pBackend; // I/O thread only
+    CKrCommPortWorker* m_pWorker = nullptr; // lives on m_thread
 
-    std::mutex m_jobMutex; // guards m_jobs and every Job::bDone
-    std::condition_variable m_jobDone;
-    std::deque<Job*> m_jobs;
+    // I/O thread only.
+    std::unique_ptr<CKrCommBackend> m_pBackend;
+    enum class Phase { Idle, Opening, Open } m_phase = Phase::Idle;
+    quint64 m_nApplied = 0;       // the request being carried out
+    CKrCommConfig m_wanted;       // its configuration
+    CKrCommConfig m_attempt;      // what the current attempt opens (the path may differ)
+    KrDeviceIdentity m_identity;  // of the device last open, to find it again
+    int m_nRetryDelayMs = 0;
+    CKrCommPortStatus m_published; // what the listener heard last
 
     mutable std::mutex m_mutex; // guards the members below
+    std::condition_variable m_settled;
+    quint64 m_nRequest = 0;  // counts Open, Close and Shutdown calls
+    quint64 m_nSettled = 0;  // the last request whose first outcome is known
+    bool m_bWanted = false;  // the owner wants the port open
+    bool m_bShutdown = false;
+    CKrCommConfig m_requestConfig;
+    CKrCommPortStatus m_status;
+    CKrCommConfig m_shownConfig; // the configuration the description names
+    QString m_strNote;
+    bool m_bOpen = false; // Write accepts bytes
     std::deque<QByteArray> m_queue;
     qint64 m_nFrontOffset = 0; // bytes of m_queue.front() already sent
-    bool m_bOpen = false;
-    QString m_strLastError;
-    CKrCommConfig m_openConfig;
+    CKrCommPortListener* m_pListener = nullptr;
 
+    std::atomic<quint64> m_nRequestSeen{0}; // m_nRequest, read without the lock
     std::atomic<qint64> m_nPending{0};
     std::atomic<bool> m_bPoked{false};
 };

@@ -10,6 +10,8 @@ namespace {
 // At most this much waits inside QSerialPort; the rest stays in the port's
 // queue, so that the pending count shows what has really gone to the device.
 constexpr qint64 kDeviceBuffer = 16 * 1024;
+// The largest block handed on at once.
+constexpr qsizetype kReadBlock = 64 * 1024;
 
 QSerialPort::Parity ToQt(KrParity p)
 {
@@ -54,12 +56,12 @@ public:
     }
     ~CKrCommSerialBackend() override { Close(); }
 
-    bool Open(const CKrCommConfig& config, QString* why) override
+    OpenResult Open(const CKrCommConfig& config, KrPortFailure* pFailure) override
     {
         m_serial.setPortName(config.strPort);
         if (!m_serial.open(QIODevice::ReadWrite)) {
-            *why = OpenFailure();
-            return false;
+            *pFailure = OpenFailure();
+            return OpenResult::Failed;
         }
         // A pseudo-terminal has no character framing; the system keeps it at
         // 8 bits without parity and may refuse other values.
@@ -76,21 +78,27 @@ public:
         else if (!m_serial.setFlowControl(ToQt(config.flow)))
             refused = QStringLiteral("%1 flow control").arg(FlowText(config.flow));
         if (!refused.isEmpty()) {
-            *why = QStringLiteral("the device does not accept %1 (%2)")
-                       .arg(refused, m_serial.errorString());
+            *pFailure = KrPortFailure{KrPortError::SettingsRefused,
+                                      QStringLiteral("the device does not accept %1 (%2)")
+                                          .arg(refused, m_serial.errorString())};
             m_serial.close();
-            return false;
+            return OpenResult::Failed;
         }
         m_serial.clearError();
+        m_strPath = config.strPort;
         m_bOpen = true;
-        return true;
+        return OpenResult::Opened;
     }
 
     void Close() override
     {
         m_bOpen = false;
-        if (m_serial.isOpen())
+        if (m_serial.isOpen()) {
+            // Nothing waits to go out, so a stalled or flow-controlled line
+            // cannot hold the close for the system's closing wait.
+            m_serial.clear(QSerialPort::AllDirections);
             m_serial.close();
+        }
     }
 
     qint64 Room() const override
@@ -122,7 +130,7 @@ private:
         return false;
     }
 
-    QString OpenFailure() const
+    KrPortFailure OpenFailure() const
     {
         KrOpenFailure kind = KrOpenFailure::Other;
         switch (m_serial.error()) {
@@ -135,16 +143,22 @@ private:
         default:
             break;
         }
-        return KrOpenFailureText(kind, m_serial.errorString());
+        return KrOpenPortFailure(kind, m_serial.errorString());
     }
 
     void OnReadyRead()
     {
         if (!m_bOpen)
             return;
-        const QByteArray data = m_serial.readAll();
+        // Everything that waits, as one block: the driver reads a few KiB per
+        // wake-up, the system may hold more.
+        QByteArray data = m_serial.readAll();
+        QString error;
+        const bool bOk = KrReadWaiting(m_serial.handle(), data, kReadBlock, &error);
         if (!data.isEmpty())
             m_sink.BackendReceived(data.constData(), int(data.size()));
+        if (!bOk && m_bOpen)
+            Fail(KrLostDeviceFailure(m_strPath, error));
     }
 
     void OnBytesWritten(qint64 n)
@@ -159,25 +173,30 @@ private:
     {
         if (!m_bOpen)
             return;
-        QString why;
         switch (e) {
         case QSerialPort::ResourceError:
         case QSerialPort::ReadError:
             // An unplugged adapter fails its reads with EIO, a hung-up
             // terminal with an end of file that comes with a stale error text.
-            why = QStringLiteral("the device was removed or stopped working");
+            Fail(KrLostDeviceFailure(m_strPath, QString()));
             break;
         case QSerialPort::WriteError:
-            why = QStringLiteral("write error: %1").arg(m_serial.errorString());
+            Fail(KrPortFailure{KrPortError::DeviceError,
+                               QStringLiteral("write error: %1").arg(m_serial.errorString())});
             break;
         default:
             return; // not fatal: the port stays open
         }
+    }
+
+    void Fail(const KrPortFailure& failure)
+    {
         Close();
-        m_sink.BackendFailed(why);
+        m_sink.BackendFailed(failure);
     }
 
     QSerialPort m_serial;
+    QString m_strPath;
     bool m_bOpen = false;
 };
 

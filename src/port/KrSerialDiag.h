@@ -4,6 +4,9 @@
 // a pseudo-terminal. The system-dependent parts live in
 // KrSerialDiag_<system>.cpp.
 
+#include "CKrCommPortStatus.h"
+
+#include <QByteArray>
 #include <QString>
 
 enum class KrOpenFailure
@@ -16,6 +19,11 @@ enum class KrOpenFailure
 
 // The plain-words reason; `systemText` is used for Other.
 QString KrOpenFailureText(KrOpenFailure failure, const QString& systemText);
+// The same as a port failure, with its code.
+KrPortFailure KrOpenPortFailure(KrOpenFailure failure, const QString& systemText);
+// A device that failed while open: "the device was removed" when it is gone
+// from the system, else "the device stopped working" with the system's text.
+KrPortFailure KrLostDeviceFailure(const QString& portName, const QString& systemText);
 
 // The kind of failure a system error code means (errno, or the Windows error).
 KrOpenFailure KrOpenFailureFromSystemError(int code);
@@ -29,3 +37,12 @@ KrOpenFailure KrDiagnosePermissionFailure(const QString& portName);
 // made by another program). It carries bytes, not characters on a wire: the
 // system may refuse or ignore data bits, parity and stop bits on it.
 bool KrIsPseudoTerminal(const QString& portName);
+
+// True when the device exists now (a device node, or a link to one).
+bool KrDeviceExists(const QString& portName);
+
+// Reads, without waiting, what else waits on an open device's handle,
+// appending to `data` until it holds nMax bytes or nothing more waits. False
+// when the device reports an error (it went away), with the system's text. Where the platform reads only through its driver, reads
+// nothing and returns true.
+bool KrReadWaiting(qintptr handle, QByteArray& data, qsizetype nMax, QString* pError);

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -88,4 +89,32 @@ bool KrIsPseudoTerminal(const QString& portName)
     const QString path = QFileInfo(DevicePath(portName)).canonicalFilePath();
     return path.startsWith(QLatin1String("/dev/pts/")) ||
            path.startsWith(QLatin1String("/dev/ttys")) || path == QLatin1String("/dev/ptmx");
+}
+
+bool KrDeviceExists(const QString& portName)
+{
+    // The link itself may be left behind by a device that went: follow it.
+    return ::access(QFile::encodeName(DevicePath(portName)).constData(), F_OK) == 0;
+}
+
+bool KrReadWaiting(qintptr handle, QByteArray& data, qsizetype nMax, QString* pError)
+{
+    const int fd = int(handle);
+    while (data.size() < nMax) {
+        const qsizetype nOld = data.size();
+        data.resize(nMax);
+        const ssize_t n = ::read(fd, data.data() + nOld, size_t(nMax - nOld));
+        const int nErrno = errno;
+        data.resize(nOld + qMax<qsizetype>(n, 0));
+        if (n > 0)
+            continue;
+        // A terminal set to return at once (VMIN and VTIME 0) reads 0 bytes
+        // when nothing waits; a hang-up is seen by the driver's own read.
+        if (n == 0 || nErrno == EAGAIN || nErrno == EWOULDBLOCK || nErrno == EINTR)
+            return true;
+        if (pError)
+            *pError = QString::fromLocal8Bit(std::strerror(nErrno));
+        return false;
+    }
+    return true;
 }

@@ -1,5 +1,7 @@
 #include "KrSerialDiag.h"
 
+#include <QSerialPortInfo>
+
 #include <windows.h>
 
 KrOpenFailure KrOpenFailureFromSystemError(int code)
@@ -28,4 +30,19 @@ KrOpenFailure KrDiagnosePermissionFailure(const QString&)
 bool KrIsPseudoTerminal(const QString&)
 {
     return false;
+}
+
+bool KrDeviceExists(const QString& portName)
+{
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        if (info.portName().compare(portName, Qt::CaseInsensitive) == 0 ||
+            info.systemLocation().compare(portName, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool KrReadWaiting(qintptr, QByteArray&, qsizetype, QString*)
+{
+    return true;
 }

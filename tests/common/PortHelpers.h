@@ -75,6 +75,32 @@ inline bool OpenPort(CKrCommPortEx& port, const CKrCommConfig& config,
     return port.Open();
 }
 
+// Keeps every state a port reports, as its I/O thread reports them.
+class RecordingListener : public CKrCommPortListener
+{
+public:
+    void OnPortStatus(const CKrCommPortStatus& status) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_statuses.append(status);
+    }
+    QList<CKrCommPortStatus> Statuses() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_statuses;
+    }
+    CKrCommPortStatus Last() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_statuses.isEmpty() ? CKrCommPortStatus() : m_statuses.last();
+    }
+    KrPortState LastState() const { return Last().state; }
+
+private:
+    mutable QMutex m_mutex;
+    QList<CKrCommPortStatus> m_statuses;
+};
+
 class CollectingReceiver : public CKrCommReceiver
 {
 public:

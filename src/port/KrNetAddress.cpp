@@ -1,0 +1,71 @@
+#include "KrNetAddress.h"
+
+#include <QHostAddress>
+
+namespace {
+
+bool IsHostNameChar(QChar c)
+{
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+           (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+           (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-') ||
+           c == QLatin1Char('.') || c == QLatin1Char('_');
+}
+
+} // namespace
+
+bool KrParseNetAddress(const QString& portName, const QString& scheme, KrNetAddress* pAddress,
+                       QString* pWhy)
+{
+    const QString prefix = scheme + QStringLiteral("://");
+    const QString form = QStringLiteral("%1HOST:PORT, for example %1192.168.1.20:4001, "
+                                        "%1lab-server:4001 or %1[::1]:4001")
+                             .arg(prefix);
+    const auto fail = [&](const QString& what) {
+        if (pWhy)
+            *pWhy = QStringLiteral("'%1' %2 (accepted: %3)").arg(portName, what, form);
+        return false;
+    };
+    if (!portName.startsWith(prefix, Qt::CaseInsensitive))
+        return fail(QStringLiteral("does not start with %1").arg(prefix));
+    const QString rest = portName.mid(prefix.size());
+
+    QString host;
+    QString port;
+    if (rest.startsWith(QLatin1Char('['))) {
+        const int close = rest.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return fail(QStringLiteral("has no ']' after the IPv6 address"));
+        host = rest.mid(1, close - 1);
+        if (QHostAddress(host).protocol() != QAbstractSocket::IPv6Protocol)
+            return fail(QStringLiteral("has no IPv6 address in the brackets"));
+        if (rest.mid(close + 1, 1) != QLatin1String(":"))
+            return fail(QStringLiteral("has no ':PORT' after the address"));
+        port = rest.mid(close + 2);
+    } else {
+        const int colon = rest.lastIndexOf(QLatin1Char(':'));
+        if (colon < 0)
+            return fail(QStringLiteral("has no ':PORT'"));
+        host = rest.left(colon);
+        port = rest.mid(colon + 1);
+        if (host.contains(QLatin1Char(':')))
+            return fail(QStringLiteral("has an IPv6 address outside brackets"));
+        if (host.isEmpty())
+            return fail(QStringLiteral("names no host"));
+        for (QChar c : host) {
+            if (!IsHostNameChar(c))
+                return fail(QStringLiteral("has '%1' in the host name").arg(c));
+        }
+    }
+    bool bNumber = !port.isEmpty();
+    for (QChar c : port)
+        bNumber = bNumber && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    const uint nPort = bNumber && port.size() <= 5 ? port.toUInt() : 0;
+    if (!bNumber || nPort < 1 || nPort > 65535)
+        return fail(QStringLiteral("has no port number from 1 to 65535"));
+    if (pAddress) {
+        pAddress->strHost = host;
+        pAddress->nPort = quint16(nPort);
+    }
+    return true;
+}
