@@ -2,6 +2,8 @@
 
 #include "Afx.h"
 #include "CDataView.h"
+#include "CFileSend.h"
+#include "CPortCaption.h"
 #include "CRefreshScheduler.h"
 #include "CStatusBarCtrl.h"
 #include "CommandIds.h"
@@ -51,15 +53,27 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     connect(&m_logRetryTimer, &QTimer::timeout, this, &CTerminalDlg::RetryInputLog);
     // The log reports trouble from the port's thread; the checkbox shows it.
     m_receiveSink.InputLog().SetStateChangedCallback([this] {
-        QMetaObject::invokeMethod(this, "UpdateLogIndicator", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &CTerminalDlg::UpdateLogIndicator, Qt::QueuedConnection);
     });
-    m_sendProgressTimer.setInterval(100);
-    connect(&m_sendProgressTimer, &QTimer::timeout, this, &CTerminalDlg::UpdateSendProgress);
+    m_pFileSend = new CFileSend(
+        CFileSend::Hooks{[this](const QByteArray& piece) { return SendFilePiece(piece); },
+                         [this] { return m_port.IsOpen() ? m_port.GetPendingCount() : -1; },
+                         [this](const QString& text) {
+                             if (m_wndStatusBar)
+                                 m_wndStatusBar->SetText(3, text);
+                         }},
+        this);
+    // The port tells of every change of its state; the caption shows it.
+    m_pCaption = new CPortCaption(this, m_port);
+    m_port.SetStateListener(m_pCaption);
 }
 
 CTerminalDlg::~CTerminalDlg()
 {
     qApp->removeEventFilter(this);
+    // A file still streaming stops before the port goes.
+    delete m_pFileSend;
+    m_pFileSend = nullptr;
     if (m_logFlusher.joinable())
         m_logFlusher.join();
     // The settings are written while the port object still exists; the port
@@ -230,5 +244,5 @@ void CTerminalDlg::OnClose()
 
 void CTerminalDlg::SetCaptionFromPort()
 {
-    setWindowTitle(QStringLiteral("VornTerm - ") + m_port.GetDescription());
+    m_pCaption->Show();
 }

@@ -18,6 +18,8 @@
 
 class CArchive;
 class CDataView;
+class CFileSend;
+class CPortCaption;
 class CRefreshScheduler;
 class CStatusBarCtrl;
 class QCheckBox;
@@ -81,6 +83,7 @@ public:
     QCheckBox* LogInputCheck() const { return m_chkLogInput; }
     QCheckBox* LocalEchoCheck() const { return m_chkLocalEcho; }
     QTimer& CounterTimer() { return m_counterTimer; }
+    CFileSend* FileSend() const { return m_pFileSend; }
     // Runs a pending refresh of the data window and status bar now.
     void FlushRefresh();
 
@@ -102,10 +105,11 @@ private:
     // Sends one typed character; true when the key press is consumed.
     bool PreTranslateKey(int nCharCode);
     void Refresh();
-    Q_INVOKABLE void UpdateLogIndicator();
+    void UpdateLogIndicator();
     void RetryInputLog();
-    void UpdateSendProgress();
     void SetCaptionFromPort();
+    // One piece of a file being sent: written, counted and echoed.
+    qint64 SendFilePiece(const QByteArray& piece);
 
     // Members, in the order the window has always declared them.
     QByteArray m_strData;                    // receive text buffer
@@ -136,8 +140,8 @@ private:
     QTimer m_logRetryTimer;
     std::thread m_logFlusher; // writes a log backlog off this thread
     std::atomic<bool> m_bLogFlushing{false};
-    QTimer m_sendProgressTimer;
-    qint64 m_nSendTotal = 0;
+    CFileSend* m_pFileSend = nullptr;     // progress and streaming of file sends
+    CPortCaption* m_pCaption = nullptr;   // the port's state in the caption
     qint64 m_nLogLostSeen = 0; // log bytes lost before the box was last checked
     CRefreshScheduler* m_pRefresh = nullptr;
 

@@ -1,6 +1,7 @@
 #include "CKrCommDlgPortCfg.h"
 
 #include "Afx.h"
+#include "CKrCommBackend.h"
 #include "CKrCommPort.h"
 #include "KrPortList.h"
 
@@ -34,6 +35,7 @@ int CKrCommDlgDynamic::DoModal()
 CKrCommDlgPortCfg::CKrCommDlgPortCfg(CKrCommPort* pPort, int nOption, QWidget* pParent)
     : CKrCommDlgDynamic(pParent), m_pPort(pPort), m_nOption(nOption),
       m_cboPort(new QComboBox(this)), m_lblPortInfo(new QLabel(this)),
+      m_lblPortKinds(new QLabel(this)),
       m_cboBaud(new QComboBox(this)), m_cboData(new QComboBox(this)),
       m_cboParity(new QComboBox(this)), m_cboStop(new QComboBox(this)),
       m_cboFlow(new QComboBox(this))
@@ -52,6 +54,10 @@ CKrCommDlgPortCfg::CKrCommDlgPortCfg(CKrCommPort* pPort, int nOption, QWidget* p
         m_cboPort->setItemData(m_cboPort->count() - 1, text, Qt::ToolTipRole);
     }
     m_lblPortInfo->setWordWrap(true);
+    // What can be typed in the port field, one line per kind of port.
+    m_lblPortKinds->setText(KrPortKindHelp().join(QLatin1Char('\n')));
+    m_lblPortKinds->setWordWrap(true);
+    m_lblPortKinds->setEnabled(false);
     connect(m_cboPort, &QComboBox::currentTextChanged, this,
             [this](const QString& name) { ShowPortInfo(name); });
 
@@ -76,6 +82,7 @@ CKrCommDlgPortCfg::CKrCommDlgPortCfg(CKrCommPort* pPort, int nOption, QWidget* p
     auto* pForm = new QFormLayout;
     pForm->addRow(QStringLiteral("&Port:"), m_cboPort);
     pForm->addRow(QString(), m_lblPortInfo);
+    pForm->addRow(QString(), m_lblPortKinds);
     pForm->addRow(QStringLiteral("&Baud rate:"), m_cboBaud);
     pForm->addRow(QStringLiteral("&Data bits:"), m_cboData);
     pForm->addRow(QStringLiteral("P&arity:"), m_cboParity);

@@ -51,6 +51,8 @@ public:
     QComboBox* FlowBox() const { return m_cboFlow; }
     // What the system knows of the port in the port field.
     QLabel* PortInfoLabel() const { return m_lblPortInfo; }
+    // The kinds of port the field takes (devices, loop://, network URLs).
+    QLabel* PortKindsLabel() const { return m_lblPortKinds; }
 
 private:
     void ShowPortInfo(const QString& name);
@@ -62,6 +64,7 @@ private:
     CKrCommConfig m_base;
     QComboBox* m_cboPort;
     QLabel* m_lblPortInfo;
+    QLabel* m_lblPortKinds;
     QComboBox* m_cboBaud;
     QComboBox* m_cboData;
     QComboBox* m_cboParity;

@@ -11,7 +11,7 @@ CRefreshScheduler::CRefreshScheduler(std::function<void()> refresh, int nInterva
 void CRefreshScheduler::Request()
 {
     if (!m_bPending.exchange(true))
-        QMetaObject::invokeMethod(this, "OnRequested", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &CRefreshScheduler::OnRequested, Qt::QueuedConnection);
 }
 
 void CRefreshScheduler::Flush()

@@ -25,7 +25,7 @@ public:
     void Flush();
 
 private:
-    Q_INVOKABLE void OnRequested();
+    void OnRequested();
     void Fire();
 
     std::function<void()> m_refresh;

@@ -1,6 +1,7 @@
 // The Terminal window's toolbar commands.
 
 #include "CDataView.h"
+#include "CFileSend.h"
 #include "CRefreshScheduler.h"
 #include "CKrCommDlgPortCfg.h"
 #include "CTerminalDlg.h"
@@ -39,6 +40,8 @@ void CTerminalDlg::OnCommand(int nID)
 
 void CTerminalDlg::OnConfigurePort()
 {
+    // What is still being sent stops here; the status says how much went.
+    m_pFileSend->Stop();
     m_port.Close();
     CKrCommDlgPortCfg dlg(&m_port, 0, nullptr);
     if (dlg.DoModal() == IDOK) {

@@ -2,18 +2,19 @@
 
 #include "Afx.h"
 #include "CStatusBarCtrl.h"
+#include "CFileSend.h"
 #include "CTerminalDlg.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <climits>
 #include <new>
 
 namespace {
 
-// Reads the whole file; false with the reason when it cannot be read.
-bool ReadWholeFile(const QString& path, QByteArray& content, QString& reason)
+// Checks that `path` is a file that can be sent and gives its size; false
+// with the reason otherwise.
+bool CheckFile(const QString& path, qint64& nSize, QString& reason)
 {
     const QFileInfo info(path);
     if (info.isDir()) {
@@ -30,10 +31,16 @@ bool ReadWholeFile(const QString& path, QByteArray& content, QString& reason)
         reason = file.errorString();
         return false;
     }
-    const qint64 nSize = file.size();
-    if (nSize > INT_MAX) {
-        reason = QStringLiteral("the file is too large to send in one piece (%1 bytes)")
-                     .arg(QLocale::c().toString(nSize));
+    nSize = file.size();
+    return true;
+}
+
+// Reads the whole file; false with the reason when it cannot be read.
+bool ReadWholeFile(const QString& path, qint64 nSize, QByteArray& content, QString& reason)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        reason = file.errorString();
         return false;
     }
     try {
@@ -63,16 +70,34 @@ bool ReadWholeFile(const QString& path, QByteArray& content, QString& reason)
 
 void CTerminalDlg::OnSendTextFile()
 {
+    // While a file streams, the command stops it.
+    if (m_pFileSend->IsStreaming()) {
+        m_pFileSend->Stop();
+        return;
+    }
     const QString path = AfxGetOpenFileName(this);
     if (path.isEmpty())
         return;
 
     // Read, and complain, before the lock is taken: the port's thread must
     // be able to go on receiving while the file is read or a message shows.
+    qint64 nSize = 0;
     QByteArray content;
     QString reason;
-    if (!ReadWholeFile(path, content, reason)) {
+    const bool bWhole = CheckFile(path, nSize, reason) && nSize <= CKrCommPort::kMaxQueued;
+    if (!reason.isEmpty() || (bWhole && !ReadWholeFile(path, nSize, content, reason))) {
         AfxMessageBox(QStringLiteral("Cannot send '%1': %2").arg(QFileInfo(path).fileName(), reason));
+        return;
+    }
+    if (!bWhole) {
+        // Larger than what may wait at the port: it goes piece by piece, as
+        // the port takes it.
+        if (!m_port.IsOpen()) {
+            AfxMessageBeep();
+            return;
+        }
+        m_pFileSend->Sent(nSize, 0);
+        m_pFileSend->Stream(path, 0);
         return;
     }
 
@@ -86,29 +111,26 @@ void CTerminalDlg::OnSendTextFile()
     m_bEchoPending = true;
     UpdateStatusBar();
     if (IsLocalEchoChecked())
-        AppendText(content);
+        AppendText(nSent == content.size() ? content : content.left(nSent));
 
     // The port drains the bytes on its own thread; the last part of the
-    // status bar follows its progress, over every file still draining.
-    m_nSendTotal = m_sendProgressTimer.isActive() ? m_nSendTotal + nSent : nSent;
-    if (nSent > 0) {
-        UpdateSendProgress();
-        m_sendProgressTimer.start();
-    }
+    // status bar follows its progress, over every file still draining. What
+    // the port's queue could not take yet follows from the file.
+    m_pFileSend->Sent(content.size(), nSent);
+    if (nSent < content.size())
+        m_pFileSend->Stream(path, nSent);
 }
 
-void CTerminalDlg::UpdateSendProgress()
+qint64 CTerminalDlg::SendFilePiece(const QByteArray& piece)
 {
-    const qint64 nPending = m_port.GetPendingCount();
-    if (nPending <= 0 || !m_port.IsOpen()) {
-        m_sendProgressTimer.stop();
-        if (m_wndStatusBar)
-            m_wndStatusBar->SetText(3, QString());
-        return;
-    }
-    const qint64 nDone = qBound<qint64>(0, m_nSendTotal - nPending, m_nSendTotal);
-    if (m_wndStatusBar)
-        m_wndStatusBar->SetText(3, QStringLiteral("Sending %1 / %2")
-                                       .arg(QLocale(QLocale::English).toString(nDone),
-                                            QLocale(QLocale::English).toString(m_nSendTotal)));
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    const int nSent = m_port.Write(piece.constData(), int(piece.size()));
+    if (nSent <= 0)
+        return nSent;
+    m_nTxCount += nSent;
+    m_bEchoPending = true;
+    UpdateStatusBar();
+    if (IsLocalEchoChecked())
+        AppendText(piece.left(nSent));
+    return nSent;
 }
