@@ -252,6 +252,9 @@ void CKrCommPortThread::Apply()
     }
     if (bShutdown) {
         m_published = CKrCommPortStatus();
+        // Last under the lock, which the owner takes once the thread ended,
+        // so that everything this thread did is seen to happen before.
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_thread.quit();
         return;
     }
