@@ -6,7 +6,9 @@
 #include "PortHelpers.h"
 #include "PtyPair.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -57,6 +59,7 @@ private Q_SLOTS:
     void systemErrorsInPlainWords();
     void vanishingDeviceIsLost();
     void reopenAfterClose();
+    void stalledLineAndBusyReceiverNeverHoldTheOwner();
 };
 
 void TestPortSerial::bytesFromTheLineReachTheReceiverInOrder()
@@ -357,6 +360,55 @@ void TestPortSerial::reopenAfterClose()
     QVERIFY(pty.WriteMaster("found"));
     QTRY_VERIFY(rx.Data().endsWith("found"));
     QVERIFY(!rx.Data().contains("lost") || rx.Data() == "lostfound");
+}
+
+void TestPortSerial::stalledLineAndBusyReceiverNeverHoldTheOwner()
+{
+    // The far end reads nothing and the receiver is stuck inside OnReceive:
+    // neither may hold Close, nor let the write queue grow without bound.
+    struct StuckReceiver : CKrCommReceiver
+    {
+        QSemaphore entered, release;
+        void OnReceive(const char*, int) override
+        {
+            entered.release();
+            release.tryAcquire(1, 20000);
+        }
+    } rx;
+    PtyPair pty;
+    QVERIFY(pty.IsValid());
+    CKrCommPortEx port;
+    QVERIFY2(OpenPort(port, ConfigFor(pty.SlavePath()), &rx), qPrintable(port.GetLastError()));
+    const QByteArray block = Pattern(8 * 1024 * 1024);
+    QCOMPARE(port.Write(block.constData(), int(block.size())), int(block.size()));
+    QVERIFY(pty.WriteMaster("x"));
+    QVERIFY(rx.entered.tryAcquire(1, 5000));
+
+    QElapsedTimer timer;
+    timer.start();
+    port.Close();
+    QVERIFY2(timer.elapsed() < 250, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(port.GetPendingCount(), qint64(0));
+    timer.restart();
+    port.Open(); // behind the stuck receiver: it cannot finish, and need not
+    QVERIFY2(timer.elapsed() < 250, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(port.GetDescription().endsWith(QStringLiteral(" - connecting")));
+    rx.release.release();
+    QTRY_VERIFY(port.IsOpen());
+
+    // 64 MiB may wait; a write beyond takes what fits.
+    qint64 nAccepted = 0;
+    int nLast = 0;
+    for (int i = 0; i < 9; ++i) {
+        nLast = port.Write(block.constData(), int(block.size()));
+        nAccepted += nLast;
+    }
+    QVERIFY(nLast < block.size());
+    QVERIFY(nAccepted <= CKrCommPort::kMaxQueued + 256 * 1024); // what the terminal took
+    QVERIFY(port.GetPendingCount() <= CKrCommPort::kMaxQueued);
+    timer.restart();
+    port.Close();
+    QVERIFY2(timer.elapsed() < 250, qPrintable(QString::number(timer.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestPortSerial)

@@ -5,14 +5,13 @@
 // ReadMasterFor). Both descriptors are closed when the pair goes away. Every
 // wait is bounded by a timeout.
 
+#include "FdIo.h"
+
 #include <QByteArray>
-#include <QDeadlineTimer>
 #include <QString>
 
-#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -58,43 +57,14 @@ public:
     // within timeoutMs.
     bool WriteMaster(const QByteArray& data, int timeoutMs = 5000)
     {
-        QDeadlineTimer deadline(timeoutMs);
-        qsizetype done = 0;
-        while (done < data.size() && m_master >= 0) {
-            const ssize_t n =
-                ::write(m_master, data.constData() + done, size_t(data.size() - done));
-            if (n > 0) {
-                done += n;
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN && errno != EINTR)
-                return false;
-            if (!Wait(POLLOUT, deadline))
-                return false;
-        }
-        return done == data.size();
+        return FdWriteAll(m_master, data, timeoutMs);
     }
 
     // Reads from the master until n bytes arrived or timeoutMs passed;
     // returns what arrived.
     QByteArray ReadMasterFor(qsizetype n, int timeoutMs = 5000)
     {
-        QDeadlineTimer deadline(timeoutMs);
-        QByteArray got;
-        char buf[65536];
-        while (got.size() < n && m_master >= 0) {
-            const ssize_t r =
-                ::read(m_master, buf, size_t(qMin<qsizetype>(sizeof buf, n - got.size())));
-            if (r > 0) {
-                got.append(buf, qsizetype(r));
-                continue;
-            }
-            if (r == 0 || (errno != EAGAIN && errno != EINTR))
-                break; // EIO: no slave open any more
-            if (!Wait(POLLIN, deadline))
-                break;
-        }
-        return got;
+        return FdReadFor(m_master, n, timeoutMs);
     }
 
     // Whatever the master can read at once, without waiting.
@@ -115,15 +85,6 @@ public:
     }
 
 private:
-    bool Wait(short events, const QDeadlineTimer& deadline)
-    {
-        const qint64 left = deadline.remainingTime();
-        if (left <= 0)
-            return false;
-        pollfd p{m_master, events, 0};
-        return ::poll(&p, 1, int(qMin<qint64>(left, 1000))) >= 0;
-    }
-
     int m_master = -1;
     int m_slave = -1;
     QString m_strSlavePath;
