@@ -5,6 +5,7 @@
 #include "CDataView.h"
 #include "CKrCommDlgPortCfg.h"
 #include "CStatusBarCtrl.h"
+#include "CFileSend.h"
 #include "CommandIds.h"
 #include "KeyToChar.h"
 #include "TerminalFixture.h"
@@ -56,6 +57,8 @@ private Q_SLOTS:
     void sendProgressFollowsTheDrain();
     void sendFileMessageLeavesReceivingFree();
     void sendFilePipeIsRefused();
+    void fileLargerThanTheQueueStreams();
+    void configurePortStopsAStream();
 };
 
 void TestTransmit::charCodes_data()
@@ -440,6 +443,75 @@ void TestTransmit::sendFilePipeIsRefused()
     QCOMPARE(fx.messages.size(), 1);
     QVERIFY2(fx.messages.first().contains(QStringLiteral("a-pipe")), qPrintable(fx.messages.first()));
     QCOMPARE(fx.dlg->GetTxCount(), qint64(0));
+}
+
+namespace {
+
+// Reads the far end slowly, as a device at a low rate would, until n bytes
+// came or nothing came for a while.
+QByteArray ReadSlowly(PtyPair& pty, qsizetype n)
+{
+    QByteArray got;
+    while (got.size() < n) {
+        const QByteArray piece = pty.ReadMasterFor(qMin<qsizetype>(64 * 1024, n - got.size()), 3000);
+        if (piece.isEmpty())
+            break;
+        got += piece;
+        QThread::msleep(1);
+    }
+    return got;
+}
+
+} // namespace
+
+void TestTransmit::fileLargerThanTheQueueStreams()
+{
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    const QByteArray content = Pattern(CKrCommPort::kMaxQueued + 1024 * 1024 + 7);
+    QVERIFY(fx.OfferFile("large.bin", content));
+    auto reader = std::async(std::launch::async, [&] { return ReadSlowly(fx.pty, content.size()); });
+
+    fx.dlg->OnSendTextFile();
+    // The command has returned with most of the file still to go; the window
+    // goes on meanwhile and the progress moves.
+    QVERIFY(fx.dlg->FileSend()->IsStreaming());
+    QStringList progress;
+    while (reader.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
+        QTest::qWait(50);
+        const QString text = fx.dlg->StatusBar()->GetText(3);
+        if (text.startsWith(QStringLiteral("Sending ")) && !progress.contains(text))
+            progress << text;
+    }
+    QVERIFY2(progress.size() >= 3, qPrintable(progress.join(QLatin1Char('|'))));
+    QVERIFY(progress.last().endsWith(QStringLiteral(" / 68,157,447")));
+    const QByteArray got = reader.get();
+    QCOMPARE(got.size(), content.size());
+    QVERIFY(got == content);
+    QTRY_COMPARE(fx.dlg->StatusBar()->GetText(3), QString());
+    QCOMPARE(fx.dlg->GetTxCount(), qint64(content.size()));
+    QVERIFY(!fx.dlg->FileSend()->IsStreaming());
+}
+
+void TestTransmit::configurePortStopsAStream()
+{
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    const QByteArray content = Pattern(CKrCommPort::kMaxQueued + 1);
+    QVERIFY(fx.OfferFile("large.bin", content));
+    fx.dlg->OnSendTextFile();
+    QTRY_VERIFY(fx.dlg->GetTxCount() > 0);
+    fx.dlg->OnConfigurePort(); // cancelled: the port stays closed
+    QVERIFY(!fx.dlg->FileSend()->IsStreaming());
+    const QString status = fx.dlg->StatusBar()->GetText(3);
+    QVERIFY2(status.startsWith(QStringLiteral("Stopped: ")) &&
+                 status.endsWith(QStringLiteral(" of 67,108,865 bytes sent")),
+             qPrintable(status));
+    // What the far end gets is the start of the file and no more.
+    const QByteArray got = fx.pty.ReadMasterFor(content.size(), 1000);
+    QVERIFY(got.size() < content.size());
+    QVERIFY(got == content.left(got.size()));
+    QVERIFY(fx.dlg->GetTxCount() < content.size());
 }
 
 QTEST_MAIN(TestTransmit)

@@ -34,7 +34,7 @@ CFileSend::~CFileSend()
         m_thread.join();
 }
 
-void CFileSend::Sent(qint64 nSize, qint64 nAccepted)
+void CFileSend::Sent(qint64 nSize, qint64 nAccepted, const QString& path)
 {
     // A new progress once the last one is over.
     if (!m_timer.isActive() && !IsStreaming()) {
@@ -44,23 +44,18 @@ void CFileSend::Sent(qint64 nSize, qint64 nAccepted)
     }
     m_nTotal += nSize;
     m_nAccepted += nAccepted;
+    if (nAccepted < nSize && !IsStreaming()) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bCancel = false;
+            m_strStreamError.clear();
+        }
+        m_thread = std::thread([this, path, nAccepted] { Run(path, nAccepted); });
+    }
     if (nSize > 0) {
         Update();
         m_timer.start();
     }
-}
-
-void CFileSend::Stream(const QString& path, qint64 nOffset)
-{
-    if (IsStreaming())
-        return;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_bCancel = false;
-        m_strStreamError.clear();
-    }
-    m_thread = std::thread([this, path, nOffset] { Run(path, nOffset); });
-    m_timer.start();
 }
 
 void CFileSend::Stop()

@@ -44,12 +44,10 @@ public:
     // Stops a stream; waits at most for one piece being read.
     ~CFileSend() override;
 
-    // nAccepted bytes of a send of nSize went to the port: the progress
-    // follows them, over every send still draining.
-    void Sent(qint64 nSize, qint64 nAccepted);
-    // Sends the rest of the file at `path` from nOffset on; its first
-    // nOffset bytes were Sent already.
-    void Stream(const QString& path, qint64 nOffset);
+    // nAccepted bytes of a file of nSize went to the port: the progress
+    // follows them, over every send still draining. When that is not the
+    // whole file, the rest streams from `path`.
+    void Sent(qint64 nSize, qint64 nAccepted, const QString& path = QString());
     bool IsStreaming() const { return m_thread.joinable(); }
     // Stops what is still to be sent; the caller closes the port, which drops
     // what waits there. The status says how many bytes went out. Nothing

@@ -96,8 +96,7 @@ void CTerminalDlg::OnSendTextFile()
             AfxMessageBeep();
             return;
         }
-        m_pFileSend->Sent(nSize, 0);
-        m_pFileSend->Stream(path, 0);
+        m_pFileSend->Sent(nSize, 0, path);
         return;
     }
 
@@ -116,9 +115,7 @@ void CTerminalDlg::OnSendTextFile()
     // The port drains the bytes on its own thread; the last part of the
     // status bar follows its progress, over every file still draining. What
     // the port's queue could not take yet follows from the file.
-    m_pFileSend->Sent(content.size(), nSent);
-    if (nSent < content.size())
-        m_pFileSend->Stream(path, nSent);
+    m_pFileSend->Sent(content.size(), nSent, path);
 }
 
 qint64 CTerminalDlg::SendFilePiece(const QByteArray& piece)

@@ -36,6 +36,7 @@ public:
     ~TerminalFixture() { QDir::setCurrent(m_saved); }
 
     QString Path(const QString& name) const { return m_dir.filePath(name); }
+    QString Dir() const { return m_dir.path(); }
 
     // A window as the program makes one: constructed, created and shown.
     std::unique_ptr<CTerminalDlg> Start()
