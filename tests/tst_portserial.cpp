@@ -389,12 +389,11 @@ void TestPortSerial::stalledLineAndBusyReceiverNeverHoldTheOwner()
     port.Close();
     QVERIFY2(timer.elapsed() < 250, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(port.GetPendingCount(), qint64(0));
+    // The device is read on its own thread, not the receiver's.
     timer.restart();
-    port.Open(); // behind the stuck receiver: it cannot finish, and need not
+    QVERIFY(port.Open());
     QVERIFY2(timer.elapsed() < 250, qPrintable(QString::number(timer.elapsed())));
-    QVERIFY(port.GetDescription().endsWith(QStringLiteral(" - connecting")));
     rx.release.release();
-    QTRY_VERIFY(port.IsOpen());
 
     // 64 MiB may wait; a write beyond takes what fits.
     qint64 nAccepted = 0;

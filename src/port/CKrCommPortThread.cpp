@@ -15,6 +15,9 @@ namespace {
 // that a long write does not hold up a Close.
 constexpr int kPiecesPerTurn = 16;
 
+// The port whose delivery thread this is, if any.
+thread_local const CKrCommPortThread* t_pDelivering = nullptr;
+
 bool HasIdentity(const KrDeviceIdentity& id)
 {
     return !id.strSerialNumber.isEmpty() || id.bHasUsbIds;
@@ -64,6 +67,16 @@ void CKrCommPortThread::StartThread()
     // thread ends.
     QObject::connect(&m_thread, &QThread::finished, m_pWorker, &QObject::deleteLater);
     m_thread.start();
+    {
+        std::lock_guard<std::mutex> lock(m_deliverMutex);
+        m_bStopDelivery = false;
+    }
+    m_deliverer = std::thread([this] { Deliver(); });
+}
+
+bool CKrCommPortThread::OnPortThread() const
+{
+    return QThread::currentThread() == &m_thread || t_pDelivering == this;
 }
 
 void CKrCommPortThread::Wake()
@@ -92,7 +105,7 @@ bool CKrCommPortThread::Open(const CKrCommConfig& config)
     DropQueueLocked();
     SetStatusLocked(KrPortState::Opening, KrPortFailure{KrPortError::None, QString()});
     Wake();
-    if (QThread::currentThread() == &m_thread)
+    if (OnPortThread())
         return false;
     WaitSettled(lock, nRequest);
     return m_nRequest == nRequest && m_status.state == KrPortState::Open;
@@ -113,7 +126,7 @@ void CKrCommPortThread::Close()
         return;
     }
     Wake();
-    if (QThread::currentThread() == &m_thread)
+    if (OnPortThread())
         return;
     WaitSettled(lock, nRequest);
 }
@@ -123,7 +136,7 @@ void CKrCommPortThread::Shutdown()
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_pWorker)
         return;
-    if (QThread::currentThread() == &m_thread) {
+    if (OnPortThread()) {
         // A receiver destroying its own port from inside OnReceive: the thread
         // cannot wait for itself.
         qWarning("KrCommPort: a port cannot be shut down from its own I/O thread");
@@ -142,10 +155,42 @@ void CKrCommPortThread::Shutdown()
     // The I/O thread ends itself once the back end is closed; it only has to
     // finish a receiver call it may be in.
     m_thread.wait();
+    {
+        // What still waits for the receiver is dropped; a call in progress
+        // ends first.
+        std::lock_guard<std::mutex> delivery(m_deliverMutex);
+        m_bStopDelivery = true;
+        m_blocks.clear();
+        m_nWaiting = 0;
+    }
+    m_blockReady.notify_all();
+    m_deliverer.join();
     lock.lock();
     m_pWorker = nullptr; // deleted as the thread finished
     m_bPoked = false;
     m_nSettled = nRequest;
+}
+
+void CKrCommPortThread::Deliver()
+{
+    t_pDelivering = this;
+    std::unique_lock<std::mutex> lock(m_deliverMutex);
+    for (;;) {
+        m_blockReady.wait(lock, [this] { return m_bStopDelivery || !m_blocks.empty(); });
+        if (m_bStopDelivery)
+            return;
+        Block block = std::move(m_blocks.front());
+        m_blocks.pop_front();
+        m_nWaiting -= block.data.size();
+        lock.unlock();
+        m_roomForMore.notify_all();
+        // Nothing read before a Close or a new Open reaches the receiver
+        // after it.
+        if (block.nRequest == m_nRequestSeen.load())
+            m_port.DeliverReceived(block.data.constData(), int(block.data.size()));
+        block.data.clear(); // freed without the lock
+        lock.lock();
+    }
 }
 
 int CKrCommPortThread::Write(const char* pData, qint64 nLength)
@@ -446,9 +491,26 @@ void CKrCommPortThread::BackendOpened()
 
 void CKrCommPortThread::BackendReceived(const char* pData, int nLength)
 {
-    // Nothing read after a Close or a new Open reaches the receiver.
-    if (nLength > 0 && m_nRequestSeen.load() == m_nApplied)
-        m_port.DeliverReceived(pData, nLength);
+    const quint64 nRequest = m_nApplied;
+    if (nLength <= 0 || m_nRequestSeen.load() != nRequest)
+        return;
+    std::unique_lock<std::mutex> lock(m_deliverMutex);
+    // A receiver that cannot keep up holds the reading here, as it would if
+    // it were called directly; a new request (a Close) ends the wait.
+    while (m_nWaiting >= kMaxWaiting && !m_bStopDelivery) {
+        m_roomForMore.wait_for(lock, std::chrono::milliseconds(20));
+        if (m_nRequestSeen.load() != nRequest)
+            return;
+    }
+    if (!m_blocks.empty() && m_blocks.back().nRequest == nRequest &&
+        m_blocks.back().data.size() + nLength <= kMaxBlock) {
+        m_blocks.back().data.append(pData, nLength);
+    } else {
+        m_blocks.push_back(Block{nRequest, QByteArray(pData, nLength)});
+    }
+    m_nWaiting += nLength;
+    lock.unlock();
+    m_blockReady.notify_one();
 }
 
 void CKrCommPortThread::BackendWritten(qint64 nCount)

@@ -2,9 +2,13 @@
 // The inside of a port object: its I/O thread, the back end living on it,
 // the queue of bytes waiting to be written, and the port's state.
 //
-// Threads: the owner (any thread but the I/O thread) asks for the port to be
-// open or closed; the request is recorded under the lock and the I/O thread
-// carries it out from its event loop. The owner waits for the outcome only
+// Threads: the owner (any thread but the port's own two) asks for the port to
+// be open or closed; the request is recorded under the lock and the I/O
+// thread carries it out from its event loop. What the I/O thread reads is
+// handed to the delivery thread, which calls the receiver, so that the device
+// is read on while the receiver works; blocks that wait are joined up to
+// kMaxBlock bytes, and when kMaxWaiting bytes wait the I/O thread reads no
+// more until the receiver has caught up. The owner waits for the outcome only
 // briefly (kSettleWaitMs), so it is never held by a device, a network or a
 // busy receiver; whatever finishes later is reported to the listener. While
 // the port is wanted open but is not (a device unplugged, a server down), the
@@ -25,6 +29,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 class CKrCommPort;
 class CKrCommPortThread;
@@ -52,13 +57,17 @@ public:
     // The longest the owner's calls wait for the I/O thread.
     static constexpr int kSettleWaitMs = 200;
 
+    // The largest block handed to the receiver, and how much may wait for it.
+    static constexpr qsizetype kMaxBlock = 64 * 1024;
+    static constexpr qint64 kMaxWaiting = 4 * 1024 * 1024;
+
     explicit CKrCommPortThread(CKrCommPort& port);
     ~CKrCommPortThread();
 
     // Owner's thread. Open returns true when the port is open on return;
     // false while an open is still under way (the listener hears how it
-    // ends) or when it failed. Both may be called from the I/O thread (a
-    // receiver closing its port), then without waiting.
+    // ends) or when it failed. Both may be called from the port's own threads
+    // (a receiver closing its port), then without waiting.
     bool Open(const CKrCommConfig& config);
     void Close();
     // Ends the I/O thread: no receiver or listener call follows its return.
@@ -77,6 +86,8 @@ private:
     friend class CKrCommPortWorker;
 
     void StartThread();
+    bool OnPortThread() const;
+    void Deliver(); // the delivery thread's loop
     void Wake();
     void Poke();
     void WaitSettled(std::unique_lock<std::mutex>& lock, quint64 nRequest);
@@ -131,6 +142,21 @@ private:
     std::deque<QByteArray> m_queue;
     qint64 m_nFrontOffset = 0; // bytes of m_queue.front() already sent
     CKrCommPortListener* m_pListener = nullptr;
+
+    // Blocks read and not yet handed to the receiver, each with the request
+    // it was read under; guarded by m_deliverMutex.
+    struct Block
+    {
+        quint64 nRequest;
+        QByteArray data;
+    };
+    std::thread m_deliverer;
+    std::mutex m_deliverMutex;
+    std::condition_variable m_blockReady;  // for the delivery thread
+    std::condition_variable m_roomForMore; // for the I/O thread
+    std::deque<Block> m_blocks;
+    qint64 m_nWaiting = 0;
+    bool m_bStopDelivery = false;
 
     std::atomic<quint64> m_nRequestSeen{0}; // m_nRequest, read without the lock
     std::atomic<qint64> m_nPending{0};

@@ -34,10 +34,7 @@ bool CInputLog::Write(const char* pData, int nLength)
     bool bChanged = false;
     {
         std::lock_guard<std::mutex> guard(m_writeMutex);
-        QDateTime now = m_clock ? m_clock() : QDateTime::currentDateTime();
-        if (!now.isValid())
-            now = QDateTime::currentDateTime();
-        const QString strName = FileNameFor(now);
+        const QString strName = TodaysName();
 
         // Whatever waits goes first, so the file keeps the order of reception.
         if (DrainLocked()) {
@@ -63,6 +60,26 @@ bool CInputLog::Write(const char* pData, int nLength)
     }
     Notify(bChanged);
     return bOk;
+}
+
+QString CInputLog::TodaysName()
+{
+    if (m_clock) {
+        const QDateTime now = m_clock();
+        return FileNameFor(now.isValid() ? now : QDateTime::currentDateTime());
+    }
+    // The local date is worked out once a day, not for every block: the
+    // system clock in milliseconds tells whether the day is still the same.
+    const qint64 nNow = QDateTime::currentMSecsSinceEpoch();
+    if (nNow < m_nDayStart || nNow >= m_nDayEnd) {
+        const QDate today = QDateTime::fromMSecsSinceEpoch(nNow).date();
+        m_strDayName = FileNameFor(QDateTime(today, QTime(12, 0)));
+        m_nDayStart = QDateTime(today, QTime(0, 0)).toMSecsSinceEpoch();
+        m_nDayEnd = QDateTime(today.addDays(1), QTime(0, 0)).toMSecsSinceEpoch();
+        if (m_nDayEnd <= nNow || m_nDayStart > nNow)
+            m_nDayEnd = m_nDayStart = 0; // a day the local clock skips: no cache
+    }
+    return m_strDayName;
 }
 
 bool CInputLog::Flush()

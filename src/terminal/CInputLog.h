@@ -62,6 +62,8 @@ private:
         qsizetype nFrom = 0; // bytes of data already written or dropped
     };
 
+    // The file name for now; under m_writeMutex.
+    QString TodaysName();
     bool DrainLocked();
     void Enqueue(const QString& strName, const char* pData, qint64 nLength);
     bool Publish(bool bFailing);
@@ -69,6 +71,10 @@ private:
 
     Clock m_clock;
     const qint64 m_nQueueCap;
+    // Today's file name and the span of system time it holds for.
+    QString m_strDayName;
+    qint64 m_nDayStart = 0;
+    qint64 m_nDayEnd = 0;
 
     // Held by Write/Flush for the whole attempt; owns the queue.
     std::mutex m_writeMutex;
