@@ -97,6 +97,7 @@ void TestCfgTool::badValues_data()
     QTest::newRow("flow unknown") << "flow=dtr" << "flow";
     QTest::newRow("unknown field") << "speed=9600" << "speed";
     QTest::newRow("empty port") << "port=" << "port";
+    QTest::newRow("URL without port") << "port=socket://lab-pi" << "socket://HOST:PORT";
 }
 
 void TestCfgTool::badValues()

@@ -2,6 +2,7 @@
 // the port object's stored layout.
 
 #include "CArchive.h"
+#include "CKrCommBackend.h"
 #include "CKrCommPort.h"
 #include "PortHelpers.h"
 
@@ -68,6 +69,8 @@ private Q_SLOTS:
     void isValid_data();
     void isValid();
     void equality();
+    void description_data();
+    void description();
 
     void serializeRoundTrip_data();
     void serializeRoundTrip();
@@ -132,6 +135,26 @@ void TestPortConfig::setField_data()
         "device such as /dev/ttyUSB0 or COM1, loop://, socket://HOST:PORT, rfc2217://HOST:PORT)");
     row("port control char", "port", "/dev/tty\x01", false,
         "port: '/dev/tty\x01' contains a control character");
+    row("socket URL", "port", "socket://127.0.0.1:7001", true, "socket://127.0.0.1:7001 9600,8,N,1");
+    row("rfc2217 host name", "port", "RFC2217://lab-pi.local:2217", true,
+        "RFC2217://lab-pi.local:2217 9600,8,N,1");
+    row("rfc2217 IPv6", "port", "rfc2217://[::1]:7001", true, "rfc2217://[::1]:7001 9600,8,N,1");
+    const QString socketForm = QStringLiteral(
+        "(accepted: socket://HOST:PORT, for example socket://192.168.1.20:4001, "
+        "socket://lab-server:4001 or socket://[::1]:4001)");
+    const auto bad = [&](const char* name, const char* url, const char* what) {
+        QTest::newRow(name) << "port" << QString(url) << false
+                            << QStringLiteral("port: '%1' %2 %3").arg(url, what, socketForm);
+    };
+    bad("URL without port", "socket://lab-pi", "has no ':PORT'");
+    bad("URL port zero", "socket://lab-pi:0", "has no port number from 1 to 65535");
+    bad("URL port too large", "socket://lab-pi:65536", "has no port number from 1 to 65535");
+    bad("URL port not a number", "socket://lab-pi:telnet", "has no port number from 1 to 65535");
+    bad("URL without host", "socket://:7001", "names no host");
+    bad("URL bare IPv6", "socket://::1:7001", "has an IPv6 address outside brackets");
+    bad("URL bad IPv6", "socket://[::g]:7001", "has no IPv6 address in the brackets");
+    bad("URL with a path", "socket://lab-pi:7001/x", "has no port number from 1 to 65535");
+    bad("URL space in host", "socket://lab pi:7001", "has ' ' in the host name");
     row("port too long", "port", QString(1025, QLatin1Char('a')), false,
         "port: the name is longer than 1024 bytes");
     row("baud 115200", "baud", "115200", true, "loop:// 115200,8,N,1");
@@ -182,6 +205,28 @@ void TestPortConfig::setField()
         QCOMPARE(c, CKrCommConfig());              // unchanged
         QVERIFY(!c.SetField(key, value, nullptr)); // no message wanted is fine too
     }
+}
+
+void TestPortConfig::description_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("description");
+    QTest::newRow("device") << "/dev/ttyUSB0" << "/dev/ttyUSB0 9600,8,N,1";
+    QTest::newRow("loopback") << "loop://" << "loop:// 9600,8,N,1";
+    QTest::newRow("raw TCP: no line settings") << "socket://h:1" << "socket://h:1";
+    QTest::newRow("RFC 2217: line settings") << "rfc2217://h:1" << "rfc2217://h:1 9600,8,N,1";
+}
+
+void TestPortConfig::description()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, description);
+    CKrCommConfig c;
+    c.strPort = port;
+    QCOMPARE(KrDescribeConfig(c), description);
+    CKrCommPort closed;
+    closed.SetConfig(c);
+    QCOMPARE(closed.GetDescription(), description + QStringLiteral(" - not open: port closed"));
 }
 
 void TestPortConfig::isValid_data()

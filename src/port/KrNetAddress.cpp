@@ -18,9 +18,10 @@ bool KrParseNetAddress(const QString& portName, const QString& scheme, KrNetAddr
                        QString* pWhy)
 {
     const QString prefix = scheme + QStringLiteral("://");
-    const QString form = QStringLiteral("%1HOST:PORT, for example %1192.168.1.20:4001, "
-                                        "%1lab-server:4001 or %1[::1]:4001")
-                             .arg(prefix);
+    const QString form = prefix + QStringLiteral("HOST:PORT, for example ") + prefix +
+                         QStringLiteral("192.168.1.20:4001, ") + prefix +
+                         QStringLiteral("lab-server:4001 or ") + prefix +
+                         QStringLiteral("[::1]:4001");
     const auto fail = [&](const QString& what) {
         if (pWhy)
             *pWhy = QStringLiteral("'%1' %2 (accepted: %3)").arg(portName, what, form);
