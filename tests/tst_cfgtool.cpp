@@ -78,7 +78,8 @@ void TestCfgTool::setKeepsOtherFields()
 {
     QCOMPARE(Run({"set", "baud=300"}), 0);
     QCOMPARE(Run({}), 0);
-    QCOMPARE(m_out, QStringLiteral("port=loop://\nbaud=300\ndata=8\nparity=N\nstop=1\nflow=none\n"));
+    QCOMPARE(m_out,
+             QStringLiteral("port=loop://\nbaud=300\ndata=8\nparity=N\nstop=1\nflow=none\n"));
     QCOMPARE(Run({"set", "flow=rtscts"}), 0);
     QCOMPARE(Run({}), 0);
     QVERIFY(m_out.contains(QStringLiteral("baud=300\n")));
@@ -89,15 +90,24 @@ void TestCfgTool::badValues_data()
 {
     QTest::addColumn<QString>("arg");
     QTest::addColumn<QString>("field");
-    QTest::newRow("baud not a number") << "baud=fast" << "baud";
-    QTest::newRow("baud zero") << "baud=0" << "baud";
-    QTest::newRow("data bits 9") << "data=9" << "data";
-    QTest::newRow("parity X") << "parity=X" << "parity";
-    QTest::newRow("stop bits 3") << "stop=3" << "stop";
-    QTest::newRow("flow unknown") << "flow=dtr" << "flow";
-    QTest::newRow("unknown field") << "speed=9600" << "speed";
-    QTest::newRow("empty port") << "port=" << "port";
-    QTest::newRow("URL without port") << "port=socket://lab-pi" << "socket://HOST:PORT";
+    QTest::newRow("baud not a number") << "baud=fast"
+                                       << "baud";
+    QTest::newRow("baud zero") << "baud=0"
+                               << "baud";
+    QTest::newRow("data bits 9") << "data=9"
+                                 << "data";
+    QTest::newRow("parity X") << "parity=X"
+                              << "parity";
+    QTest::newRow("stop bits 3") << "stop=3"
+                                 << "stop";
+    QTest::newRow("flow unknown") << "flow=dtr"
+                                  << "flow";
+    QTest::newRow("unknown field") << "speed=9600"
+                                   << "speed";
+    QTest::newRow("empty port") << "port="
+                                << "port";
+    QTest::newRow("URL without port") << "port=socket://lab-pi"
+                                      << "socket://HOST:PORT";
 }
 
 void TestCfgTool::badValues()

@@ -135,13 +135,14 @@ void TestPortConfig::setField_data()
         "device such as /dev/ttyUSB0 or COM1, loop://, socket://HOST:PORT, rfc2217://HOST:PORT)");
     row("port control char", "port", "/dev/tty\x01", false,
         "port: '/dev/tty\x01' contains a control character");
-    row("socket URL", "port", "socket://127.0.0.1:7001", true, "socket://127.0.0.1:7001 9600,8,N,1");
+    row("socket URL", "port", "socket://127.0.0.1:7001", true,
+        "socket://127.0.0.1:7001 9600,8,N,1");
     row("rfc2217 host name", "port", "RFC2217://lab-pi.local:2217", true,
         "RFC2217://lab-pi.local:2217 9600,8,N,1");
     row("rfc2217 IPv6", "port", "rfc2217://[::1]:7001", true, "rfc2217://[::1]:7001 9600,8,N,1");
-    const QString socketForm = QStringLiteral(
-        "(accepted: socket://HOST:PORT, for example socket://192.168.1.20:4001, "
-        "socket://lab-server:4001 or socket://[::1]:4001)");
+    const QString socketForm =
+        QStringLiteral("(accepted: socket://HOST:PORT, for example socket://192.168.1.20:4001, "
+                       "socket://lab-server:4001 or socket://[::1]:4001)");
     const auto bad = [&](const char* name, const char* url, const char* what) {
         QTest::newRow(name) << "port" << QString(url) << false
                             << QStringLiteral("port: '%1' %2 %3").arg(url, what, socketForm);
@@ -211,10 +212,14 @@ void TestPortConfig::description_data()
 {
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("description");
-    QTest::newRow("device") << "/dev/ttyUSB0" << "/dev/ttyUSB0 9600,8,N,1";
-    QTest::newRow("loopback") << "loop://" << "loop:// 9600,8,N,1";
-    QTest::newRow("raw TCP: no line settings") << "socket://h:1" << "socket://h:1";
-    QTest::newRow("RFC 2217: line settings") << "rfc2217://h:1" << "rfc2217://h:1 9600,8,N,1";
+    QTest::newRow("device") << "/dev/ttyUSB0"
+                            << "/dev/ttyUSB0 9600,8,N,1";
+    QTest::newRow("loopback") << "loop://"
+                              << "loop:// 9600,8,N,1";
+    QTest::newRow("raw TCP: no line settings") << "socket://h:1"
+                                               << "socket://h:1";
+    QTest::newRow("RFC 2217: line settings") << "rfc2217://h:1"
+                                             << "rfc2217://h:1 9600,8,N,1";
 }
 
 void TestPortConfig::description()

@@ -341,8 +341,7 @@ void TestPortSerial::vanishingDeviceIsLost()
     QCOMPARE(port.GetPendingCount(), qint64(0));
     port.Close();
     QTRY_COMPARE(states.LastState(), KrPortState::Closed);
-    QCOMPARE(port.GetDescription(),
-             path + QStringLiteral(" 115200,8,N,1 - not open: port closed"));
+    QCOMPARE(port.GetDescription(), path + QStringLiteral(" 115200,8,N,1 - not open: port closed"));
 }
 
 void TestPortSerial::reopenAfterClose()

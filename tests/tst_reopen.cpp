@@ -91,9 +91,8 @@ void TestReopen::absentDeviceIsOpenedWhenItAppears()
 {
     SocatTerminal fx;
     auto dlg = fx.StartOnDevice();
-    QCOMPARE(dlg->windowTitle(),
-             QStringLiteral("VornTerm - ") + fx.description +
-                 QStringLiteral(" - not open: no such device"));
+    QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm - ") + fx.description +
+                                     QStringLiteral(" - not open: no such device"));
 
     QVERIFY2(fx.pty.Start(), qPrintable(fx.pty.Error()));
     QTRY_COMPARE_WITH_TIMEOUT(dlg->windowTitle(), QStringLiteral("VornTerm - ") + fx.description,

@@ -3,9 +3,9 @@
 #include "CAboutDlg.h"
 #include "CArchive.h"
 #include "CDataView.h"
+#include "CFileSend.h"
 #include "CKrCommDlgPortCfg.h"
 #include "CStatusBarCtrl.h"
-#include "CFileSend.h"
 #include "CommandIds.h"
 #include "KeyToChar.h"
 #include "TerminalFixture.h"
@@ -15,9 +15,9 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QTest>
+#include <QToolBar>
 #include <future>
 #include <sys/stat.h>
-#include <QToolBar>
 
 namespace {
 
@@ -85,10 +85,10 @@ void TestTransmit::charCodes_data()
     QTest::newRow("function key") << int(Qt::Key_F1) << 0 << "" << -1;
     QTest::newRow("delete") << int(Qt::Key_Delete) << 0 << "\x7f" << -1;
     QTest::newRow("alt+letter") << int(Qt::Key_X) << int(Qt::AltModifier) << "x" << -1;
-    QTest::newRow("altgr as ctrl+alt") << int(Qt::Key_At) << int(Qt::ControlModifier | Qt::AltModifier)
-                                       << "@" << 0x40;
-    QTest::newRow("ctrl+alt without text") << int(Qt::Key_X)
-                                           << int(Qt::ControlModifier | Qt::AltModifier) << "" << -1;
+    QTest::newRow("altgr as ctrl+alt")
+        << int(Qt::Key_At) << int(Qt::ControlModifier | Qt::AltModifier) << "@" << 0x40;
+    QTest::newRow("ctrl+alt without text")
+        << int(Qt::Key_X) << int(Qt::ControlModifier | Qt::AltModifier) << "" << -1;
     QTest::newRow("shift alone") << int(Qt::Key_Shift) << int(Qt::ShiftModifier) << "" << -1;
 }
 
@@ -407,8 +407,7 @@ void TestTransmit::sendProgressFollowsTheDrain()
     QVERIFY(fx.OfferFile("more.bin", QByteArray(10, 'q')));
     fx.dlg->OnSendTextFile();
     QTRY_VERIFY(fx.dlg->StatusBar()->GetText(3).endsWith(QStringLiteral(" / 600,010")));
-    QCOMPARE(fx.pty.ReadMasterFor(int(content.size()) + 10, 20000),
-             content + QByteArray(10, 'q'));
+    QCOMPARE(fx.pty.ReadMasterFor(int(content.size()) + 10, 20000), content + QByteArray(10, 'q'));
     QTRY_COMPARE(fx.dlg->StatusBar()->GetText(3), QString());
 }
 
@@ -421,8 +420,8 @@ void TestTransmit::sendFileMessageLeavesReceivingFree()
     std::future<void> arrival; // outlives the message, whatever happens
     fx.messageHook = [&] {
         // While the message shows, a block from another thread goes through.
-        arrival = std::async(std::launch::async,
-                             [&] { fx.dlg->ReceiveSink().OnReceive("late", 4); });
+        arrival =
+            std::async(std::launch::async, [&] { fx.dlg->ReceiveSink().OnReceive("late", 4); });
         bReceived = arrival.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
     };
     fx.dlg->OnSendTextFile();
@@ -441,7 +440,8 @@ void TestTransmit::sendFilePipeIsRefused()
     fx.openFileName = fifo;
     fx.dlg->OnSendTextFile();
     QCOMPARE(fx.messages.size(), 1);
-    QVERIFY2(fx.messages.first().contains(QStringLiteral("a-pipe")), qPrintable(fx.messages.first()));
+    QVERIFY2(fx.messages.first().contains(QStringLiteral("a-pipe")),
+             qPrintable(fx.messages.first()));
     QCOMPARE(fx.dlg->GetTxCount(), qint64(0));
 }
 
@@ -453,7 +453,8 @@ QByteArray ReadSlowly(PtyPair& pty, qsizetype n)
 {
     QByteArray got;
     while (got.size() < n) {
-        const QByteArray piece = pty.ReadMasterFor(qMin<qsizetype>(64 * 1024, n - got.size()), 3000);
+        const QByteArray piece =
+            pty.ReadMasterFor(qMin<qsizetype>(64 * 1024, n - got.size()), 3000);
         if (piece.isEmpty())
             break;
         got += piece;
@@ -470,7 +471,8 @@ void TestTransmit::fileLargerThanTheQueueStreams()
     QVERIFY(fx.opened);
     const QByteArray content = Pattern(CKrCommPort::kMaxQueued + 1024 * 1024 + 7);
     QVERIFY(fx.OfferFile("large.bin", content));
-    auto reader = std::async(std::launch::async, [&] { return ReadSlowly(fx.pty, content.size()); });
+    auto reader =
+        std::async(std::launch::async, [&] { return ReadSlowly(fx.pty, content.size()); });
 
     fx.dlg->OnSendTextFile();
     // The command has returned with most of the file still to go; the window

@@ -104,8 +104,8 @@ bool CTerminalDlg::Create()
     m_chkLocalEcho->setGeometry(du.Rect(kLocalEchoDlu.x(), kLocalEchoDlu.y(), kLocalEchoDlu.width(),
                                         kLocalEchoDlu.height()));
     m_chkLogInput = new QCheckBox(QStringLiteral("Log Input Data"), this);
-    m_chkLogInput->setGeometry(du.Rect(kLogInputDlu.x(), kLogInputDlu.y(), kLogInputDlu.width(),
-                                       kLogInputDlu.height()));
+    m_chkLogInput->setGeometry(
+        du.Rect(kLogInputDlu.x(), kLogInputDlu.y(), kLogInputDlu.width(), kLogInputDlu.height()));
     DoDataExchange();
     return OnInitDialog();
 }
@@ -189,8 +189,8 @@ int CTerminalDlg::CreateBars()
     }
     // Docked on the left edge, from the top down to the status bar.
     const int nBarWidth = m_wndToolBar->sizeHint().width();
-    m_wndToolBar->setGeometry(0, 0, nBarWidth,
-                              qMax(m_wndToolBar->sizeHint().height(), client.height() - nBarHeight));
+    m_wndToolBar->setGeometry(
+        0, 0, nBarWidth, qMax(m_wndToolBar->sizeHint().height(), client.height() - nBarHeight));
     m_wndToolBar->show();
 
     update();
@@ -225,7 +225,8 @@ void CTerminalDlg::OnSize(int /*nType*/, int cx, int cy)
     m_editData->setGeometry(data.left(), data.top(), qMax(0, cx - 5 - data.left()),
                             qMax(0, cy - 30 - data.top()));
     const QRect bar = m_wndStatusBar->geometry();
-    m_wndStatusBar->setGeometry(bar.left(), cy - 23, qMax(0, cx - 5 - bar.left()), kStatusBarHeight);
+    m_wndStatusBar->setGeometry(bar.left(), cy - 23, qMax(0, cx - 5 - bar.left()),
+                                kStatusBarHeight);
     m_editData->update();
     m_wndStatusBar->update();
 }

@@ -140,9 +140,9 @@ private:
     QTimer m_logRetryTimer;
     std::thread m_logFlusher; // writes a log backlog off this thread
     std::atomic<bool> m_bLogFlushing{false};
-    CFileSend* m_pFileSend = nullptr;     // progress and streaming of file sends
-    CPortCaption* m_pCaption = nullptr;   // the port's state in the caption
-    qint64 m_nLogLostSeen = 0; // log bytes lost before the box was last checked
+    CFileSend* m_pFileSend = nullptr;   // progress and streaming of file sends
+    CPortCaption* m_pCaption = nullptr; // the port's state in the caption
+    qint64 m_nLogLostSeen = 0;          // log bytes lost before the box was last checked
     CRefreshScheduler* m_pRefresh = nullptr;
 
     // Last: the port goes first when the window is destroyed, which ends

@@ -25,7 +25,11 @@ private:
 class CArchive
 {
 public:
-    enum Mode { store = 0, load = 1 };
+    enum Mode
+    {
+        store = 0,
+        load = 1
+    };
 
     CArchive(QIODevice* pFile, Mode nMode, int nBufSize = 4096);
     ~CArchive(); // does not flush: a store must end with Close()

@@ -4,9 +4,26 @@
 #include <QString>
 #include <QtGlobal>
 
-enum class KrParity { None, Odd, Even, Mark, Space };
-enum class KrStopBits { One, OneAndHalf, Two };
-enum class KrFlow { None, RtsCts, XonXoff };
+enum class KrParity
+{
+    None,
+    Odd,
+    Even,
+    Mark,
+    Space
+};
+enum class KrStopBits
+{
+    One,
+    OneAndHalf,
+    Two
+};
+enum class KrFlow
+{
+    None,
+    RtsCts,
+    XonXoff
+};
 
 struct CKrCommConfig
 {

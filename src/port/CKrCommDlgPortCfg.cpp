@@ -35,10 +35,9 @@ int CKrCommDlgDynamic::DoModal()
 CKrCommDlgPortCfg::CKrCommDlgPortCfg(CKrCommPort* pPort, int nOption, QWidget* pParent)
     : CKrCommDlgDynamic(pParent), m_pPort(pPort), m_nOption(nOption),
       m_cboPort(new QComboBox(this)), m_lblPortInfo(new QLabel(this)),
-      m_lblPortKinds(new QLabel(this)),
-      m_cboBaud(new QComboBox(this)), m_cboData(new QComboBox(this)),
-      m_cboParity(new QComboBox(this)), m_cboStop(new QComboBox(this)),
-      m_cboFlow(new QComboBox(this))
+      m_lblPortKinds(new QLabel(this)), m_cboBaud(new QComboBox(this)),
+      m_cboData(new QComboBox(this)), m_cboParity(new QComboBox(this)),
+      m_cboStop(new QComboBox(this)), m_cboFlow(new QComboBox(this))
 {
     setWindowTitle(QStringLiteral("Port Configuration"));
 

@@ -79,7 +79,8 @@ QString CKrCommPort::GetDescription() const
     if (status.state != KrPortState::Closed)
         return status.strDescription;
     // A closed port names the configuration it would open next.
-    const QString why = status.strReason.isEmpty() ? QStringLiteral("port closed") : status.strReason;
+    const QString why =
+        status.strReason.isEmpty() ? QStringLiteral("port closed") : status.strReason;
     return KrDescribeConfig(m_config) + QStringLiteral(" - not open: ") + why;
 }
 

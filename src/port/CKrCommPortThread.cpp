@@ -382,8 +382,8 @@ void CKrCommPortThread::AttemptFailed(const KrPortFailure& failure)
 void CKrCommPortThread::ScheduleRetry()
 {
     const KrReopenPolicy policy = KrReopenPolicyFor(m_wanted.strPort);
-    m_nRetryDelayMs = m_nRetryDelayMs == 0 ? policy.nFirstDelayMs
-                                           : qMin(m_nRetryDelayMs * 2, policy.nMaxDelayMs);
+    m_nRetryDelayMs =
+        m_nRetryDelayMs == 0 ? policy.nFirstDelayMs : qMin(m_nRetryDelayMs * 2, policy.nMaxDelayMs);
     m_pWorker->m_retryTimer.start(m_nRetryDelayMs);
 }
 

@@ -120,19 +120,24 @@ private:
 
     // I/O thread only.
     std::unique_ptr<CKrCommBackend> m_pBackend;
-    enum class Phase { Idle, Opening, Open } m_phase = Phase::Idle;
-    quint64 m_nApplied = 0;       // the request being carried out
-    CKrCommConfig m_wanted;       // its configuration
-    CKrCommConfig m_attempt;      // what the current attempt opens (the path may differ)
-    KrDeviceIdentity m_identity;  // of the device last open, to find it again
+    enum class Phase
+    {
+        Idle,
+        Opening,
+        Open
+    } m_phase = Phase::Idle;
+    quint64 m_nApplied = 0;      // the request being carried out
+    CKrCommConfig m_wanted;      // its configuration
+    CKrCommConfig m_attempt;     // what the current attempt opens (the path may differ)
+    KrDeviceIdentity m_identity; // of the device last open, to find it again
     int m_nRetryDelayMs = 0;
     CKrCommPortStatus m_published; // what the listener heard last
 
     mutable std::mutex m_mutex; // guards the members below
     std::condition_variable m_settled;
-    quint64 m_nRequest = 0;  // counts Open, Close and Shutdown calls
-    quint64 m_nSettled = 0;  // the last request whose first outcome is known
-    bool m_bWanted = false;  // the owner wants the port open
+    quint64 m_nRequest = 0; // counts Open, Close and Shutdown calls
+    quint64 m_nSettled = 0; // the last request whose first outcome is known
+    bool m_bWanted = false; // the owner wants the port open
     bool m_bShutdown = false;
     CKrCommConfig m_requestConfig;
     CKrCommPortStatus m_status;

@@ -39,9 +39,8 @@ CKrCommSocketBackend::CKrCommSocketBackend(CKrCommBackendSink& sink, const QStri
     connect(&m_socket, &QTcpSocket::readyRead, this, &CKrCommSocketBackend::OnReadyRead);
     connect(&m_socket, &QTcpSocket::bytesWritten, this, &CKrCommSocketBackend::OnBytesWritten);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &CKrCommSocketBackend::OnError);
-    connect(&m_socket, &QTcpSocket::disconnected, this, [this] {
-        Fail(SocketFailure(QAbstractSocket::RemoteHostClosedError, QString()));
-    });
+    connect(&m_socket, &QTcpSocket::disconnected, this,
+            [this] { Fail(SocketFailure(QAbstractSocket::RemoteHostClosedError, QString())); });
 }
 
 CKrCommSocketBackend::~CKrCommSocketBackend()

@@ -43,6 +43,6 @@ bool KrDeviceExists(const QString& portName);
 
 // Reads, without waiting, what else waits on an open device's handle,
 // appending to `data` until it holds nMax bytes or nothing more waits. False
-// when the device reports an error (it went away), with the system's text. Where the platform reads only through its driver, reads
-// nothing and returns true.
+// when the device reports an error (it went away), with the system's text. Where the platform reads
+// only through its driver, reads nothing and returns true.
 bool KrReadWaiting(qintptr handle, QByteArray& data, qsizetype nMax, QString* pError);

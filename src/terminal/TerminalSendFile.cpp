@@ -1,8 +1,8 @@
 // The Terminal window's Send Text File command.
 
 #include "Afx.h"
-#include "CStatusBarCtrl.h"
 #include "CFileSend.h"
+#include "CStatusBarCtrl.h"
 #include "CTerminalDlg.h"
 
 #include <QFile>
@@ -86,7 +86,8 @@ void CTerminalDlg::OnSendTextFile()
     QString reason;
     const bool bWhole = CheckFile(path, nSize, reason) && nSize <= CKrCommPort::kMaxQueued;
     if (!reason.isEmpty() || (bWhole && !ReadWholeFile(path, nSize, content, reason))) {
-        AfxMessageBox(QStringLiteral("Cannot send '%1': %2").arg(QFileInfo(path).fileName(), reason));
+        AfxMessageBox(
+            QStringLiteral("Cannot send '%1': %2").arg(QFileInfo(path).fileName(), reason));
         return;
     }
     if (!bWhole) {
