@@ -3,6 +3,7 @@
 #include "CKrCommPort.h"
 #include "PortHelpers.h"
 
+#include <QDeadlineTimer>
 #include <QSemaphore>
 #include <QTest>
 #include <QThread>
@@ -275,8 +276,11 @@ void TestPort::destructionEndsReceiverCalls()
                 lateCalls++;
             if (calls++ == 10) {
                 inside.release();
-                for (int i = 0; i < 10000 && !destroying; ++i)
-                    QThread::yieldCurrentThread();
+                // Held until destruction begins (the port reads on meanwhile
+                // and its queues fill up).
+                QDeadlineTimer held(10000);
+                while (!destroying && !held.hasExpired())
+                    QThread::msleep(1);
                 QThread::msleep(20); // give the destructor time to run ahead
             }
             if (destroyed)
