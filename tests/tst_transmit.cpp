@@ -8,6 +8,7 @@
 #include "CStatusBarCtrl.h"
 #include "CommandIds.h"
 #include "KeyToChar.h"
+#include "ReceiveBuffer.h"
 #include "TerminalFixture.h"
 
 #include <QApplication>
@@ -471,6 +472,7 @@ void TestTransmit::fileLargerThanTheQueueStreams()
     QVERIFY(fx.opened);
     const QByteArray content = Pattern(CKrCommPort::kMaxQueued + 1024 * 1024 + 7);
     QVERIFY(fx.OfferFile("large.bin", content));
+    fx.dlg->LocalEchoCheck()->setChecked(true);
     auto reader =
         std::async(std::launch::async, [&] { return ReadSlowly(fx.pty, content.size()); });
 
@@ -493,6 +495,11 @@ void TestTransmit::fileLargerThanTheQueueStreams()
     QTRY_COMPARE(fx.dlg->StatusBar()->GetText(3), QString());
     QCOMPARE(fx.dlg->GetTxCount(), qint64(content.size()));
     QVERIFY(!fx.dlg->FileSend()->IsStreaming());
+    // The echo keeps the buffer within its limit: it holds the file's end.
+    const QByteArray echo = fx.dlg->GetData();
+    QVERIFY2(echo.size() <= ReceiveBuffer::kLimit + ReceiveBuffer::kTrim,
+             qPrintable(QString::number(echo.size())));
+    QVERIFY(!echo.isEmpty() && content.endsWith(echo));
 }
 
 void TestTransmit::configurePortStopsAStream()

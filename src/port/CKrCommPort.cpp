@@ -102,6 +102,11 @@ int CKrCommPort::Write(const char* pData, int nLength)
     return m_pThread->Write(pData, nLength);
 }
 
+int CKrCommPort::Write(const QByteArray& data)
+{
+    return m_pThread->Write(data);
+}
+
 qint64 CKrCommPort::GetPendingCount() const
 {
     return m_pThread->PendingCount();

@@ -67,6 +67,9 @@ public:
     // kMaxQueued bytes wait: a write takes what fits and returns that count.
     // Safe from any thread.
     int Write(const char* pData, int nLength);
+    // The same for bytes held in a byte array, which the queue shares rather
+    // than copies when it takes them all.
+    int Write(const QByteArray& data);
 
     // Bytes accepted by Write that have not yet been handed to the device.
     qint64 GetPendingCount() const;

@@ -212,6 +212,24 @@ int CKrCommPortThread::Write(const char* pData, qint64 nLength)
     return int(nLength);
 }
 
+int CKrCommPortThread::Write(const QByteArray& data)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_bOpen)
+            return -1;
+        if (data.isEmpty())
+            return 0;
+        if (data.size() <= CKrCommPort::kMaxQueued - m_nPending.load()) {
+            m_queue.push_back(data); // shared, not copied
+            m_nPending += data.size();
+            Poke();
+            return int(data.size());
+        }
+    }
+    return Write(data.constData(), data.size()); // what fits, copied
+}
+
 void CKrCommPortThread::Poke()
 {
     if (!m_bPoked.exchange(true))

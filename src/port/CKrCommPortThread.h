@@ -77,6 +77,7 @@ public:
 
     // Any thread. Takes what fits below CKrCommPort::kMaxQueued.
     int Write(const char* pData, qint64 nLength);
+    int Write(const QByteArray& data);
     qint64 PendingCount() const { return m_nPending.load(); }
     CKrCommPortStatus Status() const;
     // Set while no thread runs, or from the owner's thread before Open.

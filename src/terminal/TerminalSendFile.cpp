@@ -4,6 +4,7 @@
 #include "CFileSend.h"
 #include "CStatusBarCtrl.h"
 #include "CTerminalDlg.h"
+#include "ReceiveBuffer.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -102,7 +103,7 @@ void CTerminalDlg::OnSendTextFile()
     }
 
     std::lock_guard<std::recursive_mutex> guard(m_lock);
-    const int nSent = m_port.Write(content.constData(), int(content.size()));
+    const int nSent = m_port.Write(content); // shares the bytes: the file is held once
     if (nSent < 0) {
         AfxMessageBeep();
         return;
@@ -128,7 +129,11 @@ qint64 CTerminalDlg::SendFilePiece(const QByteArray& piece)
     m_nTxCount += nSent;
     m_bEchoPending = true;
     UpdateStatusBar();
-    if (IsLocalEchoChecked())
-        AppendText(piece.left(nSent));
+    // Echoed in parts no longer than one trim, so that the buffer stays
+    // within its limit however long the file is.
+    if (IsLocalEchoChecked()) {
+        for (int nFrom = 0; nFrom < nSent; nFrom += ReceiveBuffer::kTrim)
+            AppendText(piece.mid(nFrom, qMin(ReceiveBuffer::kTrim, nSent - nFrom)));
+    }
     return nSent;
 }
