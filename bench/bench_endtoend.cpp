@@ -22,6 +22,7 @@
 //   build/bench/bench_endtoend [MiB=64] [text|hex=hex] [runs=1]
 
 #include "Afx.h"
+#include "BenchClock.h"
 #include "CDataView.h"
 #include "CInputLog.h"
 #include "CTerminalDlg.h"
@@ -62,25 +63,6 @@ constexpr double kGoalPeakMB = 100.0;
 char PatternByte(qint64 i)
 {
     return char((i * 31 + (i >> 9)) & 0xFF);
-}
-
-double MB(qint64 nBytes)
-{
-    return nBytes / 1e6;
-}
-
-double Seconds(const timeval& tv)
-{
-    return tv.tv_sec + tv.tv_usec / 1e6;
-}
-
-// User plus system time of this process (RUSAGE_SELF) or the calling thread
-// (RUSAGE_THREAD).
-double CpuSeconds(int nWho)
-{
-    rusage ru{};
-    getrusage(nWho, &ru);
-    return Seconds(ru.ru_utime) + Seconds(ru.ru_stime);
 }
 
 // Fields of a /proc stat line after the command name, which may hold spaces;

@@ -17,6 +17,7 @@
 //   build/bench/bench_sendfile [MiB=256] [echo|noecho=noecho] [rate MB/s, 0 = unlimited]
 
 #include "Afx.h"
+#include "BenchClock.h"
 #include "CFileSend.h"
 #include "CKrCommPort.h"
 #include "CStatusBarCtrl.h"
@@ -87,25 +88,6 @@ char PatternByte(qint64 nPos)
     char c = 0;
     FillPattern(&c, nPos, 1);
     return c;
-}
-
-double MB(qint64 nBytes)
-{
-    return nBytes / 1e6;
-}
-
-double Seconds(const timeval& tv)
-{
-    return tv.tv_sec + tv.tv_usec / 1e6;
-}
-
-// User plus system time of this process (RUSAGE_SELF) or of the calling
-// thread (RUSAGE_THREAD).
-double CpuSeconds(int nWho)
-{
-    rusage ru{};
-    getrusage(nWho, &ru);
-    return Seconds(ru.ru_utime) + Seconds(ru.ru_stime);
 }
 
 // The process's resident high-water mark so far (getrusage), MiB.

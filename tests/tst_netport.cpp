@@ -11,6 +11,15 @@
 #include <QElapsedTimer>
 #include <QTest>
 
+// Skips only when ser2net or socat is not installed (the test command
+// installs both); any other trouble fails.
+#define SER2NET_RUNNING(server)                                                                    \
+    do {                                                                                           \
+        if (!(server).ToolsFound())                                                                \
+            QSKIP(qPrintable((server).ErrorString()));                                             \
+        QVERIFY2((server).IsValid(), qPrintable((server).ErrorString()));                          \
+    } while (false)
+
 namespace {
 
 QString Url(const char* scheme, quint16 port, const char* host = "127.0.0.1")
@@ -71,9 +80,7 @@ void TestNetPort::everyByteBothWays()
 {
     QFETCH(bool, rfc2217);
     Ser2NetServer ser2net;
-    if (!ser2net.ToolsFound())
-        QSKIP(qPrintable(ser2net.ErrorString()));
-    QVERIFY2(ser2net.IsValid(), qPrintable(ser2net.ErrorString()));
+    SER2NET_RUNNING(ser2net);
     const QString url =
         rfc2217 ? Url("rfc2217", ser2net.RfcPort()) : Url("socket", ser2net.RawPort());
     NetPort net(ConfigFor(url));
@@ -92,9 +99,7 @@ void TestNetPort::everyByteBothWays()
 void TestNetPort::lineSettingsReachTheDevice()
 {
     Ser2NetServer ser2net;
-    if (!ser2net.ToolsFound())
-        QSKIP(qPrintable(ser2net.ErrorString()));
-    QVERIFY2(ser2net.IsValid(), qPrintable(ser2net.ErrorString()));
+    SER2NET_RUNNING(ser2net);
     CKrCommConfig config = ConfigFor(Url("rfc2217", ser2net.RfcPort()), 9600);
     config.stopBits = KrStopBits::Two;
     NetPort net(config);
@@ -117,9 +122,7 @@ void TestNetPort::serverStoppedAndBack()
 {
     QFETCH(bool, rfc2217);
     Ser2NetServer ser2net;
-    if (!ser2net.ToolsFound())
-        QSKIP(qPrintable(ser2net.ErrorString()));
-    QVERIFY2(ser2net.IsValid(), qPrintable(ser2net.ErrorString()));
+    SER2NET_RUNNING(ser2net);
     const QString url =
         rfc2217 ? Url("rfc2217", ser2net.RfcPort()) : Url("socket", ser2net.RawPort());
     NetPort net(ConfigFor(url));
