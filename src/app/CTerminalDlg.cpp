@@ -56,13 +56,17 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
         QMetaObject::invokeMethod(this, &CTerminalDlg::UpdateLogIndicator, Qt::QueuedConnection);
     });
     m_pFileSend = new CFileSend(
-        CFileSend::Hooks{[this](const QByteArray& piece) { return SendFilePiece(piece); },
+        CFileSend::Hooks{[this](const QByteArray& bytes, bool bWhole, bool bFirst) {
+                             return SendFileBytes(bytes, bWhole, bFirst);
+                         },
                          [this] { return m_port.IsOpen() ? m_port.GetPendingCount() : -1; },
+                         [this] { return DiscardFileBytes(); },
                          [this](const QString& text) {
                              if (m_wndStatusBar)
                                  m_wndStatusBar->SetText(3, text);
-                         }},
-        this);
+                         },
+                         [](const QString& message) { AfxMessageBox(message); }},
+        CKrCommPort::kMaxQueued, this);
     // The port tells of every change of its state; the caption shows it.
     m_pCaption = new CPortCaption(this, m_port);
     m_port.SetStateListener(m_pCaption);

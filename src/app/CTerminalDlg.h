@@ -108,8 +108,10 @@ private:
     void UpdateLogIndicator();
     void RetryInputLog();
     void SetCaptionFromPort();
-    // One piece of a file being sent: written, counted and echoed.
-    qint64 SendFilePiece(const QByteArray& piece);
+    // Bytes of a file being sent: written, counted and echoed (on the file
+    // send's thread); and what waits at the port dropped when a send stops.
+    qint64 SendFileBytes(const QByteArray& bytes, bool bWhole, bool bFirst);
+    qint64 DiscardFileBytes();
 
     // Members, in the order the window has always declared them.
     QByteArray m_strData;                    // receive text buffer

@@ -107,6 +107,11 @@ int CKrCommPort::Write(const QByteArray& data)
     return m_pThread->Write(data);
 }
 
+qint64 CKrCommPort::DiscardPending()
+{
+    return m_pThread->DiscardQueued();
+}
+
 qint64 CKrCommPort::GetPendingCount() const
 {
     return m_pThread->PendingCount();

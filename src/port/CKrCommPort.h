@@ -7,8 +7,9 @@
 // Threading: each port owns one I/O thread. Open and Close return within
 // about 200 ms whatever the device or the network does; what finishes later
 // reaches the state listener. Write only queues bytes and never blocks.
-// Received blocks are handed to DeliverReceived, and state changes to the
-// listener, on the I/O thread. A port is destroyed from another thread than
+// State changes reach the listener on the I/O thread; received blocks are
+// handed to DeliverReceived on the port's delivery thread, so that the device
+// is read on while the receiver works. A port is destroyed from another thread than
 // its own: its receiver may close it, never delete it.
 //
 // While the port is wanted open (from Open until Close) and is not, because
@@ -73,6 +74,9 @@ public:
 
     // Bytes accepted by Write that have not yet been handed to the device.
     qint64 GetPendingCount() const;
+    // Drops the bytes accepted by Write that wait in the port's own queue
+    // (what the device or its driver holds goes on); returns how many.
+    qint64 DiscardPending();
 
     // The reason of the last failed Open, or of a failure while open, in plain
     // words ("permission denied - is the user in the dialout group?"); empty
@@ -86,7 +90,7 @@ public:
     void SetConfig(const CKrCommConfig& config);
 
 protected:
-    // Called on the I/O thread for each block read.
+    // Called on the port's delivery thread for each block read.
     virtual void DeliverReceived(const char* pData, int nLength);
     // Ends the I/O thread; after it returns DeliverReceived and the listener
     // are never called again. It waits only for such a call in progress.

@@ -61,6 +61,7 @@ void CKrCommPortThread::StartThread()
 {
     if (m_pWorker)
         return;
+    m_bShutdown = false;
     m_pWorker = new CKrCommPortWorker(*this);
     m_pWorker->moveToThread(&m_thread);
     // The worker, and any back end still waiting for deletion, go when the
@@ -94,7 +95,6 @@ bool CKrCommPortThread::Open(const CKrCommConfig& config)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     StartThread();
-    m_bShutdown = false;
     const quint64 nRequest = ++m_nRequest;
     m_nRequestSeen = nRequest;
     m_bWanted = true;
@@ -179,16 +179,15 @@ void CKrCommPortThread::Deliver()
         m_blockReady.wait(lock, [this] { return m_bStopDelivery || !m_blocks.empty(); });
         if (m_bStopDelivery)
             return;
-        Block block = std::move(m_blocks.front());
+        QByteArray block = std::move(m_blocks.front());
         m_blocks.pop_front();
-        m_nWaiting -= block.data.size();
+        m_nWaiting -= block.size();
         lock.unlock();
         m_roomForMore.notify_all();
-        // Nothing read before a Close or a new Open reaches the receiver
-        // after it.
-        if (block.nRequest == m_nRequestSeen.load())
-            m_port.DeliverReceived(block.data.constData(), int(block.data.size()));
-        block.data.clear(); // freed without the lock
+        // What was read is handed on, also when a Close came meanwhile:
+        // only the port's destruction drops it.
+        m_port.DeliverReceived(block.constData(), int(block.size()));
+        block.clear(); // freed without the lock
         lock.lock();
     }
 }
@@ -234,6 +233,19 @@ void CKrCommPortThread::Poke()
 {
     if (!m_bPoked.exchange(true))
         QMetaObject::invokeMethod(m_pWorker, &CKrCommPortWorker::Drain, Qt::QueuedConnection);
+}
+
+qint64 CKrCommPortThread::DiscardQueued()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    qint64 nDropped = 0;
+    for (const QByteArray& chunk : m_queue)
+        nDropped += chunk.size();
+    nDropped -= m_nFrontOffset;
+    m_queue.clear();
+    m_nFrontOffset = 0;
+    m_nPending -= nDropped;
+    return nDropped;
 }
 
 CKrCommPortStatus CKrCommPortThread::Status() const
@@ -356,7 +368,7 @@ void CKrCommPortThread::Opened()
 {
     m_pWorker->m_openLimitTimer.stop();
     m_phase = Phase::Open;
-    m_nRetryDelayMs = 0;
+    m_openedAt.start();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_nRequest != m_nApplied)
@@ -509,23 +521,21 @@ void CKrCommPortThread::BackendOpened()
 
 void CKrCommPortThread::BackendReceived(const char* pData, int nLength)
 {
-    const quint64 nRequest = m_nApplied;
-    if (nLength <= 0 || m_nRequestSeen.load() != nRequest)
+    if (nLength <= 0)
         return;
+    const quint64 nRequest = m_nApplied;
     std::unique_lock<std::mutex> lock(m_deliverMutex);
     // A receiver that cannot keep up holds the reading here, as it would if
-    // it were called directly; a new request (a Close) ends the wait.
-    while (m_nWaiting >= kMaxWaiting && !m_bStopDelivery) {
+    // it were called directly; a new request (a Close) ends the wait, and
+    // the back end that read this goes right after.
+    while (m_nWaiting >= kMaxWaiting && !m_bStopDelivery && m_nRequestSeen.load() == nRequest)
         m_roomForMore.wait_for(lock, std::chrono::milliseconds(20));
-        if (m_nRequestSeen.load() != nRequest)
-            return;
-    }
-    if (!m_blocks.empty() && m_blocks.back().nRequest == nRequest &&
-        m_blocks.back().data.size() + nLength <= kMaxBlock) {
-        m_blocks.back().data.append(pData, nLength);
-    } else {
-        m_blocks.push_back(Block{nRequest, QByteArray(pData, nLength)});
-    }
+    if (m_bStopDelivery)
+        return;
+    if (!m_blocks.empty() && m_blocks.back().size() + nLength <= kMaxBlock)
+        m_blocks.back().append(pData, nLength);
+    else
+        m_blocks.push_back(QByteArray(pData, nLength));
     m_nWaiting += nLength;
     lock.unlock();
     m_blockReady.notify_one();
@@ -563,6 +573,11 @@ void CKrCommPortThread::BackendFailed(const KrPortFailure& failure)
         bWanted = m_bWanted;
     }
     Publish();
+    // A port that stayed open a while starts the back-off again; one that is
+    // dropped as soon as it opens (a server that takes the connection and
+    // closes it) goes on backing off.
+    if (m_openedAt.elapsed() >= kSteadyMs)
+        m_nRetryDelayMs = 0;
     if (bWanted && failure.IsRetried())
         ScheduleRetry();
 }

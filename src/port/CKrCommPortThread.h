@@ -12,7 +12,8 @@
 // briefly (kSettleWaitMs), so it is never held by a device, a network or a
 // busy receiver; whatever finishes later is reported to the listener. While
 // the port is wanted open but is not (a device unplugged, a server down), the
-// I/O thread tries again on a timer; it never spins.
+// I/O thread tries again on a timer; it never spins. What was read is handed
+// to the receiver even when a Close came meanwhile; only Shutdown drops it.
 
 #include "CKrCommBackend.h"
 #include "CKrCommConfig.h"
@@ -20,6 +21,7 @@
 #include "KrReconnect.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -60,6 +62,9 @@ public:
     // The largest block handed to the receiver, and how much may wait for it.
     static constexpr qsizetype kMaxBlock = 64 * 1024;
     static constexpr qint64 kMaxWaiting = 4 * 1024 * 1024;
+    // A port open this long counts as steady: its next reopen starts the
+    // back-off from the first delay again.
+    static constexpr int kSteadyMs = 10000;
 
     explicit CKrCommPortThread(CKrCommPort& port);
     ~CKrCommPortThread();
@@ -79,6 +84,8 @@ public:
     int Write(const char* pData, qint64 nLength);
     int Write(const QByteArray& data);
     qint64 PendingCount() const { return m_nPending.load(); }
+    // Drops the bytes not yet handed to the back end; returns how many.
+    qint64 DiscardQueued();
     CKrCommPortStatus Status() const;
     // Set while no thread runs, or from the owner's thread before Open.
     void SetListener(CKrCommPortListener* pListener);
@@ -132,6 +139,7 @@ private:
     CKrCommConfig m_attempt;     // what the current attempt opens (the path may differ)
     KrDeviceIdentity m_identity; // of the device last open, to find it again
     int m_nRetryDelayMs = 0;
+    QElapsedTimer m_openedAt;
     CKrCommPortStatus m_published; // what the listener heard last
 
     mutable std::mutex m_mutex; // guards the members below
@@ -149,18 +157,13 @@ private:
     qint64 m_nFrontOffset = 0; // bytes of m_queue.front() already sent
     CKrCommPortListener* m_pListener = nullptr;
 
-    // Blocks read and not yet handed to the receiver, each with the request
-    // it was read under; guarded by m_deliverMutex.
-    struct Block
-    {
-        quint64 nRequest;
-        QByteArray data;
-    };
+    // Blocks read and not yet handed to the receiver; guarded by
+    // m_deliverMutex.
     std::thread m_deliverer;
     std::mutex m_deliverMutex;
     std::condition_variable m_blockReady;  // for the delivery thread
     std::condition_variable m_roomForMore; // for the I/O thread
-    std::deque<Block> m_blocks;
+    std::deque<QByteArray> m_blocks;
     qint64 m_nWaiting = 0;
     bool m_bStopDelivery = false;
 

@@ -96,7 +96,7 @@ public:
         if (m_serial.isOpen()) {
             // Nothing waits to go out, so a stalled or flow-controlled line
             // cannot hold the close for the system's closing wait.
-            m_serial.clear(QSerialPort::AllDirections);
+            m_serial.clear(QSerialPort::Output);
             m_serial.close();
         }
     }

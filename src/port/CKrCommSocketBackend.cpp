@@ -3,6 +3,7 @@
 #include "CKrCommSocketBackend.h"
 
 #include "KrNetAddress.h"
+#include "KrSocketTuning.h"
 
 namespace {
 
@@ -67,7 +68,10 @@ void CKrCommSocketBackend::Close()
 {
     m_bActive = false;
     m_bConnected = false;
-    // Drops what waits to be sent and ends the connection at once.
+    // Drops what waits to be sent, in the socket and in the system, and ends
+    // the connection at once.
+    if (m_socket.socketDescriptor() != -1 && m_socket.state() == QAbstractSocket::ConnectedState)
+        KrDropOnClose(m_socket.socketDescriptor());
     m_socket.abort();
     m_marks.clear();
 }
@@ -115,7 +119,9 @@ void CKrCommSocketBackend::OnConnected()
         return;
     m_bConnected = true;
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    m_socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    // Little waits in the system, so that what counts as sent has left.
+    m_socket.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, int(kSocketBuffer));
+    KrTuneKeepAlive(m_socket.socketDescriptor());
     Connected(m_config);
     if (m_bActive)
         m_sink.BackendOpened();

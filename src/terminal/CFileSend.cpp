@@ -1,9 +1,11 @@
 #include "CFileSend.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 
 #include <chrono>
+#include <new>
 
 namespace {
 
@@ -17,7 +19,8 @@ constexpr std::chrono::milliseconds kPoll(10);
 
 } // namespace
 
-CFileSend::CFileSend(Hooks hooks, QObject* pParent) : QObject(pParent), m_hooks(std::move(hooks))
+CFileSend::CFileSend(Hooks hooks, qint64 nWholeLimit, QObject* pParent)
+    : QObject(pParent), m_hooks(std::move(hooks)), m_nWholeLimit(nWholeLimit)
 {
     m_timer.setInterval(100);
     connect(&m_timer, &QTimer::timeout, this, &CFileSend::Update);
@@ -28,117 +31,192 @@ CFileSend::~CFileSend()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_bCancel = true;
+        m_jobs.clear();
     }
     m_wake.notify_all();
     if (m_thread.joinable())
         m_thread.join();
 }
 
-void CFileSend::Sent(qint64 nSize, qint64 nAccepted, const QString& path)
+void CFileSend::Send(const QString& path, qint64 nSize)
 {
+    std::unique_lock<std::mutex> lock(m_mutex);
     // A new progress once the last one is over.
-    if (!m_timer.isActive() && !IsStreaming()) {
+    if (!m_timer.isActive() && !m_bRunning) {
         m_nTotal = 0;
-        m_nAccepted = 0;
-        m_nStreamed = 0;
+        m_nTaken = 0;
+        m_nLastPending = 0;
     }
     m_nTotal += nSize;
-    m_nAccepted += nAccepted;
-    if (nAccepted < nSize && !IsStreaming()) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_bCancel = false;
-            m_strStreamError.clear();
-        }
-        m_thread = std::thread([this, path, nAccepted] { Run(path, nAccepted); });
+    m_jobs.push_back(Job{path, nSize});
+    if (!m_bRunning) {
+        m_bRunning = true;
+        m_bCancel = false;
+        m_strError.clear();
+        lock.unlock();
+        if (m_thread.joinable())
+            m_thread.join(); // the last one has ended
+        m_thread = std::thread([this] { Run(); });
+    } else {
+        lock.unlock();
     }
-    if (nSize > 0) {
-        Update();
-        m_timer.start();
-    }
+    Update();
+    m_timer.start();
 }
 
 void CFileSend::Stop()
 {
-    if (!IsStreaming() && !m_timer.isActive())
-        return;
+    bool bRunning = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        bRunning = m_bRunning;
         m_bCancel = true;
+        m_jobs.clear();
     }
     m_wake.notify_all();
+    if (!bRunning && !m_timer.isActive())
+        return;
     if (m_thread.joinable())
         m_thread.join();
-    const qint64 nPending = qMax<qint64>(0, m_hooks.pending());
-    const qint64 nTaken = m_nAccepted + m_nStreamed.load();
-    Finish(QStringLiteral("Stopped: %1 of %2 bytes sent")
-               .arg(Figure(qMax<qint64>(0, nTaken - nPending)), Figure(m_nTotal)));
+    const qint64 nDropped = m_hooks.discard ? m_hooks.discard() : 0;
+    Finish(StoppedText(m_nTaken.load() - nDropped, QString()));
 }
 
-void CFileSend::Run(const QString& path, qint64 nOffset)
+void CFileSend::Run()
 {
-    QString error;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(nOffset))
-        error = file.errorString();
-    while (error.isEmpty()) {
+    for (;;) {
+        Job job;
         {
-            // Only so much waits at the port: the next piece is read when the
-            // port has taken the last ones.
-            std::unique_lock<std::mutex> lock(m_mutex);
-            while (!m_bCancel && m_hooks.pending() > kLowWater)
-                m_wake.wait_for(lock, kPoll);
-            if (m_bCancel)
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_bCancel || m_jobs.empty()) {
+                m_jobs.clear();
+                m_bRunning = false;
                 break;
+            }
+            job = m_jobs.front();
+            m_jobs.pop_front();
         }
+        QString error;
+        const bool bOk = SendFile(job, &error);
+        m_bStreaming = false;
+        if (!bOk) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_strError = error;
+            m_jobs.clear();
+            m_bRunning = false;
+            break;
+        }
+    }
+    QMetaObject::invokeMethod(this, &CFileSend::ThreadEnded, Qt::QueuedConnection);
+}
+
+bool CFileSend::SendFile(const Job& job, QString* pError)
+{
+    const auto readFailed = [&](const QString& reason) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_strReadFailure =
+            QStringLiteral("Cannot send '%1': %2").arg(QFileInfo(job.strPath).fileName(), reason);
+        *pError = reason;
+        return false;
+    };
+    QFile file(job.strPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return readFailed(file.errorString());
+    bool bFirst = true;
+    if (job.nSize <= m_nWholeLimit) {
+        // Read whole and written at once, as one block.
+        QByteArray content;
+        try {
+            content.resize(qsizetype(job.nSize));
+        } catch (const std::bad_alloc&) {
+            return readFailed(
+                QStringLiteral("there is not enough memory for %1 bytes").arg(Figure(job.nSize)));
+        }
+        qint64 nRead = 0;
+        while (nRead < job.nSize) {
+            const qint64 n = file.read(content.data() + nRead, job.nSize - nRead);
+            if (n < 0)
+                return readFailed(file.errorString());
+            if (n == 0)
+                break;
+            nRead += n;
+        }
+        // A file that shrank meanwhile is sent as it was read.
+        content.truncate(qsizetype(nRead));
+        const qint64 nSent = m_hooks.send(content, true, true);
+        if (nSent < 0) {
+            *pError = QStringLiteral("the port is not open");
+            return false;
+        }
+        m_nTaken += nSent;
+        if (nSent >= content.size())
+            return true;
+        // What the port's queue could not take follows from the file.
+        bFirst = false;
+        if (!file.seek(nSent))
+            return readFailed(file.errorString());
+    }
+    m_bStreaming = true;
+    for (;;) {
+        if (!WaitForRoom())
+            return true; // stopped
         const QByteArray piece = file.read(kPiece);
         if (piece.isEmpty()) {
             if (!file.atEnd())
-                error = file.errorString();
-            break; // the whole file went
+                return readFailed(file.errorString());
+            return true; // the whole file went
         }
         qsizetype nDone = 0;
         while (nDone < piece.size()) {
-            const qint64 n = m_hooks.sendPiece(
-                QByteArray::fromRawData(piece.constData() + nDone, piece.size() - nDone));
+            const qint64 n = m_hooks.send(
+                QByteArray::fromRawData(piece.constData() + nDone, piece.size() - nDone), false,
+                bFirst);
             if (n < 0) {
-                error = QStringLiteral("the port is not open");
-                break;
+                *pError = QStringLiteral("the port is not open");
+                return false;
             }
+            bFirst = bFirst && n == 0;
             nDone += qsizetype(n);
-            m_nStreamed += n;
-            if (n == 0) {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                if (m_bCancel || m_wake.wait_for(lock, kPoll, [this] { return m_bCancel; }))
-                    break;
-            }
+            m_nTaken += n;
+            if (n == 0 && !WaitForRoom())
+                return true;
         }
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_bCancel)
-            break;
     }
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_strStreamError = error;
-    }
-    QMetaObject::invokeMethod(this, &CFileSend::StreamEnded, Qt::QueuedConnection);
 }
 
-void CFileSend::StreamEnded()
+bool CFileSend::WaitForRoom()
 {
-    if (!m_thread.joinable())
-        return; // Stop has joined it already
-    m_thread.join();
+    // Only so much waits at the port: the next piece is read when the port
+    // has taken the last ones.
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_bCancel && m_hooks.pending() > kLowWater)
+        m_wake.wait_for(lock, kPoll);
+    return !m_bCancel;
+}
+
+void CFileSend::ThreadEnded()
+{
     QString error;
+    QString failure;
+    bool bRunning = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        error = m_strStreamError;
+        error = m_strError;
+        failure = m_strReadFailure;
+        m_strError.clear();
+        m_strReadFailure.clear();
+        bRunning = m_bRunning;
     }
-    if (!error.isEmpty()) {
-        const qint64 nPending = qMax<qint64>(0, m_hooks.pending());
-        Finish(QStringLiteral("Stopped: %1 of %2 bytes sent - %3")
-                   .arg(Figure(qMax<qint64>(0, m_nAccepted + m_nStreamed.load() - nPending)),
-                        Figure(m_nTotal), error));
+    if (!bRunning && m_thread.joinable())
+        m_thread.join();
+    if (!failure.isEmpty() && m_hooks.failed)
+        m_hooks.failed(failure);
+    if (!m_timer.isActive())
+        return; // stopped meanwhile, and said so
+    if (!error.isEmpty() && !bRunning) {
+        const qint64 nPending = m_hooks.pending();
+        const qint64 nWaiting = nPending >= 0 ? nPending : m_nLastPending;
+        Finish(StoppedText(m_nTaken.load() - nWaiting, error));
         return;
     }
     Update();
@@ -147,24 +225,36 @@ void CFileSend::StreamEnded()
 void CFileSend::Update()
 {
     const qint64 nPending = m_hooks.pending();
-    const qint64 nTaken = m_nAccepted + m_nStreamed.load();
+    const qint64 nTaken = m_nTaken.load();
+    bool bRunning = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        bRunning = m_bRunning;
+    }
     if (nPending < 0) {
         // The port closed or was lost: what waited there is gone.
-        if (IsStreaming())
-            return; // the stream ends by itself and says so
-        const qint64 nOut = qMax<qint64>(0, nTaken - m_nLastPending);
-        Finish(nOut >= m_nTotal ? QString()
-                                : QStringLiteral("Stopped: %1 of %2 bytes sent")
-                                      .arg(Figure(nOut), Figure(m_nTotal)));
+        if (bRunning)
+            return; // the send ends by itself and says so
+        const qint64 nOut = nTaken - m_nLastPending;
+        Finish(nOut >= m_nTotal ? QString() : StoppedText(nOut, QString()));
         return;
     }
     m_nLastPending = nPending;
-    if (!IsStreaming() && nPending == 0) {
+    if (!bRunning && nPending == 0) {
         Finish(QString());
         return;
     }
     const qint64 nDone = qBound<qint64>(0, nTaken - nPending, m_nTotal);
     ShowStatus(QStringLiteral("Sending %1 / %2").arg(Figure(nDone), Figure(m_nTotal)));
+}
+
+QString CFileSend::StoppedText(qint64 nOut, const QString& why) const
+{
+    QString text = QStringLiteral("Stopped: %1 of %2 bytes sent")
+                       .arg(Figure(qBound<qint64>(0, nOut, m_nTotal)), Figure(m_nTotal));
+    if (!why.isEmpty())
+        text += QStringLiteral(" - ") + why;
+    return text;
 }
 
 void CFileSend::ShowStatus(const QString& text)
@@ -178,8 +268,7 @@ void CFileSend::Finish(const QString& text)
 {
     m_timer.stop();
     m_nTotal = 0;
-    m_nAccepted = 0;
-    m_nStreamed = 0;
+    m_nTaken = 0;
     m_nLastPending = 0;
     ShowStatus(text);
 }

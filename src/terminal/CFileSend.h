@@ -1,19 +1,22 @@
 #pragma once
-// The Terminal window's file send beyond one Write: the progress shown while
-// the port drains what it took, and the streaming of a file that does not fit
-// the port's queue at once (larger than 64 MiB, or sent while much still
-// waits), read piece by piece as the port takes it, so that memory stays
-// bounded whatever the file's size.
+// The Terminal window's file send: the file is read and handed to the port
+// on a thread of its own, never the user-interface thread. A file up to the
+// port's queue (64 MiB) is read whole and written at once, as one block; a
+// larger one, or what the port could not take at once, streams from the file
+// piece by piece as the port takes it, so that memory stays bounded whatever
+// the file's size. The status bar shows the progress over every send still
+// draining, and how much went out when a send is stopped.
 //
 // Threads: lives on the user-interface thread, where every public call is
-// made. A stream runs on a thread of its own, which reads the file and hands
-// each piece to SendPiece; it never waits for the user-interface thread.
+// made and the status is shown. The sending thread calls only the Hooks
+// marked for it, and never waits for the user-interface thread.
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -24,15 +27,22 @@ class CFileSend : public QObject
 public:
     struct Hooks
     {
-        // Writes one piece to the port, counts what it took, sets the echo
-        // gate and echoes it. Returns the bytes the port took, or -1 when the
-        // port is not open. Called on the stream's thread.
-        std::function<qint64(const QByteArray& piece)> sendPiece;
+        // Writes bytes of the file to the port, counts what it took and
+        // echoes it: as one block when bWhole (the whole file at once); bFirst
+        // marks a file's first bytes, after which the echo gate is set once
+        // for the file. Returns the bytes the port took, or -1 when the port
+        // is not open. Sending thread.
+        std::function<qint64(const QByteArray& bytes, bool bWhole, bool bFirst)> send;
         // Bytes the port has not handed to the device yet; -1 when the port
         // is not open. Any thread.
         std::function<qint64()> pending;
+        // Drops what waits in the port's queue and takes it off the counts;
+        // returns how many bytes. User-interface thread.
+        std::function<qint64()> discard;
         // Sets the status bar's progress text. User-interface thread.
         std::function<void(const QString& text)> showStatus;
+        // The file could not be read: tells the user. User-interface thread.
+        std::function<void(const QString& message)> failed;
     };
 
     // The piece read and written at a time, and how much may wait at the
@@ -40,41 +50,55 @@ public:
     static constexpr qint64 kPiece = 1024 * 1024;
     static constexpr qint64 kLowWater = 4 * 1024 * 1024;
 
-    explicit CFileSend(Hooks hooks, QObject* pParent = nullptr);
-    // Stops a stream; waits at most for one piece being read.
+    explicit CFileSend(Hooks hooks, qint64 nWholeLimit, QObject* pParent = nullptr);
+    // Stops what is being sent; waits at most for one piece being read.
     ~CFileSend() override;
 
-    // nAccepted bytes of a file of nSize went to the port: the progress
-    // follows them, over every send still draining. When that is not the
-    // whole file, the rest streams from `path`.
-    void Sent(qint64 nSize, qint64 nAccepted, const QString& path = QString());
-    bool IsStreaming() const { return m_thread.joinable(); }
-    // Stops what is still to be sent; the caller closes the port, which drops
-    // what waits there. The status says how many bytes went out. Nothing
-    // happens when nothing is being sent.
+    // Sends the file at `path`, of nSize bytes when it was chosen. Sends
+    // follow each other in order.
+    void Send(const QString& path, qint64 nSize);
+    // True while a file larger than the port's queue is being read piece by
+    // piece.
+    bool IsStreaming() const { return m_bStreaming.load(); }
+    // Stops what is still to be sent and drops what waits at the port; the
+    // status says how many bytes went out. Nothing happens when nothing is
+    // being sent.
     void Stop();
 
     // The progress text now, for tests.
     QString StatusText() const { return m_strStatus; }
 
 private:
-    void Run(const QString& path, qint64 nOffset);
-    void StreamEnded();
+    struct Job
+    {
+        QString strPath;
+        qint64 nSize = 0;
+    };
+
+    void Run();
+    bool SendFile(const Job& job, QString* pError);
+    bool WaitForRoom();
+    void ThreadEnded();
     void Update();
+    QString StoppedText(qint64 nOut, const QString& why) const;
     void ShowStatus(const QString& text);
     void Finish(const QString& text);
 
     Hooks m_hooks;
+    const qint64 m_nWholeLimit;
     QTimer m_timer;
-    qint64 m_nTotal = 0;    // bytes of the sends in progress
-    qint64 m_nAccepted = 0; // of which the port took so far (the stream adds too)
+    qint64 m_nTotal = 0; // bytes of the sends in progress
     qint64 m_nLastPending = 0;
     QString m_strStatus;
 
     std::thread m_thread;
-    std::mutex m_mutex;
+    std::mutex m_mutex; // guards the members below
     std::condition_variable m_wake;
+    std::deque<Job> m_jobs;
+    bool m_bRunning = false; // the thread takes jobs
     bool m_bCancel = false;
-    std::atomic<qint64> m_nStreamed{0}; // taken by the port from the stream
-    QString m_strStreamError;           // why the stream ended early; under m_mutex
+    QString m_strError;              // why the last job ended early
+    QString m_strReadFailure;        // a file that could not be read, for the user
+    std::atomic<qint64> m_nTaken{0}; // taken by the port in the sends in progress
+    std::atomic<bool> m_bStreaming{false};
 };

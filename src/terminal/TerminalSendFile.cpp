@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <new>
 
 namespace {
 
@@ -36,42 +35,11 @@ bool CheckFile(const QString& path, qint64& nSize, QString& reason)
     return true;
 }
 
-// Reads the whole file; false with the reason when it cannot be read.
-bool ReadWholeFile(const QString& path, qint64 nSize, QByteArray& content, QString& reason)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reason = file.errorString();
-        return false;
-    }
-    try {
-        content.resize(qsizetype(nSize));
-    } catch (const std::bad_alloc&) {
-        reason = QStringLiteral("there is not enough memory for %1 bytes")
-                     .arg(QLocale::c().toString(nSize));
-        return false;
-    }
-    qint64 nRead = 0;
-    while (nRead < nSize) {
-        const qint64 n = file.read(content.data() + nRead, nSize - nRead);
-        if (n < 0) {
-            reason = file.errorString();
-            return false;
-        }
-        if (n == 0)
-            break;
-        nRead += n;
-    }
-    // A file that shrank while it was read is sent as it was read.
-    content.truncate(qsizetype(nRead));
-    return true;
-}
-
 } // namespace
 
 void CTerminalDlg::OnSendTextFile()
 {
-    // While a file streams, the command stops it.
+    // While a large file streams, the command stops it.
     if (m_pFileSend->IsStreaming()) {
         m_pFileSend->Stop();
         return;
@@ -80,60 +48,59 @@ void CTerminalDlg::OnSendTextFile()
     if (path.isEmpty())
         return;
 
-    // Read, and complain, before the lock is taken: the port's thread must
-    // be able to go on receiving while the file is read or a message shows.
+    // Checked, and complained about, before anything is sent; the file is
+    // read on the file send's thread, never this one.
     qint64 nSize = 0;
-    QByteArray content;
     QString reason;
-    const bool bWhole = CheckFile(path, nSize, reason) && nSize <= CKrCommPort::kMaxQueued;
-    if (!reason.isEmpty() || (bWhole && !ReadWholeFile(path, nSize, content, reason))) {
+    if (!CheckFile(path, nSize, reason)) {
         AfxMessageBox(
             QStringLiteral("Cannot send '%1': %2").arg(QFileInfo(path).fileName(), reason));
         return;
     }
-    if (!bWhole) {
-        // Larger than what may wait at the port: it goes piece by piece, as
-        // the port takes it.
-        if (!m_port.IsOpen()) {
-            AfxMessageBeep();
-            return;
-        }
-        m_pFileSend->Sent(nSize, 0, path);
+    if (!m_port.IsOpen()) {
+        AfxMessageBeep(); // nothing would go anywhere: nothing is counted
         return;
     }
-
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    const int nSent = m_port.Write(content); // shares the bytes: the file is held once
-    if (nSent < 0) {
-        AfxMessageBeep();
+    if (nSize == 0) {
+        // Nothing to read: an empty Write, and the echo of nothing.
+        SendFileBytes(QByteArray(), true, true);
         return;
     }
-    m_nTxCount += nSent;
-    m_bEchoPending = true;
-    UpdateStatusBar();
-    if (IsLocalEchoChecked())
-        AppendText(nSent == content.size() ? content : content.left(nSent));
-
-    // The port drains the bytes on its own thread; the last part of the
-    // status bar follows its progress, over every file still draining. What
-    // the port's queue could not take yet follows from the file.
-    m_pFileSend->Sent(content.size(), nSent, path);
+    m_pFileSend->Send(path, nSize);
 }
 
-qint64 CTerminalDlg::SendFilePiece(const QByteArray& piece)
+qint64 CTerminalDlg::SendFileBytes(const QByteArray& bytes, bool bWhole, bool bFirst)
 {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
-    const int nSent = m_port.Write(piece.constData(), int(piece.size()));
-    if (nSent <= 0)
+    // A whole file shares its bytes with the port's queue; a piece of a
+    // larger one is copied there (it is a view of the sender's buffer).
+    const int nSent =
+        bWhole ? m_port.Write(bytes) : m_port.Write(bytes.constData(), int(bytes.size()));
+    if (nSent < 0)
         return nSent;
     m_nTxCount += nSent;
-    m_bEchoPending = true;
+    // The gate is set once for the file, as for any other transmission.
+    if (bFirst)
+        m_bEchoPending = true;
     UpdateStatusBar();
-    // Echoed in parts no longer than one trim, so that the buffer stays
-    // within its limit however long the file is.
     if (IsLocalEchoChecked()) {
-        for (int nFrom = 0; nFrom < nSent; nFrom += ReceiveBuffer::kTrim)
-            AppendText(piece.mid(nFrom, qMin(ReceiveBuffer::kTrim, nSent - nFrom)));
+        if (bWhole) {
+            AppendText(nSent == bytes.size() ? bytes : bytes.left(nSent));
+        } else {
+            // In parts no longer than one trim, so that the buffer stays
+            // within its limit however long the file is.
+            for (int nFrom = 0; nFrom < nSent; nFrom += ReceiveBuffer::kTrim)
+                AppendText(bytes.mid(nFrom, qMin(ReceiveBuffer::kTrim, nSent - nFrom)));
+        }
     }
     return nSent;
+}
+
+qint64 CTerminalDlg::DiscardFileBytes()
+{
+    const qint64 nDropped = m_port.DiscardPending();
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_nTxCount = qMax<qint64>(0, m_nTxCount - nDropped);
+    UpdateStatusBar();
+    return nDropped;
 }
