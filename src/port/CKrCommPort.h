@@ -5,7 +5,7 @@
 // port has.
 //
 // Threading: each port owns one I/O thread. Open and Close return within
-// about 200 ms whatever the device or the network does; what finishes later
+// about 150 ms whatever the device or the network does; what finishes later
 // reaches the state listener. Write only queues bytes and never blocks.
 // State changes reach the listener on the I/O thread; received blocks are
 // handed to DeliverReceived on the port's delivery thread, so that the device

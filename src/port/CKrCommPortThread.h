@@ -57,7 +57,7 @@ class CKrCommPortThread : private CKrCommBackendSink
 {
 public:
     // The longest the owner's calls wait for the I/O thread.
-    static constexpr int kSettleWaitMs = 200;
+    static constexpr int kSettleWaitMs = 150;
 
     // The largest block handed to the receiver, and how much may wait for it.
     static constexpr qsizetype kMaxBlock = 64 * 1024;
