@@ -4,13 +4,10 @@
 // ScriptedServer: a TCP server on 127.0.0.1 (port 0, see Port()) that greets every
 // connection with a script: the first segment at once, each further one a gap later,
 // each written and flushed on its own with TCP_NODELAY so that it leaves as a TCP
-// segment of its own. It records what every client sends and can send more, close or
-// reset on demand.
+// segment of its own, then stays open or closes. It records what every client sends.
 // Thread: the server and its sockets live on a thread of their own, so the test
 // thread may block in a port call (a connect, a wait for a negotiation answer) while
-// the server goes on. The public methods are called from the test thread; Send,
-// CloseConnections and ResetConnections return once the server thread has done it.
-// The getters may be called from any thread.
+// the server goes on. The getters may be called from any thread.
 //
 // UnansweredListener: a loopback port where a connect neither succeeds nor fails, for
 // connect-timeout tests. Thread: any one thread; it owns plain sockets only.
@@ -21,7 +18,6 @@
 #include <QList>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QPointer>
 #include <QSemaphore>
 #include <QString>
 #include <QTcpServer>
@@ -34,6 +30,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -46,8 +43,7 @@ public:
     enum class AfterScript
     {
         StayOpen,
-        Close, // orderly close: the client reads end of stream
-        Reset  // SO_LINGER 0, then close: the client gets ECONNRESET
+        Close // orderly close: the client reads end of stream
     };
 
     explicit ScriptedServer(QList<QByteArray> segments = {}, int nGapMs = 30,
@@ -81,69 +77,20 @@ public:
         return m_nPort;
     }
 
-    // Connections accepted so far, and those of them still open.
+    // Connections accepted so far.
     int ConnectionCount() const
     {
         QMutexLocker lock(&m_mutex);
-        return int(m_conns.size());
+        return m_nConnections;
     }
-    int OpenCount() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return int(
-            std::count_if(m_conns.cbegin(), m_conns.cend(), [](const Conn& c) { return c.bOpen; }));
-    }
-    // Segments of the script that connection n has been sent.
-    int SegmentsSent(int n) const
-    {
-        QMutexLocker lock(&m_mutex);
-        return n >= 0 && n < m_conns.size() ? m_conns[n].nSent : 0;
-    }
-    // Everything clients sent, over all connections in arrival order; or on connection n.
+    // Everything clients sent, over all connections in arrival order.
     QByteArray Received() const
     {
         QMutexLocker lock(&m_mutex);
         return m_received;
     }
-    QByteArray ReceivedOn(int n) const
-    {
-        QMutexLocker lock(&m_mutex);
-        return n >= 0 && n < m_conns.size() ? m_conns[n].received : QByteArray();
-    }
-
-    // To every open connection, now, outside the script.
-    void Send(const QByteArray& data)
-    {
-        OnServerThread([this, data] {
-            for (QTcpSocket* s : OpenSockets()) {
-                s->write(data);
-                s->flush();
-            }
-        });
-    }
-    void CloseConnections()
-    {
-        OnServerThread([this] {
-            for (QTcpSocket* s : OpenSockets())
-                Finish(s, AfterScript::Close);
-        });
-    }
-    void ResetConnections()
-    {
-        OnServerThread([this] {
-            for (QTcpSocket* s : OpenSockets())
-                Finish(s, AfterScript::Reset);
-        });
-    }
 
 private:
-    struct Conn
-    {
-        QByteArray received;
-        int nSent = 0;
-        bool bOpen = true;
-    };
-
     class Thread : public QThread
     {
     public:
@@ -173,95 +120,44 @@ private:
         });
         {
             QMutexLocker lock(&m_mutex);
-            m_pServer = &server;
             m_nPort = server.serverPort();
         }
         m_ready.release();
-        m_thread.exec();
-        QMutexLocker lock(&m_mutex);
-        m_pServer = nullptr; // the sockets are the server's children and go with it
+        m_thread.exec(); // the sockets are the server's children and go with it
     }
 
     void Accept(QTcpSocket* s)
     {
         s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        int n;
         {
             QMutexLocker lock(&m_mutex);
-            n = int(m_conns.size());
-            m_conns.append(Conn());
+            ++m_nConnections;
         }
-        m_sockets.append(s);
-        QObject::connect(s, &QTcpSocket::readyRead, s, [this, s, n] {
+        QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] {
             const QByteArray data = s->readAll();
             QMutexLocker lock(&m_mutex);
-            m_conns[n].received += data;
             m_received += data;
-        });
-        QObject::connect(s, &QTcpSocket::disconnected, s, [this, n] {
-            QMutexLocker lock(&m_mutex);
-            m_conns[n].bOpen = false;
         });
         auto* timer = new QTimer(s);
         timer->setInterval(m_nGapMs);
-        const auto step = [this, s, n, timer] {
+        const auto pSent = std::make_shared<int>(0); // segments sent so far
+        const auto step = [this, s, timer, pSent] {
             if (s->state() != QAbstractSocket::ConnectedState) {
                 timer->stop();
                 return;
             }
-            QMutexLocker lock(&m_mutex);
-            int& sent = m_conns[n].nSent;
-            if (sent < m_segments.size()) {
-                s->write(m_segments[sent]);
+            if (*pSent < m_segments.size()) {
+                s->write(m_segments[(*pSent)++]);
                 s->flush();
-                ++sent;
                 return;
             }
-            lock.unlock();
-            // One gap after the last segment, so that it has left before a reset.
             timer->stop();
-            if (m_after != AfterScript::StayOpen)
-                Finish(s, m_after);
+            if (m_after == AfterScript::Close)
+                s->disconnectFromHost();
         };
         QObject::connect(timer, &QTimer::timeout, s, step);
         timer->start();
         step();
-    }
-
-    void Finish(QTcpSocket* s, AfterScript how)
-    {
-        if (how == AfterScript::Reset) {
-            const linger l{1, 0};
-            ::setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &l, sizeof l);
-            s->abort();
-        } else {
-            s->disconnectFromHost();
-        }
-        QMutexLocker lock(&m_mutex);
-        for (int i = 0; i < m_sockets.size(); ++i) {
-            if (m_sockets[i] == s)
-                m_conns[i].bOpen = false;
-        }
-    }
-
-    // Server thread only.
-    QList<QTcpSocket*> OpenSockets() const
-    {
-        QList<QTcpSocket*> open;
-        for (const QPointer<QTcpSocket>& s : m_sockets) {
-            if (s && s->state() == QAbstractSocket::ConnectedState)
-                open.append(s);
-        }
-        return open;
-    }
-
-    template <typename F> void OnServerThread(F f)
-    {
-        QMutexLocker lock(&m_mutex);
-        QTcpServer* pServer = m_pServer;
-        lock.unlock();
-        if (pServer)
-            QMetaObject::invokeMethod(pServer, std::move(f), Qt::BlockingQueuedConnection);
     }
 
     const QList<QByteArray> m_segments;
@@ -273,11 +169,8 @@ private:
     // Under m_mutex:
     QString m_strError;
     quint16 m_nPort = 0;
-    QTcpServer* m_pServer = nullptr;
-    QList<Conn> m_conns;
+    int m_nConnections = 0;
     QByteArray m_received;
-    // Server thread only, one per connection in m_conns order.
-    QList<QPointer<QTcpSocket>> m_sockets;
 };
 
 // A connect to 127.0.0.1:Port() stays pending (SYN-SENT) for as long as this lives.

@@ -2,8 +2,8 @@
 // A real ser2net (4.3.11, the Debian 12 package) on 127.0.0.1 for the tests of the
 // network port back ends. It serves a pseudo-terminal twice: RawPort() is a plain TCP
 // accepter, RfcPort() a telnet accepter with com port control (RFC 2217). The device
-// is one end (A, DevicePath()) of a socat pty pair; the test drives the line through
-// the other end (B, LinePath(), WriteLine/ReadLineFor).
+// is one end (A, DevicePath()) of a socat pty pair (SocatPty); the test drives the
+// line through the other end (B, WriteLine/ReadLineFor).
 //
 // Thread: the test thread only; every wait is bounded.
 //
@@ -46,17 +46,17 @@
 //   while the device is in use gets "Port's device already in use\r\n" and is closed.
 //   A client that comes right after the previous one closed mostly gets the same
 //   (seen 170 of 200 times, raw then telnet): ser2net needs about 10 ms to close the
-//   device. WaitIdle() waits for that (0 of 400 after it); a client that closes at
-//   once may leave before ser2net even opened the device, so the wait looks at the
-//   connections too, not only at the device.
+//   device, and a client that closes at once may leave before ser2net even opened it.
 // - Bytes written to B while no client is connected wait in the pty and reach the
 //   next client.
-// - Device missing (RemoveDevice()): a client gets "Device open failure: Value or file
-//   not found\r\n" (after the negotiation bytes on the telnet port), then an orderly
-//   close. A client connected when the device vanishes is closed (FIN) at once.
+// - Device missing: a client gets "Device open failure: Value or file not found\r\n"
+//   (after the negotiation bytes on the telnet port), then an orderly close. A client
+//   connected when the device vanishes is closed (FIN) at once.
 // - Stop() (SIGTERM): every client sees an orderly close (FIN, read returns 0) at
 //   once; a write after that fails with EPIPE and new connects are refused. A ser2net
 //   that failed to bind a port ignored the first SIGTERM, hence the SIGKILL fallback.
+
+#include "SocatPty.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -72,10 +72,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
-#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -84,14 +82,14 @@ class Ser2NetServer
 public:
     // nBaud: the rate ser2net sets on the device at each connect.
     explicit Ser2NetServer(int nBaud = 115200)
-        : m_nBaud(nBaud), m_dir(QDir::tempPath() + QStringLiteral("/vornterm-ser2net-XXXXXX"))
+        : m_nBaud(nBaud), m_dir(QDir::tempPath() + QStringLiteral("/vornterm-ser2net-XXXXXX")),
+          m_line(m_dir.path())
     {
         m_strSer2Net = FindProgram(QStringLiteral("ser2net"));
-        m_strSocat = FindProgram(QStringLiteral("socat"));
         QStringList missing;
         if (m_strSer2Net.isEmpty())
             missing << QStringLiteral("ser2net");
-        if (m_strSocat.isEmpty())
+        if (FindProgram(QStringLiteral("socat")).isEmpty())
             missing << QStringLiteral("socat");
         if (!missing.isEmpty()) {
             m_strError = QStringLiteral("%1 not installed (scripts/deps.sh --test installs it)")
@@ -99,26 +97,22 @@ public:
             return;
         }
         m_bToolsFound = true;
-        if (!m_dir.isValid()) {
+        if (!m_dir.isValid())
             m_strError =
                 QStringLiteral("cannot make a temporary directory: %1").arg(m_dir.errorString());
-            return;
-        }
-        if (StartLine())
+        else if (!(m_bLine = m_line.Start()))
+            m_strError = m_line.Error();
+        else
             Start();
     }
-    ~Ser2NetServer()
-    {
-        Stop();
-        RemoveDevice();
-    }
+    ~Ser2NetServer() { Stop(); }
     Ser2NetServer(const Ser2NetServer&) = delete;
     Ser2NetServer& operator=(const Ser2NetServer&) = delete;
 
     // Both programs were found: only without them may a test skip.
     bool ToolsFound() const { return m_bToolsFound; }
     // The pty pair is there and ser2net listens on both ports.
-    bool IsValid() const { return m_lineFd >= 0 && IsRunning(); }
+    bool IsValid() const { return m_bLine && IsRunning(); }
     bool IsRunning() const { return m_ser2net.state() == QProcess::Running; }
     // What went wrong last, with ser2net's log when it said something.
     QString ErrorString() const { return m_strError; }
@@ -126,21 +120,13 @@ public:
     quint16 RawPort() const { return m_nRawPort; }
     quint16 RfcPort() const { return m_nRfcPort; }
     // A: the name ser2net opens (a link to /dev/pts/N).
-    QString DevicePath() const { return m_dir.filePath(QStringLiteral("device")); }
-    // B: the far end of the line.
-    QString LinePath() const { return m_dir.filePath(QStringLiteral("line")); }
-    // B, open O_RDWR | O_NOCTTY | O_NONBLOCK; -1 once the device is removed.
-    int LineFd() const { return m_lineFd; }
+    QString DevicePath() const { return m_line.DevicePath(); }
 
     // Starts ser2net (again) and waits until both ports listen.
     bool Start(int timeoutMs = 10000)
     {
         if (IsRunning())
             return true;
-        if (m_lineFd < 0) {
-            m_strError = QStringLiteral("no pty pair for ser2net to serve");
-            return false;
-        }
         const bool bPickPorts = m_nRawPort == 0;
         for (int attempt = 0; attempt < (bPickPorts ? 3 : 1); ++attempt) {
             if (bPickPorts && !PickPorts())
@@ -158,52 +144,27 @@ public:
         return false;
     }
 
-    // Ends this ser2net (its pid only) and waits for it.
-    void Stop() { EndProcess(m_ser2net); }
-
-    // The device vanishes, as an unplugged adapter: socat ends and removes both links.
-    // There is no way back within this fixture.
-    void RemoveDevice()
+    // Ends this ser2net (its pid only): SIGTERM, then SIGKILL after 3 s.
+    void Stop()
     {
-        if (m_lineFd >= 0)
-            ::close(m_lineFd);
-        m_lineFd = -1;
-        EndProcess(m_socat);
+        if (m_ser2net.state() == QProcess::NotRunning)
+            return;
+        m_ser2net.terminate();
+        if (!m_ser2net.waitForFinished(3000)) {
+            m_ser2net.kill();
+            m_ser2net.waitForFinished(3000);
+        }
     }
 
-    // Writes all of data to B; false when that does not succeed within timeoutMs.
+    // The far end of the line (B).
     bool WriteLine(const QByteArray& data, int timeoutMs = 5000)
     {
-        QDeadlineTimer deadline(timeoutMs);
-        qsizetype done = 0;
-        while (done < data.size() && m_lineFd >= 0) {
-            const ssize_t n =
-                ::write(m_lineFd, data.constData() + done, size_t(data.size() - done));
-            if (n > 0)
-                done += n;
-            else if ((n < 0 && errno != EAGAIN && errno != EINTR) || !WaitLine(POLLOUT, deadline))
-                return false;
-        }
-        return done == data.size();
+        return m_line.WritePeer(data, timeoutMs);
     }
-
-    // Reads from B until n bytes arrived or timeoutMs passed; returns what arrived.
     QByteArray ReadLineFor(qsizetype n, int timeoutMs = 5000)
     {
-        QDeadlineTimer deadline(timeoutMs);
-        QByteArray got;
-        char buf[65536];
-        while (got.size() < n && m_lineFd >= 0) {
-            const ssize_t r =
-                ::read(m_lineFd, buf, size_t(qMin<qsizetype>(sizeof buf, n - got.size())));
-            if (r > 0)
-                got.append(buf, qsizetype(r));
-            else if (r == 0 || (errno != EAGAIN && errno != EINTR) || !WaitLine(POLLIN, deadline))
-                break;
-        }
-        return got;
+        return m_line.ReadPeerFor(n, timeoutMs);
     }
-    QByteArray ReadLineAvailable() { return ReadLineFor(1 << 20, 0); }
 
     // A's line settings as ser2net made them; meaningful only while a client is
     // connected (see above). False when A cannot be opened.
@@ -218,25 +179,6 @@ public:
         return bOk;
     }
 
-    // Waits until ser2net is done with every client: no connection on either port is
-    // still open or waiting to be accepted, and the device is closed. A client that
-    // comes sooner, even right after the previous one closed, may be turned away as
-    // "in use".
-    bool WaitIdle(int timeoutMs = 5000) const
-    {
-        const QByteArray device = QFile::encodeName(QFileInfo(DevicePath()).canonicalFilePath());
-        QDeadlineTimer deadline(timeoutMs);
-        while (IsRunning() && (HasClients() || OpenFiles().contains(device))) {
-            if (deadline.hasExpired())
-                return false;
-            ::usleep(2000);
-        }
-        return true;
-    }
-
-    // Everything ser2net wrote since the fixture began.
-    QString Log() const { return QString::fromLocal8Bit(ReadFile(LogPath())); }
-
 private:
     static QString FindProgram(const QString& name)
     {
@@ -248,76 +190,8 @@ private:
         return path;
     }
 
-    static QByteArray ReadFile(const QString& path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-
     QString LogPath() const { return m_dir.filePath(QStringLiteral("ser2net.log")); }
     QString ConfigPath() const { return m_dir.filePath(QStringLiteral("ser2net.yaml")); }
-
-    // Ends p by its pid: SIGTERM, then SIGKILL if it is still there after 3 s.
-    static void EndProcess(QProcess& p)
-    {
-        if (p.state() == QProcess::NotRunning)
-            return;
-        p.terminate();
-        if (!p.waitForFinished(3000)) {
-            p.kill();
-            p.waitForFinished(3000);
-        }
-    }
-
-    bool StartLine()
-    {
-        const QString opts = QStringLiteral("pty,raw,echo=0,link=");
-        m_socat.setProgram(m_strSocat);
-        m_socat.setArguments({opts + DevicePath(), opts + LinePath()});
-        m_socat.setStandardInputFile(QProcess::nullDevice());
-        m_socat.setProcessChannelMode(QProcess::MergedChannels);
-        m_socat.setStandardOutputFile(m_dir.filePath(QStringLiteral("socat.log")));
-        m_socat.start();
-        if (!m_socat.waitForStarted(5000)) {
-            m_strError =
-                QStringLiteral("cannot start %1: %2").arg(m_strSocat, m_socat.errorString());
-            return false;
-        }
-        // Both links, and B already raw: socat sets the modes before it makes the links,
-        // but a test must not race it.
-        QDeadlineTimer deadline(5000);
-        while (!deadline.hasExpired()) {
-            if (QFileInfo::exists(DevicePath()) && QFileInfo::exists(LinePath()) && OpenLineIfRaw())
-                return true;
-            if (m_socat.waitForFinished(10))
-                break;
-        }
-        m_strError =
-            QStringLiteral("socat made no raw pty pair %1, %2 within 5 s: %3")
-                .arg(DevicePath(), LinePath(),
-                     QString::fromLocal8Bit(ReadFile(m_dir.filePath(QStringLiteral("socat.log")))));
-        RemoveDevice();
-        return false;
-    }
-
-    bool OpenLineIfRaw()
-    {
-        if (m_lineFd < 0)
-            m_lineFd = ::open(QFile::encodeName(LinePath()).constData(),
-                              O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        termios t{};
-        return m_lineFd >= 0 && ::tcgetattr(m_lineFd, &t) == 0 &&
-               (t.c_lflag & (ECHO | ICANON)) == 0;
-    }
-
-    bool WaitLine(short events, const QDeadlineTimer& deadline)
-    {
-        const qint64 left = deadline.remainingTime();
-        if (left <= 0)
-            return false;
-        pollfd p{m_lineFd, events, 0};
-        return ::poll(&p, 1, int(qMin<qint64>(left, 1000))) >= 0;
-    }
 
     // Two distinct free ports, both held at once while they are picked.
     bool PickPorts()
@@ -399,61 +273,31 @@ private:
         }
     }
 
-    // What the descriptors of this ser2net lead to ("socket:[N]", "/dev/pts/N", ...).
-    QSet<QByteArray> OpenFiles() const
+    // True when this ser2net itself has a socket listening on 127.0.0.1:port: its
+    // descriptors ("socket:[inode]") against /proc/net/tcp's listening rows (st 0A),
+    // the port in hex after the address. Never a probe connection (see above).
+    bool Listens(quint16 port) const
     {
-        QSet<QByteArray> targets;
+        QSet<QByteArray> sockets;
         const QByteArray dir = "/proc/" + QByteArray::number(m_ser2net.processId()) + "/fd";
         if (DIR* d = ::opendir(dir.constData())) {
             while (const dirent* e = ::readdir(d)) {
-                char target[4096];
+                char target[256];
                 const ssize_t n =
                     ::readlink((dir + '/' + e->d_name).constData(), target, sizeof target);
                 if (n > 0)
-                    targets.insert(QByteArray(target, qsizetype(n)));
+                    sockets.insert(QByteArray(target, qsizetype(n)));
             }
             ::closedir(d);
         }
-        return targets;
-    }
-
-    // /proc/net/tcp as rows of fields: sl local_address rem_address st ... inode, the
-    // address and port in hex; st 01 = ESTABLISHED, 03 = SYN_RECV, 08 = CLOSE_WAIT,
-    // 0A = LISTEN.
-    static QList<QList<QByteArray>> TcpTable()
-    {
-        QList<QList<QByteArray>> rows;
-        for (const QByteArray& line : ReadFile(QStringLiteral("/proc/net/tcp")).split('\n')) {
-            QList<QByteArray> f = line.simplified().split(' ');
-            if (f.size() >= 10 && f[1].contains(':'))
-                rows.append(std::move(f));
-        }
-        return rows;
-    }
-    static quint16 LocalPort(const QList<QByteArray>& row)
-    {
-        return quint16(row[1].mid(row[1].indexOf(':') + 1).toUInt(nullptr, 16));
-    }
-
-    // True when this ser2net itself has a socket listening on 127.0.0.1:port.
-    bool Listens(quint16 port) const
-    {
-        const QSet<QByteArray> files = OpenFiles();
-        for (const QList<QByteArray>& row : TcpTable()) {
-            if (row[3] == "0A" && LocalPort(row) == port &&
-                files.contains("socket:[" + row[9] + ']'))
-                return true;
-        }
-        return false;
-    }
-
-    // A connection on either port that ser2net has not finished with.
-    bool HasClients() const
-    {
-        for (const QList<QByteArray>& row : TcpTable()) {
-            const quint16 port = LocalPort(row);
-            if ((port == m_nRawPort || port == m_nRfcPort) &&
-                (row[3] == "01" || row[3] == "03" || row[3] == "08"))
+        QFile tcp(QStringLiteral("/proc/net/tcp"));
+        if (!tcp.open(QIODevice::ReadOnly))
+            return false;
+        for (const QByteArray& line : tcp.readAll().split('\n')) {
+            const QList<QByteArray> f = line.simplified().split(' ');
+            if (f.size() >= 10 && f[3] == "0A" &&
+                f[1].mid(f[1].indexOf(':') + 1).toUInt(nullptr, 16) == port &&
+                sockets.contains("socket:[" + f[9] + ']'))
                 return true;
         }
         return false;
@@ -461,13 +305,12 @@ private:
 
     int m_nBaud;
     QTemporaryDir m_dir;
+    SocatPty m_line;
     QString m_strSer2Net;
-    QString m_strSocat;
     QString m_strError;
     bool m_bToolsFound = false;
-    QProcess m_socat;
+    bool m_bLine = false;
     QProcess m_ser2net;
-    int m_lineFd = -1;
     quint16 m_nRawPort = 0;
     quint16 m_nRfcPort = 0;
 };
