@@ -18,11 +18,6 @@ constexpr int kPiecesPerTurn = 16;
 // The port whose delivery thread this is, if any.
 thread_local const CKrCommPortThread* t_pDelivering = nullptr;
 
-bool HasIdentity(const KrDeviceIdentity& id)
-{
-    return !id.strSerialNumber.isEmpty() || id.bHasUsbIds;
-}
-
 } // namespace
 
 CKrCommPortWorker::CKrCommPortWorker(CKrCommPortThread& owner)
@@ -385,7 +380,7 @@ void CKrCommPortThread::Opened()
         // What the system knows of the device, to find it again should it come
         // back under another name. Read after the owner has heard the outcome.
         const KrDeviceIdentity id = KrIdentityOf(m_attempt.strPort, KrAvailablePorts());
-        if (HasIdentity(id) || m_identity.strPath != m_attempt.strPort)
+        if (id.IsKnown() || m_identity.strPath != m_attempt.strPort)
             m_identity = id;
     }
 }
@@ -429,7 +424,7 @@ void CKrCommPortThread::OnRetryTimer()
         // The system's list of devices is only read when there is an identity
         // to look for in it.
         const QList<KrPortInfo> ports =
-            HasIdentity(m_identity) ? KrAvailablePorts() : QList<KrPortInfo>();
+            m_identity.IsKnown() ? KrAvailablePorts() : QList<KrPortInfo>();
         const KrFollowResult found =
             KrFindDevice(m_wanted.strPort, m_identity, ports, &KrDeviceExists);
         if (!found.IsFound()) {
