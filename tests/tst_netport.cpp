@@ -27,6 +27,12 @@ QString Url(const char* scheme, quint16 port, const char* host = "127.0.0.1")
     return QStringLiteral("%1://%2:%3").arg(QLatin1String(scheme), QLatin1String(host)).arg(port);
 }
 
+// The URL of ser2net's raw or telnet accepter.
+QString ServedUrl(const Ser2NetServer& ser2net, bool rfc2217)
+{
+    return rfc2217 ? Url("rfc2217", ser2net.RfcPort()) : Url("socket", ser2net.RawPort());
+}
+
 // A port with a receiver and a listener, opened on `url`.
 struct NetPort
 {
@@ -82,8 +88,7 @@ void TestNetPort::everyByteBothWays()
     QFETCH(bool, rfc2217);
     Ser2NetServer ser2net;
     SER2NET_RUNNING(ser2net);
-    const QString url =
-        rfc2217 ? Url("rfc2217", ser2net.RfcPort()) : Url("socket", ser2net.RawPort());
+    const QString url = ServedUrl(ser2net, rfc2217);
     NetPort net(ConfigFor(url));
     QVERIFY2(net.WaitOpen(), qPrintable(net.port.GetDescription()));
     QCOMPARE(net.port.GetDescription(), rfc2217 ? url + QStringLiteral(" 115200,8,N,1") : url);
@@ -124,8 +129,7 @@ void TestNetPort::serverStoppedAndBack()
     QFETCH(bool, rfc2217);
     Ser2NetServer ser2net;
     SER2NET_RUNNING(ser2net);
-    const QString url =
-        rfc2217 ? Url("rfc2217", ser2net.RfcPort()) : Url("socket", ser2net.RawPort());
+    const QString url = ServedUrl(ser2net, rfc2217);
     NetPort net(ConfigFor(url));
     QVERIFY2(net.WaitOpen(), qPrintable(net.port.GetDescription()));
 
