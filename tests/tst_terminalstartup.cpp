@@ -2,6 +2,7 @@
 
 #include "CStatusBarCtrl.h"
 #include "CloseOnSignal.h"
+#include "FileFaults.h"
 #include "TerminalFixture.h"
 
 #include <QApplication>
@@ -40,6 +41,11 @@ private Q_SLOTS:
     void secondStartOpensTheLoopback();
     void damagedSettings_data();
     void damagedSettings();
+    void bytesAfterTheConfigurationAreIgnored();
+    void failedSaveKeepsTheOldFile_data();
+    void failedSaveKeepsTheOldFile();
+    void onlyARegularFileIsReadOrReplaced_data();
+    void onlyARegularFileIsReadOrReplaced();
     void readOnlySettingsAreNeverRewritten();
     void closeAndDestructionWriteTheFile();
     void sigtermWritesTheFile();
@@ -82,14 +88,16 @@ void TestTerminalStartup::damagedSettings_data()
     QTest::newRow("truncated to one byte") << good.left(1);
     QTest::newRow("truncated by one byte") << good.left(good.size() - 1);
     QTest::newRow("garbage") << QByteArray("this is not a settings file at all\n");
-    QTest::newRow("a whole record, then garbage") << good + QByteArray("junk");
+    QTest::newRow("a whole record, then more than 64 KiB") << good + QByteArray(64 * 1024, '\0');
 }
 
 void TestTerminalStartup::damagedSettings()
 {
     QFETCH(QByteArray, content);
     TerminalFixture fx;
+    const QString bad = fx.Path(QStringLiteral("VornTerm.cfg.bad"));
     QVERIFY(WriteFile(fx.SettingsPath(), content));
+    QVERIFY(WriteFile(bad, "an older damaged file"));
     {
         auto dlg = fx.Start();
         QCOMPARE(fx.messages, QStringList{QStringLiteral("Error reading configuration file.")});
@@ -97,13 +105,100 @@ void TestTerminalStartup::damagedSettings()
         QVERIFY(dlg->Port().GetConfig() == CKrCommConfig());
         QVERIFY(!dlg->Port().IsOpen());
         QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm"));
-        // Rewritten at once with that configuration.
+        // Rewritten at once with that configuration; what was there is kept.
         QCOMPARE(ReadFile(fx.SettingsPath()), StoredConfig(CKrCommConfig()));
+        QCOMPARE(ReadFile(bad), content);
     }
     fx.messages.clear();
     auto again = fx.Start();
     QVERIFY(fx.messages.isEmpty());
     QVERIFY(again->Port().IsOpen());
+}
+
+void TestTerminalStartup::bytesAfterTheConfigurationAreIgnored()
+{
+    TerminalFixture fx;
+    const CKrCommConfig config{QStringLiteral("loop://"), 2400,        7, KrParity::Odd,
+                               KrStopBits::Two,           KrFlow::None};
+    QVERIFY(WriteFile(fx.SettingsPath(), StoredConfig(config) + "junk"));
+    auto dlg = fx.Start();
+    QVERIFY(fx.messages.isEmpty());
+    QVERIFY(dlg->Port().GetConfig() == config);
+    QVERIFY(dlg->Port().IsOpen());
+}
+
+void TestTerminalStartup::failedSaveKeepsTheOldFile_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("full disk") << int(CNoRoomFolder::FullDisk);
+    QTest::newRow("file-size limit") << int(CNoRoomFolder::FileSizeLimit);
+}
+
+void TestTerminalStartup::failedSaveKeepsTheOldFile()
+{
+    QFETCH(int, kind);
+    TerminalFixture fx;
+    CNoRoomFolder folder(CNoRoomFolder::Kind(kind), fx.Path(QStringLiteral("disk")));
+    if (!folder.WhyNot().isEmpty())
+        QSKIP(qPrintable(folder.WhyNot()));
+    QDir::setCurrent(fx.Path(QStringLiteral("disk")));
+    CKrCommConfig config;
+    config.nBaud = 19200;
+    const QByteArray stored = StoredConfig(config);
+    QVERIFY(WriteFile(QStringLiteral("VornTerm.cfg"), stored));
+    auto dlg = fx.Start();
+    config.nBaud = 38400;
+    dlg->Port().SetConfig(config);
+
+    QVERIFY(folder.Arm());
+    const bool bSaved = dlg->SaveSettings();
+    const QStringList files = QDir().entryList(QDir::Files | QDir::Hidden);
+    folder.Lift();
+    QVERIFY(!bSaved);
+    QCOMPARE(fx.messages, QStringList{QStringLiteral("Error writing the configuration file.")});
+    QCOMPARE(ReadFile(QStringLiteral("VornTerm.cfg")), stored);
+    // Nothing half-written is left beside it.
+    QCOMPARE(files.filter(QStringLiteral("VornTerm")), QStringList{"VornTerm.cfg"});
+}
+
+void TestTerminalStartup::onlyARegularFileIsReadOrReplaced_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("bReadable");
+    QTest::newRow("link to a file outside") << int(NodeKind::LinkToFile) << true;
+    QTest::newRow("link to a FIFO outside") << int(NodeKind::LinkToFifo) << false;
+    QTest::newRow("link to a device outside") << int(NodeKind::LinkToDevice) << false;
+    QTest::newRow("dangling link") << int(NodeKind::DanglingLink) << false;
+    QTest::newRow("FIFO") << int(NodeKind::Fifo) << false;
+    QTest::newRow("device") << int(NodeKind::Device) << false;
+    QTest::newRow("folder") << int(NodeKind::Folder) << false;
+}
+
+void TestTerminalStartup::onlyARegularFileIsReadOrReplaced()
+{
+    QFETCH(int, kind);
+    QFETCH(bool, bReadable);
+    TerminalFixture fx;
+    QTemporaryDir outside;
+    const QString target = outside.filePath(QStringLiteral("target"));
+    CKrCommConfig config;
+    config.nBaud = 19200;
+    const QString why = MakeNode(NodeKind(kind), fx.SettingsPath(), target, StoredConfig(config));
+    if (!why.isEmpty())
+        QSKIP(qPrintable(why));
+    const QString before = Describe(fx.SettingsPath()) + QStringLiteral(" | ") + Describe(target);
+    {
+        CFifoRescue rescue(fx.SettingsPath(), 5000);
+        auto dlg = fx.Start();
+        QCOMPARE(dlg->LoadSettings(), bReadable);
+        QCOMPARE(dlg->Port().GetConfig().nBaud, bReadable ? 19200 : 9600);
+        QVERIFY(!dlg->SaveSettings());
+        dlg.reset();
+        QVERIFY2(!rescue.Stop(), "opening the FIFO waited for a writer");
+    }
+    QCOMPARE(fx.messages, QStringList());
+    QCOMPARE(Describe(fx.SettingsPath()) + QStringLiteral(" | ") + Describe(target), before);
+    QVERIFY(!QFileInfo::exists(fx.Path(QStringLiteral("VornTerm.cfg.bad"))));
 }
 
 void TestTerminalStartup::readOnlySettingsAreNeverRewritten()

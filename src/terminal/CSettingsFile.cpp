@@ -1,37 +1,50 @@
 #include "CSettingsFile.h"
 
 #include "CArchive.h"
+#include "SettingsFileIo.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include <QBuffer>
 
 namespace SettingsFile {
 
-bool IsReadOnly(const QString& path)
+namespace {
+
+QString FileName()
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return false;
-    const auto perms = info.permissions();
-    // WriteUser is left out: it answers for the current user, who may be
-    // allowed to write anything.
-    const auto kAnyWrite =
-        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    return !(perms & kAnyWrite) || !info.isWritable();
+    return QString::fromLatin1(kFileName);
 }
+
+Result ToResult(SettingsFileIo::Status status)
+{
+    switch (status) {
+    case SettingsFileIo::Status::Ok:
+        return Result::Ok;
+    case SettingsFileIo::Status::NotOpened:
+        return Result::NotOpened;
+    case SettingsFileIo::Status::Failed:
+        break;
+    }
+    return Result::Failed;
+}
+
+} // namespace
 
 Result Load(const std::function<void(CArchive&)>& serialize, QString* error)
 {
-    QFile file(QString::fromLatin1(kFileName));
-    if (!file.open(QIODevice::ReadOnly))
-        return Result::NotOpened;
+    QByteArray data;
+    const Result result = ToResult(SettingsFileIo::Read(FileName(), kMaxFileSize, &data, error));
+    return result == Result::Ok ? LoadFrom(data, serialize, error) : result;
+}
+
+Result LoadFrom(const QByteArray& data, const std::function<void(CArchive&)>& serialize,
+                QString* error)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
     try {
-        CArchive ar(&file, CArchive::load, 4096);
+        CArchive ar(&buffer, CArchive::load, 4096);
         serialize(ar);
-        // The file holds the configuration and nothing else.
-        if (!ar.AtEnd())
-            throw CArchiveException(QStringLiteral("unexpected data after the configuration"));
         ar.Close();
     } catch (const CArchiveException& e) {
         if (error)
@@ -43,34 +56,28 @@ Result Load(const std::function<void(CArchive&)>& serialize, QString* error)
 
 Result Save(const std::function<void(CArchive&)>& serialize, QString* error)
 {
-    const QString name = QString::fromLatin1(kFileName);
-    if (IsReadOnly(name))
+    // Checked first as well, so that a file that is not to be touched is
+    // passed over before anything is made.
+    if (!SettingsFileIo::CanReplace(FileName(), error))
         return Result::NotOpened;
-    const QFileInfo folder(QFileInfo(name).absolutePath());
-    if (!folder.isWritable() || !(folder.permissions() & (QFileDevice::WriteOwner |
-                                                          QFileDevice::WriteGroup |
-                                                          QFileDevice::WriteOther)))
-        return Result::NotOpened;
-
-    QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly))
-        return Result::NotOpened;
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
     try {
-        CArchive ar(&file, CArchive::store, 4096);
+        CArchive ar(&buffer, CArchive::store, 4096);
         serialize(ar);
         ar.Close();
     } catch (const CArchiveException& e) {
-        file.cancelWriting();
         if (error)
             *error = e.Reason();
         return Result::Failed;
     }
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return Result::Failed;
-    }
-    return Result::Ok;
+    return ToResult(SettingsFileIo::Replace(FileName(), buffer.data(), error));
+}
+
+bool KeepDamaged(QString* error)
+{
+    return SettingsFileIo::CanReplace(FileName(), error) &&
+           SettingsFileIo::Rename(FileName(), QString::fromLatin1(kDamagedName), error);
 }
 
 } // namespace SettingsFile

@@ -15,7 +15,10 @@ const char kUsage[] =
     "       vornterm-cfg set [port=PATH|URL] [baud=N] [data=5|6|7|8] [parity=N|O|E|M|S]\n"
     "                        [stop=1|1.5|2] [flow=none|rtscts|xonxoff]\n";
 
-QString FileName() { return QString::fromLatin1(SettingsFile::kFileName); }
+QString FileName()
+{
+    return QString::fromLatin1(SettingsFile::kFileName);
+}
 
 // Loads the file into `port`. 0 when loaded, 1 with a message otherwise;
 // `bMissing` tells a file that is not there at all.
@@ -29,7 +32,7 @@ int LoadInto(CKrCommPort& port, QString& err, bool& bMissing)
     case SettingsFile::Result::NotOpened:
         err += bMissing ? QStringLiteral("'%1' not found in %2\n")
                               .arg(FileName(), QFileInfo(FileName()).absolutePath())
-                        : QStringLiteral("Reading '%1': cannot open it\n").arg(FileName());
+                        : QStringLiteral("Reading '%1': %2\n").arg(FileName(), reason);
         return 1;
     case SettingsFile::Result::Failed:
         break;
@@ -97,8 +100,6 @@ int RunCfgTool(const QStringList& args, QString& out, QString& err)
         out += FormatConfig(port.GetConfig());
         return 0;
     case SettingsFile::Result::NotOpened:
-        err += QStringLiteral("Writing '%1': the file or its folder is read-only\n").arg(FileName());
-        return 1;
     case SettingsFile::Result::Failed:
         break;
     }

@@ -5,8 +5,13 @@
 //   vornterm-cfg set port=... baud=... data=... parity=... stop=... flow=...
 //                                     changes the named fields, writes the file
 //
-// Exit codes: 0 done; 1 the file is missing, unreadable or cannot be
-// written; 2 bad usage or a bad value.
+// The file is read as the Terminal window reads it: bytes after the
+// configuration are ignored, and anything but a regular file is not opened.
+// A damaged file is never overwritten (nor moved aside): set refuses it.
+//
+// Exit codes: 0 done; 1 the file is missing, unreadable, damaged or cannot be
+// written, with the file and the reason on standard error; 2 bad usage or a
+// bad value.
 
 #include <QString>
 #include <QStringList>

@@ -8,8 +8,9 @@
 
 namespace {
 
-// True when the operation went through. A file that could not be opened is
-// passed over quietly; a failure part-way is told to the user.
+// True when the operation went through. A file that could not be opened (or
+// is not a regular file) is passed over quietly; a failure part-way is told
+// to the user.
 bool Report(SettingsFile::Result result, const char* failureMessage)
 {
     if (result == SettingsFile::Result::Failed)
@@ -29,8 +30,11 @@ bool CTerminalDlg::LoadSettings()
     // A file that fails to load leaves the configuration as it was, whatever
     // part of it was read.
     const CKrCommConfig before = m_port.GetConfig();
-    const bool bLoaded = Report(SettingsFile::Load([this](CArchive& ar) { Serialize(ar); }),
-                                "Error reading configuration file.");
+    const SettingsFile::Result result = SettingsFile::Load([this](CArchive& ar) { Serialize(ar); });
+    // Start-up writes a new file at once; what the user had is kept beside it.
+    if (result == SettingsFile::Result::Failed)
+        SettingsFile::KeepDamaged();
+    const bool bLoaded = Report(result, "Error reading configuration file.");
     if (!bLoaded)
         m_port.SetConfig(before);
     return bLoaded;

@@ -1,0 +1,244 @@
+#pragma once
+// File-system faults provoked for real, for the suites of the settings file:
+// a folder in which no file can grow (a filled 64 KiB tmpfs, or the process's
+// file-size limit), the things that can stand where a regular file belongs,
+// and a rescue for a reader stuck opening a FIFO. Linux; used on the test's
+// main thread (the rescue runs one thread of its own).
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <thread>
+#include <unistd.h>
+
+// A folder in which no file can grow. Made at construction; Arm() provokes
+// the fault once the files meant to be there beforehand are written; Lift()
+// (or destruction) undoes it.
+class CNoRoomFolder
+{
+public:
+    enum Kind
+    {
+        FullDisk,
+        FileSizeLimit
+    };
+
+    CNoRoomFolder(Kind kind, const QString& path) : m_kind(kind), m_path(path)
+    {
+        QDir().mkpath(path);
+        if (kind == FullDisk) {
+            if (::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                        "size=64k") == 0)
+                m_bMounted = true;
+            else
+                m_strWhyNot = QStringLiteral("mounting a 64 KiB tmpfs on %1: %2")
+                                  .arg(path, qt_error_string(errno));
+        }
+    }
+    ~CNoRoomFolder()
+    {
+        Lift();
+        if (m_bMounted)
+            ::umount2(QFile::encodeName(m_path).constData(), MNT_DETACH);
+    }
+    CNoRoomFolder(const CNoRoomFolder&) = delete;
+    CNoRoomFolder& operator=(const CNoRoomFolder&) = delete;
+
+    // Empty when the fault can be provoked here; otherwise why not.
+    QString WhyNot() const { return m_strWhyNot; }
+    // The system's words for a file that cannot grow.
+    QString Reason() const { return qt_error_string(m_kind == FullDisk ? ENOSPC : EFBIG); }
+
+    // Fills the disk to the last block, or lowers the file-size limit to
+    // nothing (SIGXFSZ ignored, so that a write fails with EFBIG instead of
+    // ending the process). False when the fault did not take.
+    bool Arm()
+    {
+        if (m_kind == FileSizeLimit) {
+            m_oldXfsz = std::signal(SIGXFSZ, SIG_IGN);
+            ::getrlimit(RLIMIT_FSIZE, &m_oldLimit);
+            struct rlimit none = m_oldLimit;
+            none.rlim_cur = 0;
+            m_bLimited = ::setrlimit(RLIMIT_FSIZE, &none) == 0;
+            return m_bLimited;
+        }
+        const QByteArray filler = QFile::encodeName(m_path + QStringLiteral("/filler"));
+        const int fd = ::open(filler.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return false;
+        const QByteArray block(4096, 'f');
+        int nError = 0;
+        // Whole blocks first, then single bytes into the last partial one.
+        for (const int nSize : {4096, 1}) {
+            for (int i = 0; i < 1 << 16; ++i) {
+                if (::write(fd, block.constData(), size_t(nSize)) < 0) {
+                    nError = errno;
+                    break;
+                }
+            }
+        }
+        ::close(fd);
+        return nError == ENOSPC;
+    }
+
+    void Lift()
+    {
+        if (m_bLimited) {
+            ::setrlimit(RLIMIT_FSIZE, &m_oldLimit);
+            std::signal(SIGXFSZ, m_oldXfsz);
+            m_bLimited = false;
+        }
+    }
+
+private:
+    Kind m_kind;
+    QString m_path;
+    QString m_strWhyNot;
+    bool m_bMounted = false;
+    bool m_bLimited = false;
+    struct rlimit m_oldLimit = {};
+    void (*m_oldXfsz)(int) = SIG_DFL;
+};
+
+// What may stand where a regular file belongs.
+enum class NodeKind
+{
+    LinkToFile,
+    LinkToFifo,
+    LinkToDevice,
+    DanglingLink,
+    Fifo,
+    Device,
+    Folder
+};
+
+// Puts a `kind` at `path`; a link points to `target`, which gets `content`
+// when it is a file. Empty when done, otherwise the system's reason.
+inline QString MakeNode(NodeKind kind, const QString& path, const QString& target,
+                        const QByteArray& content)
+{
+    const QByteArray p = QFile::encodeName(path);
+    const QByteArray t = QFile::encodeName(target);
+    const bool bLink = kind == NodeKind::LinkToFile || kind == NodeKind::LinkToFifo ||
+                       kind == NodeKind::LinkToDevice || kind == NodeKind::DanglingLink;
+    const QByteArray& where = bLink ? t : p;
+    int rc = 0;
+    switch (kind) {
+    case NodeKind::LinkToFile: {
+        QFile f(target);
+        if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
+            return f.errorString();
+        break;
+    }
+    case NodeKind::LinkToFifo:
+    case NodeKind::Fifo:
+        rc = ::mkfifo(where.constData(), 0666);
+        break;
+    case NodeKind::LinkToDevice:
+    case NodeKind::Device:
+        // The null device's numbers: harmless whatever is done to it.
+        rc = ::mknod(where.constData(), S_IFCHR | 0666, makedev(1, 3));
+        break;
+    case NodeKind::Folder:
+        rc = ::mkdir(p.constData(), 0777);
+        break;
+    case NodeKind::DanglingLink:
+        break;
+    }
+    if (rc == 0 && bLink)
+        rc = ::symlink(t.constData(), p.constData());
+    return rc == 0 ? QString() : qt_error_string(errno);
+}
+
+// What stands at `path`, in words that change whenever it is replaced or
+// written: its kind, a link's target, a file's inode and bytes.
+inline QString Describe(const QString& path)
+{
+    const QByteArray p = QFile::encodeName(path);
+    struct stat st;
+    if (::lstat(p.constData(), &st) != 0)
+        return QStringLiteral("nothing");
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("link to ") + QFileInfo(path).symLinkTarget();
+    if (S_ISFIFO(st.st_mode))
+        return QStringLiteral("FIFO");
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("folder");
+    if (S_ISCHR(st.st_mode))
+        return QStringLiteral("device %1:%2").arg(major(st.st_rdev)).arg(minor(st.st_rdev));
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return QStringLiteral("file %1: %2")
+        .arg(st.st_ino)
+        .arg(QString::fromLatin1(f.readAll().toHex()));
+}
+
+// Opens the FIFO at `path` for writing once `msWait` ran out, unless stopped
+// before: a reader stuck in open() then comes free and the test fails instead
+// of hanging. Does nothing when `path` is not a FIFO.
+class CFifoRescue
+{
+public:
+    CFifoRescue(const QString& path, int msWait)
+        : m_path(QFile::encodeName(path)), m_thread([this, msWait] { Run(msWait); })
+    {
+    }
+    ~CFifoRescue() { Stop(); }
+    CFifoRescue(const CFifoRescue&) = delete;
+    CFifoRescue& operator=(const CFifoRescue&) = delete;
+
+    // Ends the wait; true when the rescue had to open the FIFO.
+    bool Stop()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bStop = true;
+        }
+        m_cond.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_bFired;
+    }
+
+private:
+    void Run(int msWait)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_cond.wait_for(lock, std::chrono::milliseconds(msWait), [this] { return m_bStop; }))
+            return;
+        struct stat st;
+        // Bounded: a few tries while the reader gets into its open().
+        for (int nTry = 0; nTry < 50 && !m_bStop; ++nTry) {
+            if (::stat(m_path.constData(), &st) != 0 || !S_ISFIFO(st.st_mode))
+                return;
+            const int fd = ::open(m_path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                ::close(fd);
+                m_bFired = true;
+                return;
+            }
+            m_cond.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_bStop; });
+        }
+    }
+
+    QByteArray m_path;
+    std::mutex m_mutex;
+    std::condition_variable m_cond;
+    bool m_bStop = false;
+    std::atomic<bool> m_bFired{false};
+    std::thread m_thread;
+};
