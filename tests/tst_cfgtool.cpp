@@ -5,7 +5,6 @@
 #include "CfgTool.h"
 #include "FileBytes.h"
 #include "FileFaults.h"
-#include "PortHelpers.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,8 +27,6 @@ private Q_SLOTS:
     void bytesAfterTheConfigurationAreIgnored();
     void failedWriteNamesTheReason_data();
     void failedWriteNamesTheReason();
-    void onlyARegularFileIsReadOrReplaced_data();
-    void onlyARegularFileIsReadOrReplaced();
     void theWindowReadsWhatTheToolWrote();
 
 private:
@@ -157,9 +154,6 @@ void TestCfgTool::bytesAfterTheConfigurationAreIgnored()
     f.close();
     QCOMPARE(Run({}), 0);
     QVERIFY(m_out.contains(QStringLiteral("baud=2400\n")));
-    QCOMPARE(Run({"set", "baud=1200"}), 0);
-    QCOMPARE(Run({}), 0);
-    QVERIFY(m_out.contains(QStringLiteral("baud=1200\n")));
 }
 
 void TestCfgTool::failedWriteNamesTheReason_data()
@@ -185,38 +179,6 @@ void TestCfgTool::failedWriteNamesTheReason()
     QCOMPARE(rc, 1);
     QCOMPARE(m_err, QStringLiteral("Writing 'VornTerm.cfg': %1\n").arg(folder.Reason()));
     QCOMPARE(ReadFile(QStringLiteral("VornTerm.cfg")), stored);
-}
-
-void TestCfgTool::onlyARegularFileIsReadOrReplaced_data()
-{
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<int>("printRc");
-    QTest::addColumn<QString>("setError");
-    QTest::newRow("link to a file outside")
-        << int(NodeKind::LinkToFile) << 0
-        << "Writing 'VornTerm.cfg': it is a symbolic link, not a regular file\n";
-    QTest::newRow("FIFO") << int(NodeKind::Fifo) << 1
-                          << "Reading 'VornTerm.cfg': it is a FIFO, not a regular file\n";
-}
-
-void TestCfgTool::onlyARegularFileIsReadOrReplaced()
-{
-    QFETCH(int, kind);
-    QFETCH(int, printRc);
-    QFETCH(QString, setError);
-    QTemporaryDir outside;
-    const QString target = outside.filePath(QStringLiteral("target"));
-    QVERIFY(MakeNode(NodeKind(kind), QStringLiteral("VornTerm.cfg"), target,
-                     StoredConfig(CKrCommConfig()))
-                .isEmpty());
-    const QString before = Describe(QStringLiteral("VornTerm.cfg")) + Describe(target);
-    CFifoRescue rescue(QStringLiteral("VornTerm.cfg"), 5000);
-    const int rc = Run({});
-    QVERIFY(!rescue.Stop());
-    QCOMPARE(rc, printRc);
-    QCOMPARE(Run({"set", "baud=1200"}), 1);
-    QCOMPARE(m_err, setError);
-    QCOMPARE(Describe(QStringLiteral("VornTerm.cfg")) + Describe(target), before);
 }
 
 void TestCfgTool::theWindowReadsWhatTheToolWrote()

@@ -188,13 +188,11 @@ void TestTerminalStartup::onlyARegularFileIsReadOrReplaced()
         QSKIP(qPrintable(why));
     const QString before = Describe(fx.SettingsPath()) + QStringLiteral(" | ") + Describe(target);
     {
-        CFifoRescue rescue(fx.SettingsPath(), 5000);
+        CHangGuard guard(20);
         auto dlg = fx.Start();
         QCOMPARE(dlg->LoadSettings(), bReadable);
         QCOMPARE(dlg->Port().GetConfig().nBaud, bReadable ? 19200 : 9600);
         QVERIFY(!dlg->SaveSettings());
-        dlg.reset();
-        QVERIFY2(!rescue.Stop(), "opening the FIFO waited for a writer");
     }
     QCOMPARE(fx.messages, QStringList());
     QCOMPARE(Describe(fx.SettingsPath()) + QStringLiteral(" | ") + Describe(target), before);

@@ -2,8 +2,8 @@
 // File-system faults provoked for real, for the suites of the settings file:
 // a folder in which no file can grow (a filled 64 KiB tmpfs, or the process's
 // file-size limit), the things that can stand where a regular file belongs,
-// and a rescue for a reader stuck opening a FIFO. Linux; used on the test's
-// main thread (the rescue runs one thread of its own).
+// and a guard against a read that hangs. Linux; used on the test's main
+// thread.
 
 #include <QByteArray>
 #include <QDir>
@@ -11,18 +11,13 @@
 #include <QFileInfo>
 #include <QString>
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <thread>
 #include <unistd.h>
 
 // A folder in which no file can grow. Made at construction; Arm() provokes
@@ -187,58 +182,26 @@ inline QString Describe(const QString& path)
         .arg(QString::fromLatin1(f.readAll().toHex()));
 }
 
-// Opens the FIFO at `path` for writing once `msWait` ran out, unless stopped
-// before: a reader stuck in open() then comes free and the test fails instead
-// of hanging. Does nothing when `path` is not a FIFO.
-class CFifoRescue
+// Ends the process with a message when it is still inside this scope after
+// `nSeconds`: a read that waits for a FIFO's writer then fails the suite
+// instead of hanging it.
+class CHangGuard
 {
 public:
-    CFifoRescue(const QString& path, int msWait)
-        : m_path(QFile::encodeName(path)), m_thread([this, msWait] { Run(msWait); })
+    explicit CHangGuard(unsigned nSeconds)
     {
+        std::signal(SIGALRM, [](int) {
+            static const char kText[] = "FAIL: still waiting after the hang guard's time\n";
+            (void)!::write(2, kText, sizeof kText - 1);
+            ::_exit(1);
+        });
+        ::alarm(nSeconds);
     }
-    ~CFifoRescue() { Stop(); }
-    CFifoRescue(const CFifoRescue&) = delete;
-    CFifoRescue& operator=(const CFifoRescue&) = delete;
-
-    // Ends the wait; true when the rescue had to open the FIFO.
-    bool Stop()
+    ~CHangGuard()
     {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_bStop = true;
-        }
-        m_cond.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
-        return m_bFired;
+        ::alarm(0);
+        std::signal(SIGALRM, SIG_DFL);
     }
-
-private:
-    void Run(int msWait)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (m_cond.wait_for(lock, std::chrono::milliseconds(msWait), [this] { return m_bStop; }))
-            return;
-        struct stat st;
-        // Bounded: a few tries while the reader gets into its open().
-        for (int nTry = 0; nTry < 50 && !m_bStop; ++nTry) {
-            if (::stat(m_path.constData(), &st) != 0 || !S_ISFIFO(st.st_mode))
-                return;
-            const int fd = ::open(m_path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd >= 0) {
-                ::close(fd);
-                m_bFired = true;
-                return;
-            }
-            m_cond.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_bStop; });
-        }
-    }
-
-    QByteArray m_path;
-    std::mutex m_mutex;
-    std::condition_variable m_cond;
-    bool m_bStop = false;
-    std::atomic<bool> m_bFired{false};
-    std::thread m_thread;
+    CHangGuard(const CHangGuard&) = delete;
+    CHangGuard& operator=(const CHangGuard&) = delete;
 };
