@@ -5,15 +5,20 @@
 #include "KrSerialDiag.h"
 #include "PortHelpers.h"
 #include "PtyPair.h"
+#include "SocatPty.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cerrno>
 #include <cstring>
+#include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -38,6 +43,56 @@ private:
     bool m_bOk = false;
 };
 
+// The folder where serial programs put their lock files: the system's own
+// when the test may write there, else a folder of its own that the port is
+// told of. Removes the lock files written through it.
+class LockFolder
+{
+public:
+    LockFolder()
+    {
+        const QString system = KrSerialLockDirs().value(0);
+        if (::access(QFile::encodeName(system).constData(), W_OK) == 0) {
+            m_strDir = system;
+        } else {
+            m_strDir = m_own.path();
+            KrSetSerialLockDirs({m_strDir});
+        }
+    }
+    ~LockFolder()
+    {
+        for (const QString& path : m_written)
+            QFile::remove(path);
+        KrSetSerialLockDirs({});
+    }
+    // The lock file another program makes for the device at `device`: named
+    // after its path below /dev, '/' as '_'.
+    QString Write(QString device, const QByteArray& content)
+    {
+        if (device.startsWith(QLatin1String("/dev/")))
+            device.remove(0, 5);
+        const QString path = m_strDir + QStringLiteral("/LCK..") +
+                             device.replace(QLatin1Char('/'), QLatin1Char('_'));
+        m_written << path;
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            f.write(content) != content.size())
+            return QString();
+        return path;
+    }
+
+private:
+    QTemporaryDir m_own;
+    QString m_strDir;
+    QStringList m_written;
+};
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 } // namespace
 
 class TestPortSerial : public QObject
@@ -55,6 +110,10 @@ private Q_SLOTS:
     void missingDeviceIsNoSuchDevice();
     void deviceHeldByAnotherPortIsInUse();
     void deviceWithoutAccessIsPermissionDenied();
+    void lockFileOfAnotherProgram_data();
+    void lockFileOfAnotherProgram();
+    void nameThatIsNoSerialDevice_data();
+    void nameThatIsNoSerialDevice();
     void systemErrorsInPlainWords_data();
     void systemErrorsInPlainWords();
     void vanishingDeviceIsLost();
@@ -286,6 +345,114 @@ void TestPortSerial::deviceWithoutAccessIsPermissionDenied()
     QCOMPARE(port.GetDescription(),
              path + QStringLiteral(" 9600,8,N,1 - not open: permission denied - is the user in "
                                    "the dialout group?"));
+}
+
+void TestPortSerial::lockFileOfAnotherProgram_data()
+{
+    QTest::addColumn<QString>("form");    // of the process id in the lock file
+    QTest::addColumn<bool>("byLinkName"); // the lock names the link, not the device
+    QTest::newRow("ASCII in 10 columns") << "ascii10" << false;
+    QTest::newRow("binary int") << "binary" << false;
+    QTest::newRow("pid, program and host lines") << "lines" << false;
+    QTest::newRow("named after the link") << "ascii10" << true;
+    QTest::newRow("no process named: stale at once") << "garbage" << false;
+}
+
+void TestPortSerial::lockFileOfAnotherProgram()
+{
+    QFETCH(QString, form);
+    QFETCH(bool, byLinkName);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SocatPty pty(dir.path());
+    QVERIFY2(pty.Start(), qPrintable(pty.Error()));
+    const QString device = QFileInfo(pty.DevicePath()).canonicalFilePath();
+    QVERIFY(device.startsWith(QStringLiteral("/dev/")));
+
+    // Another program: a live process of our own making, ended by its id.
+    QProcess holder;
+    holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+    QVERIFY(holder.waitForStarted(5000));
+    const qint64 pid = holder.processId();
+    QByteArray content;
+    if (form == QLatin1String("ascii10")) {
+        content = QByteArray::number(pid).rightJustified(10, ' ') + '\n';
+    } else if (form == QLatin1String("binary")) {
+        const int n = int(pid);
+        content = QByteArray(reinterpret_cast<const char*>(&n), sizeof n);
+    } else if (form == QLatin1String("lines")) {
+        content = QByteArray::number(pid) + "\nminiterm\nlocalhost\n";
+    } else {
+        content = "garbage\n";
+    }
+    const bool bLive = form != QLatin1String("garbage");
+    LockFolder locks;
+    const QString lock = locks.Write(byLinkName ? pty.DevicePath() : device, content);
+    QVERIFY(!lock.isEmpty());
+
+    CKrCommPortEx port;
+    port.SetConfig(ConfigFor(pty.DevicePath()));
+    if (bLive) {
+        QVERIFY(!port.Open());
+        const QString text = QStringLiteral("the device is in use by another program (process %1 "
+                                            "holds its lock file)")
+                                 .arg(pid);
+        QCOMPARE(port.GetLastError(), text);
+        QCOMPARE(port.GetStatus().error, KrPortError::InUse);
+        QCOMPARE(ReadAll(lock), content); // neither removed nor replaced
+    }
+    ::kill(pid_t(pid), SIGKILL);
+    QVERIFY(holder.waitForFinished(5000));
+    // The lock is stale now: it goes, and the port opens.
+    QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
+    const QByteArray now = ReadAll(lock);
+    QVERIFY2(now.isEmpty() ||
+                 now.startsWith(QByteArray::number(QCoreApplication::applicationPid())),
+             now.constData());
+    QVERIFY(pty.WritePeer("after"));
+    port.Close();
+}
+
+void TestPortSerial::nameThatIsNoSerialDevice_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("regular file") << "file"
+                                  << "not a serial device";
+    QTest::newRow("/dev/null") << "null"
+                               << "not a serial device";
+    QTest::newRow("FIFO") << "fifo"
+                          << "not a serial device";
+    QTest::newRow("folder") << "folder"
+                            << "is a folder";
+}
+
+void TestPortSerial::nameThatIsNoSerialDevice()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString path = dir.filePath(QStringLiteral("ttyX0"));
+    const QByteArray file = QFile::encodeName(path);
+    if (kind == QLatin1String("file"))
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+    else if (kind == QLatin1String("null"))
+        path = QStringLiteral("/dev/null");
+    else if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(file.constData(), 0600), 0);
+    else
+        QVERIFY(QDir().mkdir(path));
+
+    CKrCommPortEx port;
+    port.SetConfig(ConfigFor(path, 9600));
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!port.Open());
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(port.GetLastError(), reason);
+    QCOMPARE(port.GetStatus().error, KrPortError::NotSerialDevice);
+    QCOMPARE(port.GetDescription(), path + QStringLiteral(" 9600,8,N,1 - not open: ") + reason);
 }
 
 void TestPortSerial::systemErrorsInPlainWords_data()
