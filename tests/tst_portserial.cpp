@@ -2,6 +2,7 @@
 // device, its master side for the far end of the line.
 
 #include "CKrCommPort.h"
+#include "FileBytes.h"
 #include "KrSerialDiag.h"
 #include "PortHelpers.h"
 #include "PtyPair.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
@@ -44,54 +46,36 @@ private:
 };
 
 // The folder where serial programs put their lock files: the system's own
-// when the test may write there, else a folder of its own that the port is
-// told of. Removes the lock files written through it.
+// when the test may write there, else one of its own that the port is told
+// of. Removes the lock file written through it.
 class LockFolder
 {
 public:
-    LockFolder()
+    LockFolder() : m_strDir(KrSerialLockDirs().value(0))
     {
-        const QString system = KrSerialLockDirs().value(0);
-        if (::access(QFile::encodeName(system).constData(), W_OK) == 0) {
-            m_strDir = system;
-        } else {
-            m_strDir = m_own.path();
-            KrSetSerialLockDirs({m_strDir});
-        }
+        if (::access(QFile::encodeName(m_strDir).constData(), W_OK) != 0)
+            KrSetSerialLockDirs({m_strDir = m_own.path()});
     }
     ~LockFolder()
     {
-        for (const QString& path : m_written)
-            QFile::remove(path);
+        QFile::remove(m_strPath);
         KrSetSerialLockDirs({});
     }
-    // The lock file another program makes for the device at `device`: named
-    // after its path below /dev, '/' as '_'.
+    // Another program's lock for the device at `device`: named after its
+    // path below /dev, '/' as '_'.
     QString Write(QString device, const QByteArray& content)
     {
-        if (device.startsWith(QLatin1String("/dev/")))
-            device.remove(0, 5);
-        const QString path = m_strDir + QStringLiteral("/LCK..") +
-                             device.replace(QLatin1Char('/'), QLatin1Char('_'));
-        m_written << path;
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            f.write(content) != content.size())
-            return QString();
-        return path;
+        m_strPath = m_strDir + QStringLiteral("/LCK..") +
+                    device.remove(QRegularExpression(QStringLiteral("^/dev/")))
+                        .replace(QLatin1Char('/'), QLatin1Char('_'));
+        return WriteFile(m_strPath, content) ? m_strPath : QString();
     }
 
 private:
     QTemporaryDir m_own;
     QString m_strDir;
-    QStringList m_written;
+    QString m_strPath;
 };
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -349,43 +333,40 @@ void TestPortSerial::deviceWithoutAccessIsPermissionDenied()
 
 void TestPortSerial::lockFileOfAnotherProgram_data()
 {
-    QTest::addColumn<QString>("form");    // of the process id in the lock file
+    // The lock's content, %1 the holder's pid in a field of `width`; "binary"
+    // for a native int.
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<int>("width");
     QTest::addColumn<bool>("byLinkName"); // the lock names the link, not the device
-    QTest::newRow("ASCII in 10 columns") << "ascii10" << false;
-    QTest::newRow("binary int") << "binary" << false;
-    QTest::newRow("pid, program and host lines") << "lines" << false;
-    QTest::newRow("named after the link") << "ascii10" << true;
-    QTest::newRow("no process named: stale at once") << "garbage" << false;
+    QTest::addColumn<bool>("bLive");      // names a process
+    QTest::newRow("ASCII in 10 columns") << "%1\n" << 10 << false << true;
+    QTest::newRow("binary int") << "binary" << 0 << false << true;
+    QTest::newRow("pid, program and host lines") << "%1\nminiterm\nlocalhost\n"
+                                                 << 0 << false << true;
+    QTest::newRow("named after the link") << "%1\n" << 10 << true << true;
+    QTest::newRow("no process named: stale at once") << "garbage %1\n" << 0 << false << false;
 }
 
 void TestPortSerial::lockFileOfAnotherProgram()
 {
     QFETCH(QString, form);
+    QFETCH(int, width);
     QFETCH(bool, byLinkName);
+    QFETCH(bool, bLive);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     SocatPty pty(dir.path());
     QVERIFY2(pty.Start(), qPrintable(pty.Error()));
     const QString device = QFileInfo(pty.DevicePath()).canonicalFilePath();
-    QVERIFY(device.startsWith(QStringLiteral("/dev/")));
 
     // Another program: a live process of our own making, ended by its id.
     QProcess holder;
     holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
     QVERIFY(holder.waitForStarted(5000));
-    const qint64 pid = holder.processId();
-    QByteArray content;
-    if (form == QLatin1String("ascii10")) {
-        content = QByteArray::number(pid).rightJustified(10, ' ') + '\n';
-    } else if (form == QLatin1String("binary")) {
-        const int n = int(pid);
-        content = QByteArray(reinterpret_cast<const char*>(&n), sizeof n);
-    } else if (form == QLatin1String("lines")) {
-        content = QByteArray::number(pid) + "\nminiterm\nlocalhost\n";
-    } else {
-        content = "garbage\n";
-    }
-    const bool bLive = form != QLatin1String("garbage");
+    const int pid = int(holder.processId());
+    const QByteArray content = form == QLatin1String("binary")
+                                   ? QByteArray(reinterpret_cast<const char*>(&pid), sizeof pid)
+                                   : form.arg(pid, width).toLatin1();
     LockFolder locks;
     const QString lock = locks.Write(byLinkName ? pty.DevicePath() : device, content);
     QVERIFY(!lock.isEmpty());
@@ -394,23 +375,19 @@ void TestPortSerial::lockFileOfAnotherProgram()
     port.SetConfig(ConfigFor(pty.DevicePath()));
     if (bLive) {
         QVERIFY(!port.Open());
-        const QString text = QStringLiteral("the device is in use by another program (process %1 "
-                                            "holds its lock file)")
-                                 .arg(pid);
-        QCOMPARE(port.GetLastError(), text);
+        QCOMPARE(port.GetLastError(), QStringLiteral("the device is in use by another program "
+                                                     "(process %1 holds its lock file)")
+                                          .arg(pid));
         QCOMPARE(port.GetStatus().error, KrPortError::InUse);
-        QCOMPARE(ReadAll(lock), content); // neither removed nor replaced
+        QCOMPARE(ReadFile(lock), content); // neither removed nor replaced
     }
     ::kill(pid_t(pid), SIGKILL);
     QVERIFY(holder.waitForFinished(5000));
-    // The lock is stale now: it goes, and the port opens.
+    // Stale now: it goes (or becomes our own driver's), and the port opens.
     QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
-    const QByteArray now = ReadAll(lock);
-    QVERIFY2(now.isEmpty() ||
-                 now.startsWith(QByteArray::number(QCoreApplication::applicationPid())),
+    const QByteArray now = ReadFile(lock);
+    QVERIFY2(now.isEmpty() || now.startsWith(QByteArray::number(::getpid()) + '\n'),
              now.constData());
-    QVERIFY(pty.WritePeer("after"));
-    port.Close();
 }
 
 void TestPortSerial::nameThatIsNoSerialDevice_data()
@@ -452,7 +429,6 @@ void TestPortSerial::nameThatIsNoSerialDevice()
     QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(port.GetLastError(), reason);
     QCOMPARE(port.GetStatus().error, KrPortError::NotSerialDevice);
-    QCOMPARE(port.GetDescription(), path + QStringLiteral(" 9600,8,N,1 - not open: ") + reason);
 }
 
 void TestPortSerial::systemErrorsInPlainWords_data()
