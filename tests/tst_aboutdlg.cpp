@@ -85,6 +85,8 @@ private Q_SLOTS:
     void coloursLinksKeepTheirOwn();
     void logoPaintedAt55x20();
     void systemButtonHandsColours();
+    void enterPressesTheFocusedButton_data();
+    void enterPressesTheFocusedButton();
     void bindingAndTabOrder();
     void versionString();
 };
@@ -436,6 +438,49 @@ void TestAboutDlg::systemButtonHandsColours()
     QCOMPARE(parents, QList<QWidget*>({&about, &about}));
     QVERIFY(summaries.value(1).startsWith(QStringLiteral("User: technician\n")));
     QCOMPARE(source.calls.count(QStringLiteral("disk")), 2); // each opening asks again
+}
+
+void TestAboutDlg::enterPressesTheFocusedButton_data()
+{
+    QTest::addColumn<int>("focus"); // control id
+    QTest::addColumn<bool>("bSystemOpens");
+    QTest::newRow("Done") << int(IDOK) << false;
+    QTest::newRow("System") << int(CAboutDlg::IDC_SYSTEM) << true;
+    QTest::newRow("licence box: Done is the default again") << int(CAboutDlg::IDC_LICENSE) << false;
+}
+
+void TestAboutDlg::enterPressesTheFocusedButton()
+{
+    QFETCH(int, focus);
+    QFETCH(bool, bSystemOpens);
+    CRecordedSysInfoSource source(QStringLiteral(VORNTERM_TEST_DATA "/sysinfo/winxp-sp2.ini"));
+    CScopedSysInfoSource scoped(&source);
+    CAboutDlg about;
+    int sysInfoRuns = 0;
+    bool bClosed = false;
+    AfxHooks hooks;
+    hooks.doModal = [&](QDialog& d) {
+        if (qobject_cast<CSysInfoDlg*>(&d)) {
+            ++sysInfoRuns;
+            return IDOK;
+        }
+        d.show();
+        d.activateWindow();
+        if (!QTest::qWaitForWindowActive(&d))
+            return IDCANCEL;
+        // Through the System button, so that the focus leaves it for the
+        // licence box as the Tab key would take it.
+        about.m_btnSystem->setFocus(Qt::TabFocusReason);
+        d.findChild<QWidget*>(QString::number(focus))->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        bClosed = !d.isVisible() && d.result() == QDialog::Accepted;
+        d.hide();
+        return IDOK;
+    };
+    AfxScopedHooks guard(hooks);
+    QCOMPARE(about.DoModal(), IDOK);
+    QCOMPARE(sysInfoRuns, bSystemOpens ? 1 : 0);
+    QCOMPARE(bClosed, !bSystemOpens);
 }
 
 void TestAboutDlg::bindingAndTabOrder()

@@ -2,18 +2,25 @@
 // device, its master side for the far end of the line.
 
 #include "CKrCommPort.h"
+#include "FileBytes.h"
 #include "KrSerialDiag.h"
 #include "PortHelpers.h"
 #include "PtyPair.h"
+#include "SocatPty.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cerrno>
 #include <cstring>
+#include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -38,6 +45,38 @@ private:
     bool m_bOk = false;
 };
 
+// The folder where serial programs put their lock files: the system's own
+// when the test may write there, else one of its own that the port is told
+// of. Removes the lock file written through it.
+class LockFolder
+{
+public:
+    LockFolder() : m_strDir(KrSerialLockDirs().value(0))
+    {
+        if (::access(QFile::encodeName(m_strDir).constData(), W_OK) != 0)
+            KrSetSerialLockDirs({m_strDir = m_own.path()});
+    }
+    ~LockFolder()
+    {
+        QFile::remove(m_strPath);
+        KrSetSerialLockDirs({});
+    }
+    // Another program's lock for the device at `device`: named after its
+    // path below /dev, '/' as '_'.
+    QString Write(QString device, const QByteArray& content)
+    {
+        m_strPath = m_strDir + QStringLiteral("/LCK..") +
+                    device.remove(QRegularExpression(QStringLiteral("^/dev/")))
+                        .replace(QLatin1Char('/'), QLatin1Char('_'));
+        return WriteFile(m_strPath, content) ? m_strPath : QString();
+    }
+
+private:
+    QTemporaryDir m_own;
+    QString m_strDir;
+    QString m_strPath;
+};
+
 } // namespace
 
 class TestPortSerial : public QObject
@@ -55,6 +94,10 @@ private Q_SLOTS:
     void missingDeviceIsNoSuchDevice();
     void deviceHeldByAnotherPortIsInUse();
     void deviceWithoutAccessIsPermissionDenied();
+    void lockFileOfAnotherProgram_data();
+    void lockFileOfAnotherProgram();
+    void nameThatIsNoSerialDevice_data();
+    void nameThatIsNoSerialDevice();
     void systemErrorsInPlainWords_data();
     void systemErrorsInPlainWords();
     void vanishingDeviceIsLost();
@@ -286,6 +329,106 @@ void TestPortSerial::deviceWithoutAccessIsPermissionDenied()
     QCOMPARE(port.GetDescription(),
              path + QStringLiteral(" 9600,8,N,1 - not open: permission denied - is the user in "
                                    "the dialout group?"));
+}
+
+void TestPortSerial::lockFileOfAnotherProgram_data()
+{
+    // The lock's content, %1 the holder's pid in a field of `width`; "binary"
+    // for a native int.
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<bool>("byLinkName"); // the lock names the link, not the device
+    QTest::addColumn<bool>("bLive");      // names a process
+    QTest::newRow("ASCII in 10 columns") << "%1\n" << 10 << false << true;
+    QTest::newRow("binary int") << "binary" << 0 << false << true;
+    QTest::newRow("pid, program and host lines") << "%1\nminiterm\nlocalhost\n"
+                                                 << 0 << false << true;
+    QTest::newRow("named after the link") << "%1\n" << 10 << true << true;
+    QTest::newRow("no process named: stale at once") << "garbage %1\n" << 0 << false << false;
+}
+
+void TestPortSerial::lockFileOfAnotherProgram()
+{
+    QFETCH(QString, form);
+    QFETCH(int, width);
+    QFETCH(bool, byLinkName);
+    QFETCH(bool, bLive);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SocatPty pty(dir.path());
+    QVERIFY2(pty.Start(), qPrintable(pty.Error()));
+    const QString device = QFileInfo(pty.DevicePath()).canonicalFilePath();
+
+    // Another program: a live process of our own making, ended by its id.
+    QProcess holder;
+    holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+    QVERIFY(holder.waitForStarted(5000));
+    const int pid = int(holder.processId());
+    const QByteArray content = form == QLatin1String("binary")
+                                   ? QByteArray(reinterpret_cast<const char*>(&pid), sizeof pid)
+                                   : form.arg(pid, width).toLatin1();
+    LockFolder locks;
+    const QString lock = locks.Write(byLinkName ? pty.DevicePath() : device, content);
+    QVERIFY(!lock.isEmpty());
+
+    CKrCommPortEx port;
+    port.SetConfig(ConfigFor(pty.DevicePath()));
+    if (bLive) {
+        QVERIFY(!port.Open());
+        QCOMPARE(port.GetLastError(), QStringLiteral("the device is in use by another program "
+                                                     "(process %1 holds its lock file)")
+                                          .arg(pid));
+        QCOMPARE(port.GetStatus().error, KrPortError::InUse);
+        QCOMPARE(ReadFile(lock), content); // neither removed nor replaced
+    }
+    ::kill(pid_t(pid), SIGKILL);
+    QVERIFY(holder.waitForFinished(5000));
+    // Stale now: it goes (or becomes our own driver's), and the port opens.
+    QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
+    const QByteArray now = ReadFile(lock);
+    QVERIFY2(now.isEmpty() || now.startsWith(QByteArray::number(::getpid()) + '\n'),
+             now.constData());
+}
+
+void TestPortSerial::nameThatIsNoSerialDevice_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("regular file") << "file"
+                                  << "not a serial device";
+    QTest::newRow("/dev/null") << "null"
+                               << "not a serial device";
+    QTest::newRow("FIFO") << "fifo"
+                          << "not a serial device";
+    QTest::newRow("folder") << "folder"
+                            << "is a folder";
+}
+
+void TestPortSerial::nameThatIsNoSerialDevice()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString path = dir.filePath(QStringLiteral("ttyX0"));
+    const QByteArray file = QFile::encodeName(path);
+    if (kind == QLatin1String("file"))
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+    else if (kind == QLatin1String("null"))
+        path = QStringLiteral("/dev/null");
+    else if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(file.constData(), 0600), 0);
+    else
+        QVERIFY(QDir().mkdir(path));
+
+    CKrCommPortEx port;
+    port.SetConfig(ConfigFor(path, 9600));
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!port.Open());
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(port.GetLastError(), reason);
+    QCOMPARE(port.GetStatus().error, KrPortError::NotSerialDevice);
 }
 
 void TestPortSerial::systemErrorsInPlainWords_data()

@@ -40,8 +40,8 @@ class TestTransmit : public QObject
 private Q_SLOTS:
     void charCodes_data();
     void charCodes();
-    void typedKeysSendOneByte_data();
-    void typedKeysSendOneByte();
+    void typedKeysSendTheirCharacters_data();
+    void typedKeysSendTheirCharacters();
     void typingWhileClosedCountsNothing();
     void counterSendsOncePerTick();
     void counterEcho_data();
@@ -105,31 +105,45 @@ void TestTransmit::charCodes()
     QCOMPARE(CharCodeForKey(key, Qt::KeyboardModifiers(mods), text), code);
 }
 
-void TestTransmit::typedKeysSendOneByte_data()
+void TestTransmit::typedKeysSendTheirCharacters_data()
 {
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("mods");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("onLogInput"); // the focus, else on "Local Echo"
     QTest::addColumn<QByteArray>("wire");
-    QTest::newRow("a") << int(Qt::Key_A) << 0 << "a" << QByteArray("\x61");
-    QTest::newRow("backspace") << int(Qt::Key_Backspace) << 0 << "\b" << QByteArray("\x08");
-    QTest::newRow("ctrl+c") << int(Qt::Key_C) << int(Qt::ControlModifier) << ""
-                            << QByteArray("\x03");
-    QTest::newRow("enter") << int(Qt::Key_Return) << 0 << "\r" << QByteArray("\x0d");
-    QTest::newRow("escape") << int(Qt::Key_Escape) << 0 << "\x1b" << QByteArray("\x1b");
-    QTest::newRow("tab") << int(Qt::Key_Tab) << 0 << "\t" << QByteArray("\x09");
-    QTest::newRow("above 0xff") << int(Qt::Key_unknown) << 0 << QString(QChar(0x20AC))
-                                << QByteArray("\xac");
-    QTest::newRow("ctrl+space") << int(Qt::Key_Space) << int(Qt::ControlModifier) << ""
-                                << QByteArray("\0", 1);
+    QTest::addColumn<bool>("toggles"); // the key-down reached the checkbox
+    QTest::newRow("a") << int(Qt::Key_A) << 0 << "a" << false << QByteArray("\x61") << false;
+    QTest::newRow("backspace") << int(Qt::Key_Backspace) << 0 << "\b" << false << QByteArray("\x08")
+                               << false;
+    QTest::newRow("ctrl+c") << int(Qt::Key_C) << int(Qt::ControlModifier) << "" << false
+                            << QByteArray("\x03") << false;
+    QTest::newRow("enter") << int(Qt::Key_Return) << 0 << "\r" << false << QByteArray("\x0d")
+                           << false;
+    QTest::newRow("escape") << int(Qt::Key_Escape) << 0 << "\x1b" << false << QByteArray("\x1b")
+                            << false;
+    QTest::newRow("tab") << int(Qt::Key_Tab) << 0 << "\t" << false << QByteArray("\x09") << false;
+    QTest::newRow("above 0xff") << int(Qt::Key_unknown) << 0 << QString(QChar(0x20AC)) << false
+                                << QByteArray("\xac") << false;
+    QTest::newRow("space on Local Echo")
+        << int(Qt::Key_Space) << 0 << " " << false << QByteArray(" ") << true;
+    QTest::newRow("space on Log Input Data")
+        << int(Qt::Key_Space) << 0 << " " << true << QByteArray(" ") << true;
+    QTest::newRow("ctrl+space") << int(Qt::Key_Space) << int(Qt::ControlModifier) << "" << false
+                                << QByteArray("\0", 1) << true;
+    QTest::newRow("several characters in one event")
+        << int(Qt::Key_unknown) << 0 << QString::fromUtf8("ab\xc3\xa9") << false
+        << QByteArray("ab\xe9") << false;
 }
 
-void TestTransmit::typedKeysSendOneByte()
+void TestTransmit::typedKeysSendTheirCharacters()
 {
     QFETCH(int, key);
     QFETCH(int, mods);
     QFETCH(QString, text);
+    QFETCH(bool, onLogInput);
     QFETCH(QByteArray, wire);
+    QFETCH(bool, toggles);
     PtyTerminal fx;
     QVERIFY(fx.opened);
     fx.dlg->AppendText("shown");
@@ -137,17 +151,18 @@ void TestTransmit::typedKeysSendOneByte()
     const QStringList rows = fx.dlg->DataView()->VisibleRows();
 
     // Sent to whichever control has the focus, as the keyboard would.
-    fx.dlg->LocalEchoCheck()->setFocus();
-    SendKey(fx.dlg->LocalEchoCheck(), key, Qt::KeyboardModifiers(mods), text);
-    QCOMPARE(fx.pty.ReadMasterFor(1, 5000), wire);
-    QCOMPARE(fx.dlg->GetTxCount(), qint64(1));
-    QCOMPARE(fx.dlg->StatusBar()->GetText(1), QStringLiteral("Tx:1"));
+    QCheckBox* box = onLogInput ? fx.dlg->LogInputCheck() : fx.dlg->LocalEchoCheck();
+    box->setFocus();
+    SendKey(box, key, Qt::KeyboardModifiers(mods), text);
+    QCOMPARE(fx.pty.ReadMasterFor(wire.size(), 5000), wire);
+    QCOMPARE(fx.dlg->GetTxCount(), qint64(wire.size()));
+    QCOMPARE(fx.dlg->StatusBar()->GetText(1), QStringLiteral("Tx:%1").arg(wire.size()));
     QVERIFY(fx.dlg->IsEchoPending());
     fx.dlg->FlushRefresh();
     QCOMPARE(fx.dlg->DataView()->VisibleRows(), rows);
     QCOMPARE(fx.dlg->GetData(), QByteArray("shown"));
-    // The key never reached the control, and Esc did not close the window.
-    QVERIFY(!fx.dlg->LocalEchoCheck()->isChecked());
+    // Only Space reaches the checkbox; Esc did not close the window.
+    QCOMPARE(box->isChecked(), toggles);
     QVERIFY(fx.dlg->isVisible());
     QCOMPARE(fx.beeps, 0);
 }

@@ -255,7 +255,9 @@ void CAboutDlg::DoDataExchange()
     m_btnSystem = new QPushButton(QStringLiteral("System"), this);
     m_btnSystem->setObjectName(QString::number(IDC_SYSTEM));
     m_btnSystem->setGeometry(du.Rect(78, 160, 50, 14));
-    m_btnSystem->setAutoDefault(false);
+    // With the focus, it is the default button, as a focused push button in
+    // a dialog is: Enter presses it, not "Done".
+    m_btnSystem->setAutoDefault(true);
     connect(m_btnSystem, &QPushButton::clicked, this, &CAboutDlg::OnSystem);
 
     // Tab stops in template order.

@@ -21,6 +21,7 @@ enum class KrPortError
     NoSuchDevice,
     PermissionDenied,
     InUse,
+    NotSerialDevice, // the name is a folder, a file or a device that is no serial line
     SettingsRefused, // the device does not accept a line setting
     Removed,         // the device went away while open
     DeviceError,     // the device failed while open

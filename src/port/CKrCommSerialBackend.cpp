@@ -58,6 +58,13 @@ public:
 
     OpenResult Open(const CKrCommConfig& config, KrPortFailure* pFailure) override
     {
+        // The serial driver's own locking would take over a lock file that
+        // another program holds in the older form; such a lock is respected
+        // here, and only a stale one is cleared.
+        if (const qint64 nHolder = KrForeignLockHolder(config.strPort)) {
+            *pFailure = KrLockedPortFailure(nHolder);
+            return OpenResult::Failed;
+        }
         m_serial.setPortName(config.strPort);
         if (!m_serial.open(QIODevice::ReadWrite)) {
             *pFailure = OpenFailure();
@@ -143,6 +150,10 @@ private:
         default:
             break;
         }
+        // A file, a pipe or a folder by that name fails with a system text
+        // such as "Inappropriate ioctl for device".
+        if (kind == KrOpenFailure::Other)
+            kind = KrDiagnoseDeviceKind(m_serial.portName());
         return KrOpenPortFailure(kind, m_serial.errorString());
     }
 

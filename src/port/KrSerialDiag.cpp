@@ -1,5 +1,15 @@
 #include "KrSerialDiag.h"
 
+#include <QMutex>
+#include <QMutexLocker>
+
+namespace {
+
+QMutex g_lockDirsMutex;
+QStringList g_lockDirs; // empty: the system's own
+
+} // namespace
+
 QString KrOpenFailureText(KrOpenFailure failure, const QString& systemText)
 {
     switch (failure) {
@@ -9,6 +19,10 @@ QString KrOpenFailureText(KrOpenFailure failure, const QString& systemText)
         return QStringLiteral("permission denied - is the user in the dialout group?");
     case KrOpenFailure::InUse:
         return QStringLiteral("the device is in use by another program");
+    case KrOpenFailure::NotSerialDevice:
+        return QStringLiteral("not a serial device");
+    case KrOpenFailure::IsFolder:
+        return QStringLiteral("is a folder");
     case KrOpenFailure::Other:
         break;
     }
@@ -28,10 +42,35 @@ KrPortFailure KrOpenPortFailure(KrOpenFailure failure, const QString& systemText
     case KrOpenFailure::InUse:
         code = KrPortError::InUse;
         break;
+    case KrOpenFailure::NotSerialDevice:
+    case KrOpenFailure::IsFolder:
+        code = KrPortError::NotSerialDevice;
+        break;
     case KrOpenFailure::Other:
         break;
     }
     return KrPortFailure{code, KrOpenFailureText(failure, systemText)};
+}
+
+KrPortFailure KrLockedPortFailure(qint64 nPid)
+{
+    return KrPortFailure{KrPortError::InUse,
+                         KrOpenFailureText(KrOpenFailure::InUse, QString()) +
+                             QStringLiteral(" (process %1 holds its lock file)").arg(nPid)};
+}
+
+QStringList KrSerialLockDirs()
+{
+    QMutexLocker lock(&g_lockDirsMutex);
+    if (!g_lockDirs.isEmpty())
+        return g_lockDirs;
+    return {QStringLiteral("/run/lock"), QStringLiteral("/var/lock")};
+}
+
+void KrSetSerialLockDirs(const QStringList& dirs)
+{
+    QMutexLocker lock(&g_lockDirsMutex);
+    g_lockDirs = dirs;
 }
 
 KrPortFailure KrLostDeviceFailure(const QString& portName, const QString& systemText)

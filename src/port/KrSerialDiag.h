@@ -2,18 +2,22 @@
 // What the serial back end asks of the system beyond QSerialPort: why a
 // device would not open, in words a technician can act on, and whether it is
 // a pseudo-terminal. The system-dependent parts live in
-// KrSerialDiag_<system>.cpp.
+// KrSerialDiag_<system>.cpp. Called on the port's I/O thread (and by tests on
+// theirs); the lock folders are the only state, guarded for any thread.
 
 #include "CKrCommPortStatus.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 enum class KrOpenFailure
 {
     NoSuchDevice,
     PermissionDenied,
     InUse,
+    NotSerialDevice, // a file, a pipe or a device that is no terminal
+    IsFolder,
     Other
 };
 
@@ -21,6 +25,8 @@ enum class KrOpenFailure
 QString KrOpenFailureText(KrOpenFailure failure, const QString& systemText);
 // The same as a port failure, with its code.
 KrPortFailure KrOpenPortFailure(KrOpenFailure failure, const QString& systemText);
+// The device is locked by another program's live process `nPid`.
+KrPortFailure KrLockedPortFailure(qint64 nPid);
 // A device that failed while open: "the device was removed" when it is gone
 // from the system, else "the device stopped working" with the system's text.
 KrPortFailure KrLostDeviceFailure(const QString& portName, const QString& systemText);
@@ -32,6 +38,25 @@ KrOpenFailure KrOpenFailureFromSystemError(int code);
 // both "no access" and "someone else has it"; looks at the device and its
 // locks to tell which. Other when neither can be shown.
 KrOpenFailure KrDiagnosePermissionFailure(const QString& portName);
+
+// What the name is when it is no serial device: IsFolder for a folder,
+// NotSerialDevice for a regular file, pipe, socket or a device that is no
+// terminal (/dev/null). Other for a terminal, or when it cannot be told (it
+// is missing or out of reach). Never blocks.
+KrOpenFailure KrDiagnoseDeviceKind(const QString& portName);
+
+// Serial programs mark a device as taken with a UUCP-style lock file
+// "LCK..<name>" in a shared lock folder, <name> being the device's path
+// below /dev with '/' as '_'. The process of another program that holds a
+// lock for the device (under its own name, or the name of the device a link
+// leads to), or 0. Locks of processes that are gone, and locks that name no
+// process, are removed on the way; a lock of this process is left alone.
+// Where the system has no such locks, 0.
+qint64 KrForeignLockHolder(const QString& portName);
+// The folders KrForeignLockHolder looks in: /run/lock and /var/lock, unless
+// set otherwise; an empty list restores those.
+QStringList KrSerialLockDirs();
+void KrSetSerialLockDirs(const QStringList& dirs);
 
 // True for a pseudo-terminal (as a stand-in for a device, or a virtual port
 // made by another program). It carries bytes, not characters on a wire: the

@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -18,26 +20,76 @@ QString DevicePath(const QString& portName)
     return portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
 }
 
-// Serial programs, the serial driver of our own toolkit included, mark a
-// device as taken with a UUCP-style lock file "LCK..<name>" whose first line
-// is the holder's process id.
-bool LockHeldByLiveProcess(const QString& path)
+// The name serial programs give a device's lock file.
+QString LockFileName(const QString& path)
 {
     QString name = path;
     if (name.startsWith(QLatin1String("/dev/")))
         name = name.mid(5);
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return QStringLiteral("LCK..") + name;
+}
+
+// The process a lock file names: ASCII digits on its first line (in a field
+// of 10 characters or not, as older and newer programs write it), else, for
+// a file of exactly that size, a binary int in the system's byte order. 0
+// when it names no process.
+qint64 LockPid(const QByteArray& content)
+{
+    bool ok = false;
+    qint64 pid = content.split('\n').value(0).trimmed().toLongLong(&ok);
+    if (!ok && content.size() == qsizetype(sizeof(int))) {
+        int n = 0;
+        std::memcpy(&n, content.constData(), sizeof n);
+        pid = n;
+    }
+    return pid > 0 && pid <= std::numeric_limits<pid_t>::max() ? pid : 0;
+}
+
+bool ProcessAlive(qint64 pid)
+{
+    // A process of another user answers "not permitted", yet it lives.
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
+// The live process that holds the lock file `path`, or 0. With bRemoveStale,
+// a lock whose process is gone, or that names none, is removed - the very
+// file that was read, not one another program put there meanwhile.
+qint64 LiveLockHolder(const QString& path, bool bRemoveStale)
+{
+    const QByteArray file = QFile::encodeName(path);
+    // Without waiting on a pipe or following a link planted under the name.
+    const int fd = ::open(file.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    struct stat st = {};
+    QByteArray content(128, Qt::Uninitialized);
+    ssize_t n = -1;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        n = ::read(fd, content.data(), size_t(content.size()));
+    ::close(fd);
+    if (n < 0)
+        return 0; // not a lock file anyone wrote: not ours to judge
+    content.truncate(n);
+    const qint64 pid = LockPid(content);
+    if (pid > 0 && ProcessAlive(pid))
+        return pid;
+    struct stat now = {};
+    if (bRemoveStale && ::lstat(file.constData(), &now) == 0 && now.st_dev == st.st_dev &&
+        now.st_ino == st.st_ino)
+        ::unlink(file.constData());
+    return 0;
+}
+
+bool LockHeldByLiveProcess(const QString& path)
+{
+    // Every folder where programs, the serial driver of our own toolkit
+    // included, put such locks; a lock of this very process counts too.
     const QStringList dirs = {QStringLiteral("/var/lock"),       QStringLiteral("/run/lock"),
                               QStringLiteral("/etc/locks"),      QStringLiteral("/var/spool/locks"),
                               QStringLiteral("/var/spool/uucp"), QDir::tempPath()};
     for (const QString& dir : dirs) {
-        QFile lock(dir + QStringLiteral("/LCK..") + name);
-        if (!lock.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray first = lock.read(64).split('\n').value(0).trimmed();
-        bool ok = false;
-        const qint64 pid = first.toLongLong(&ok);
-        if (ok && pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM))
+        if (LiveLockHolder(dir + QLatin1Char('/') + LockFileName(path), false) > 0)
             return true;
     }
     return false;
@@ -81,6 +133,51 @@ KrOpenFailure KrDiagnosePermissionFailure(const QString& portName)
         return KrOpenFailureFromSystemError(errno);
     ::close(fd);
     return KrOpenFailure::Other;
+}
+
+KrOpenFailure KrDiagnoseDeviceKind(const QString& portName)
+{
+    const QByteArray path = QFile::encodeName(DevicePath(portName));
+    struct stat st = {};
+    if (::stat(path.constData(), &st) != 0)
+        return KrOpenFailure::Other;
+    if (S_ISDIR(st.st_mode))
+        return KrOpenFailure::IsFolder;
+    if (!S_ISCHR(st.st_mode))
+        return KrOpenFailure::NotSerialDevice;
+    // A character device: a terminal, or something like /dev/null. Only a
+    // device node is opened here, and without waiting.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return KrOpenFailure::Other;
+    const bool bTerminal = ::isatty(fd) == 1;
+    ::close(fd);
+    return bTerminal ? KrOpenFailure::Other : KrOpenFailure::NotSerialDevice;
+}
+
+qint64 KrForeignLockHolder(const QString& portName)
+{
+    const QString path = DevicePath(portName);
+    QStringList names{LockFileName(path)};
+    // Other programs name the lock after the device itself, not the link
+    // (/dev/serial/by-id/...) that leads to it.
+    const QString target = QFileInfo(path).canonicalFilePath();
+    if (!target.isEmpty() && !names.contains(LockFileName(target)))
+        names << LockFileName(target);
+    const qint64 self = ::getpid();
+    QStringList seen;
+    for (const QString& dir : KrSerialLockDirs()) {
+        const QString real = QFileInfo(dir).canonicalFilePath(); // /var/lock may be /run/lock
+        if (real.isEmpty() || seen.contains(real))
+            continue;
+        seen << real;
+        for (const QString& name : names) {
+            const qint64 pid = LiveLockHolder(real + QLatin1Char('/') + name, true);
+            if (pid > 0 && pid != self)
+                return pid;
+        }
+    }
+    return 0;
 }
 
 bool KrIsPseudoTerminal(const QString& portName)

@@ -27,6 +27,18 @@ KrOpenFailure KrDiagnosePermissionFailure(const QString&)
     return KrOpenFailure::InUse;
 }
 
+// COM ports are kept exclusive by the system: no lock files, and every name
+// is a device's.
+KrOpenFailure KrDiagnoseDeviceKind(const QString&)
+{
+    return KrOpenFailure::Other;
+}
+
+qint64 KrForeignLockHolder(const QString&)
+{
+    return 0;
+}
+
 bool KrIsPseudoTerminal(const QString&)
 {
     return false;

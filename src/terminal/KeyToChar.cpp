@@ -73,3 +73,25 @@ int CharCodeForKey(const QKeyEvent& e)
 {
     return CharCodeForKey(e.key(), e.modifiers(), e.text());
 }
+
+QList<int> CharCodesForKey(int key, Qt::KeyboardModifiers modifiers, const QString& text)
+{
+    const int nCode = CharCodeForKey(key, modifiers, text);
+    if (nCode < 0)
+        return {};
+    // A key that stands for a code of its own (Enter, a control code) is
+    // that code, whatever text came with it; text is sent as it is.
+    const QList<uint> chars = text.toUcs4();
+    if (chars.size() < 2 || chars.first() != uint(nCode))
+        return {nCode};
+    QList<int> codes;
+    codes.reserve(chars.size());
+    for (const uint c : chars)
+        codes.append(int(c));
+    return codes;
+}
+
+QList<int> CharCodesForKey(const QKeyEvent& e)
+{
+    return CharCodesForKey(e.key(), e.modifiers(), e.text());
+}

@@ -1,6 +1,8 @@
 #pragma once
-// Which key presses produce a character for the port, and which code.
+// Which key presses produce a character for the port, and which code. Pure
+// functions, used on the user-interface thread.
 
+#include <QList>
 #include <Qt>
 
 class QKeyEvent;
@@ -13,3 +15,9 @@ class QString;
 // character (arrows, function keys, Alt combinations, bare modifiers).
 int CharCodeForKey(int key, Qt::KeyboardModifiers modifiers, const QString& text);
 int CharCodeForKey(const QKeyEvent& e);
+
+// Every character code a key press produces, in order: the one above, or,
+// when the press carries a text of several characters (an input method's,
+// compressed or pasted keys), each of them. Empty when it produces none.
+QList<int> CharCodesForKey(int key, Qt::KeyboardModifiers modifiers, const QString& text);
+QList<int> CharCodesForKey(const QKeyEvent& e);

@@ -5,6 +5,7 @@
 #include "CTerminalDlg.h"
 #include "KeyToChar.h"
 
+#include <QAbstractButton>
 #include <QKeyEvent>
 #include <QWidget>
 
@@ -15,15 +16,21 @@ bool CTerminalDlg::eventFilter(QObject* pWatched, QEvent* pEvent)
         // windows (the dialogs it opens) keep their keys.
         auto* pWidget = qobject_cast<QWidget*>(pWatched);
         if (pWidget && pWidget->window() == this && isEnabled()) {
-            const int nCode = CharCodeForKey(*static_cast<QKeyEvent*>(pEvent));
-            if (nCode >= 0) {
+            const auto* pKey = static_cast<QKeyEvent*>(pEvent);
+            const QList<int> codes = CharCodesForKey(*pKey);
+            if (!codes.isEmpty()) {
                 // A shortcut override is accepted so that no shortcut takes
                 // the key; the key press that follows is sent.
                 if (pEvent->type() == QEvent::ShortcutOverride) {
                     pEvent->accept();
                     return true;
                 }
-                return PreTranslateKey(nCode);
+                for (const int nCode : codes)
+                    PreTranslateKey(nCode);
+                // Space is a button's own key (a checkbox toggles on it), as
+                // the dialog handling gives the key-down to the focused
+                // control; the character it makes is sent all the same.
+                return !(pKey->key() == Qt::Key_Space && qobject_cast<QAbstractButton*>(pWidget));
             }
         }
     }
