@@ -21,10 +21,18 @@ if [[ "${2:-}" != --inside ]]; then
     echo "SKIP startup box accessibility: missing ${missing[*]}"
     exit 0
   fi
-  exec timeout 60 dbus-run-session -- "$0" "$program" --inside
+  # The bus daemons' chatter goes to a file; the check speaks on fd 3.
+  log="$(mktemp)"
+  trap 'rm -f "$log"' EXIT
+  exec 3>&2
+  rc=0
+  timeout 60 dbus-run-session -- "$0" "$program" --inside 2>"$log" || rc=$?
+  ((rc == 0)) || { echo "session bus output:"; cat "$log"; } >&2
+  exit "$rc"
 fi
 
 # Inside the private session bus.
+exec 2>&3 3>&-
 work="$(mktemp -d)"
 pids=()
 cleanup() {
@@ -38,7 +46,8 @@ Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/
 pids+=($!)
 for _ in $(seq 50); do [[ -s $work/display ]] && break; sleep 0.1; done
 [[ -s $work/display ]] || { echo "Xvfb did not start:"; cat "$work/xvfb.log"; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+DISPLAY=":$(head -n1 "$work/display")"
+export DISPLAY
 
 "$launcher" --launch-immediately >"$work/bus.log" 2>&1 &
 pids+=($!)
