@@ -12,6 +12,7 @@ echo "== build and test"
 cmake -S "$root" -B "$root/build" -DVORNTERM_TESTS=ON -DVORNTERM_BENCH=ON -DVORNTERM_SANITIZE= >/dev/null
 cmake --build "$root/build" -j"$jobs"
 ctest --test-dir "$root/build" --output-on-failure --no-tests=error -j"$jobs"
+"$root/scripts/check-install.sh" "$root/build"
 
 echo "== the threaded suites again, under ThreadSanitizer"
 cmake -S "$root" -B "$root/build-tsan" -DVORNTERM_SANITIZE=thread -DVORNTERM_BENCH=OFF \

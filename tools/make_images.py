@@ -7,6 +7,9 @@ so running it again gives byte-identical files.
 
 --preview also writes enlarged copies (nearest neighbour, on a grey ground)
 for looking at the pixels.
+
+The desktop icons (the window icon at the sizes desktops ask for, and as
+SVG) go to res/icons/hicolor/<size>/apps/ under the name ICON_NAME.
 """
 
 import math
@@ -19,6 +22,10 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 RES = os.path.join(ROOT, "res")
 
 WHITE = (255, 255, 255)
+
+# The program's desktop id; the desktop entry and the icons share it.
+ICON_NAME = "example.vorn.VornTerm"
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
 
 # ---------------------------------------------------------------- PNG output
 
@@ -315,6 +322,49 @@ def icon_scene():
     return s
 
 
+def hex_colour(c):
+    return "#%02x%02x%02x" % c[:3]
+
+
+def icon_svg():
+    """The icon scene (32 x 32 design units) as SVG, shape for shape."""
+    out = ['<?xml version="1.0" encoding="UTF-8"?>',
+           '<svg xmlns="http://www.w3.org/2000/svg" width="32" height="32" '
+           'viewBox="0 0 32 32">']
+    for shape, colour in icon_scene():
+        fill = hex_colour(colour)
+        if isinstance(shape, RoundRect):
+            out.append('  <rect x="%g" y="%g" width="%g" height="%g" rx="%g" fill="%s"/>' %
+                       (shape.x0, shape.y0, shape.x1 - shape.x0, shape.y1 - shape.y0,
+                        shape.r, fill))
+        elif isinstance(shape, Polygon):
+            pts = " ".join("%g,%g" % p for p in shape.pts)
+            out.append('  <polygon points="%s" fill="%s"/>' % (pts, fill))
+        elif isinstance(shape, Stroke):
+            pts = [shape.segs[0][0]] + [b for _, b in shape.segs]
+            out.append('  <polyline points="%s" fill="none" stroke="%s" stroke-width="%g" '
+                       'stroke-linecap="round" stroke-linejoin="round"/>' %
+                       (" ".join("%.3f,%.3f" % p for p in pts), fill, shape.h * 2))
+        else:
+            raise TypeError(shape)
+    out.append("</svg>")
+    return "\n".join(out) + "\n"
+
+
+def desktop_icons():
+    """(path below res/, width, height, rows) of every desktop icon PNG."""
+    base = os.path.join("icons", "hicolor")
+    for size in ICON_SIZES:
+        if size == 16:
+            rows = pixel_art(ICON16, 16, 16)  # drawn by hand for this size
+        else:
+            k = size / 32.0
+            scene = [(transformed(sh, k, k, 0, 0), c) for sh, c in icon_scene()]
+            rows = render(size, size, scene, ss=6 if size <= 64 else 4)
+        yield (os.path.join(base, "%dx%d" % (size, size), "apps", ICON_NAME + ".png"),
+               size, size, rows)
+
+
 # ------------------------------------------------------------ pixel art
 # Small pictures are drawn pixel by pixel: one character per pixel, '.'
 # transparent, other characters looked up in the palette.
@@ -514,11 +564,21 @@ def main(argv):
     for cid, art in TOOLBAR.items():
         outputs.append(("tb_%d.png" % cid, 16, 15, pixel_art(art, 16, 15), True))
 
+    for name, w, h, rows in desktop_icons():
+        os.makedirs(os.path.dirname(os.path.join(RES, name)), exist_ok=True)
+        outputs.append((name, w, h, rows, True))
+    svg = os.path.join("icons", "hicolor", "scalable", "apps", ICON_NAME + ".svg")
+    os.makedirs(os.path.dirname(os.path.join(RES, svg)), exist_ok=True)
+    with open(os.path.join(RES, svg), "w", encoding="utf-8", newline="\n") as f:
+        f.write(icon_svg())
+    print("res/" + svg)
+
     for name, w, h, rows, alpha in outputs:
         write_png(os.path.join(RES, name), w, h, rows, alpha)
         if preview:
             zoom = 4 if w > 64 else 12
-            write_preview(os.path.join(preview, name), w, h, rows, alpha, zoom)
+            write_preview(os.path.join(preview, os.path.basename(name) if "/" not in name
+                                       else name.replace(os.sep, "_")), w, h, rows, alpha, zoom)
         print("res/%s %dx%d" % (name, w, h))
 
 

@@ -8,6 +8,8 @@
 int CTerminalApp::Run(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    // The desktop entry's name: desktops match the window to its icon by it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.vorn.VornTerm"));
     CTerminalApp theApp;
     theApp.InitInstance();
     return 0;

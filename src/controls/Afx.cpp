@@ -1,11 +1,14 @@
 #include "Afx.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -16,7 +19,60 @@ AfxHooks& Hooks()
     return hooks;
 }
 
+// Ends a wait as soon as the accessibility bridge reports itself active.
+class CActivationWait : public QAccessible::ActivationObserver
+{
+public:
+    explicit CActivationWait(QEventLoop& loop) : m_loop(loop)
+    {
+        QAccessible::installActivationObserver(this);
+    }
+    ~CActivationWait() override { QAccessible::removeActivationObserver(this); }
+    CActivationWait(const CActivationWait&) = delete;
+    CActivationWait& operator=(const CActivationWait&) = delete;
+
+    void accessibilityActiveChanged(bool bActive) override
+    {
+        // Called just before the bridge registers the application; the loop
+        // ends once that handler has returned.
+        if (bActive)
+            m_loop.quit();
+    }
+
+private:
+    QEventLoop& m_loop;
+};
+
+// The platforms whose accessibility bridge connects asynchronously.
+bool HasLateAccessibilityBridge()
+{
+#if defined(Q_OS_LINUX)
+    const QString platform = QGuiApplication::platformName();
+    return platform.startsWith(QLatin1String("xcb")) ||
+           platform.startsWith(QLatin1String("wayland"));
+#else
+    return false;
+#endif
+}
+
 } // namespace
+
+bool AfxWaitForAccessibility(int nMaxMs)
+{
+    static bool s_bWaited = false;
+    if (QAccessible::isActive())
+        return true;
+    if (s_bWaited || !qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ||
+        !HasLateAccessibilityBridge())
+        return false;
+    s_bWaited = true;
+    QEventLoop loop;
+    CActivationWait wait(loop);
+    QTimer::singleShot(nMaxMs, &loop, &QEventLoop::quit);
+    if (!QAccessible::isActive())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return QAccessible::isActive();
+}
 
 QString AfxGetAppName()
 {
@@ -30,6 +86,7 @@ int AfxMessageBox(const QString& text, int nType)
 {
     if (Hooks().messageBox)
         return Hooks().messageBox(text, nType);
+    AfxWaitForAccessibility(kAfxAccessibilityWaitMs);
     QMessageBox::information(nullptr, AfxGetAppName(), text, QMessageBox::Ok);
     return IDOK;
 }

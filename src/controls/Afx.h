@@ -3,6 +3,7 @@
 // application name, message boxes, modal dialogs, the default beep, the
 // open-file dialog and handing a target to the desktop. Each goes through a
 // replaceable hook so that tests never block on a dialog or open a browser.
+// Every function runs on the user-interface thread.
 
 #include <QString>
 #include <functional>
@@ -19,7 +20,19 @@ constexpr int MB_OK = 0;
 QString AfxGetAppName();
 
 // Shows a message box titled with the application name, OK button only.
+// The first box of the program may wait up to kAfxAccessibilityWaitMs for the
+// desktop's accessibility bridge (see AfxWaitForAccessibility).
 int AfxMessageBox(const QString& text, int nType = MB_OK);
+
+// On Linux desktops Qt connects to the accessibility bus only once the event
+// loop has run (an asynchronous D-Bus call), and drops every accessibility
+// event sent before that: a window shown before the first event loop is never
+// announced to a screen reader. This lets the event loop run (user input
+// excluded) until the bridge is up or nMaxMs have passed, once per program;
+// later calls return at once. True when the bridge is up. Does nothing on
+// platforms without such a bridge (Windows, the offscreen platform).
+bool AfxWaitForAccessibility(int nMaxMs);
+constexpr int kAfxAccessibilityWaitMs = 500;
 
 // Runs a dialog modally; IDOK when it was accepted, IDCANCEL otherwise.
 int AfxDoModal(QDialog& dlg);
