@@ -2,11 +2,13 @@
 
 #include "CTerminalDlg.h"
 #include "CloseOnSignal.h"
+#include "FileSizeSignal.h"
 
 #include <QApplication>
 
 int CTerminalApp::Run(int argc, char* argv[])
 {
+    IgnoreFileSizeSignal();
     QApplication app(argc, argv);
     CTerminalApp theApp;
     theApp.InitInstance();
