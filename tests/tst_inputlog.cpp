@@ -1,9 +1,5 @@
 #include "CInputLog.h"
-#include "FileBytes.h"
 #include "LogObstacle.h"
-#include "PortHelpers.h"
-#include "ProcessFiles.h"
-#include "PtyPair.h"
 
 #include <QDir>
 #include <QFile>
@@ -92,7 +88,6 @@ private Q_SLOTS:
     void manySmallBlocksWaitCompactly();
     void handOverNeverWaitsForTheFile();
     void finishEndsTheIntake();
-    void fileSizeSignalDoesNotEndTheProgram();
 
 private:
     CInputLog::Clock ClockAt(QDateTime* pNow)
@@ -578,34 +573,6 @@ void TestInputLog::finishEndsTheIntake()
     QVERIFY(log.Finish(kWait));
     QCOMPARE(ReadLog(kDec6Name), QByteArray("kept"));
     QCOMPARE(nNews.load(), 0);
-}
-
-void TestInputLog::fileSizeSignalDoesNotEndTheProgram()
-{
-    // A write beyond "ulimit -f" sends SIGXFSZ, whose default ends the
-    // process; the program ignores it and sees the write fail instead.
-    const QString program = QStringLiteral(VORNTERM_BINARY_DIR "/vornterm");
-    if (!QFileInfo::exists(program))
-        QFAIL("the vornterm program is not built");
-    PtyPair pty;
-    QVERIFY(pty.IsValid());
-    QVERIFY(WriteFile(QStringLiteral("VornTerm.cfg"), StoredConfig(ConfigFor(pty.SlavePath()))));
-
-    QProcess proc;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    proc.setProcessEnvironment(env);
-    proc.setWorkingDirectory(QDir::currentPath());
-    proc.start(program, {});
-    QVERIFY(proc.waitForStarted(10000));
-    // Once the port is open the program is up and has its handlers in place.
-    QTRY_VERIFY_WITH_TIMEOUT(ProcessHasOpen(proc.processId(), pty.SlavePath()), 15000);
-    QCOMPARE(::kill(pid_t(proc.processId()), SIGXFSZ), 0);
-    QVERIFY(!proc.waitForFinished(300));
-    QCOMPARE(::kill(pid_t(proc.processId()), SIGTERM), 0);
-    QVERIFY(proc.waitForFinished(10000));
-    QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(proc.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestInputLog)

@@ -5,7 +5,7 @@
 #include "CInputLog.h"
 #include "CStatusBarCtrl.h"
 #include "LogObstacle.h"
-#include "ProcessFiles.h"
+#include "OwnThreads.h"
 #include "ReceiveBuffer.h"
 #include "TerminalFixture.h"
 
