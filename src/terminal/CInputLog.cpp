@@ -89,7 +89,8 @@ struct CInputLog::State
 
     QString TodaysName();
     void Enqueue(const QString& strName, const char* pData, qint64 nLength);
-    bool IsEmpty() const { return queue.empty() && nInFlight == 0; }
+    // No byte waits (a zero-length block's pending opening does not count).
+    bool IsEmpty() const { return nQueued == 0; }
     bool Drain(std::unique_lock<std::mutex>& lock);
     void Fail(const QString& strName, const QString& strReason);
     bool TakeNews();
