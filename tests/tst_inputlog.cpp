@@ -257,8 +257,7 @@ void TestInputLog::obstacleKeepsBytesInOrder_data()
     QTest::newRow("folder, retry") << int(LogObstacle::Folder) << false;
     QTest::newRow("FIFO without a reader") << int(LogObstacle::Fifo) << false;
     QTest::newRow("FIFO with a reader") << int(LogObstacle::FifoWithReader) << true;
-    QTest::newRow("link to another file") << int(LogObstacle::Link) << false;
-    QTest::newRow("link to nothing") << int(LogObstacle::DanglingLink) << true;
+    QTest::newRow("link to another file") << int(LogObstacle::Link) << true;
     QTest::newRow("read-only, ordinary user") << int(LogObstacle::ReadOnlyForUser) << false;
     QTest::newRow("file-size limit") << int(LogObstacle::SizeLimit) << true;
 }

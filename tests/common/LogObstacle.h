@@ -1,12 +1,12 @@
 #pragma once
 // Things in the way of the day's log, each made for real: another holder of
-// its lock, a folder, a FIFO (with or without a reader), a symbolic link (to a
-// file or to nothing), a read-only file for an ordinary user (the effective
-// user drops to "nobody", since root passes every permission check) and a
-// file-size limit. Place() puts one where the log should be, setting aside a
-// log that is there; Remove() takes it away and puts the log back. Used on
-// the test's thread; the effective user and the size limit hold for the
-// whole process while the obstacle is in place.
+// its lock, a folder, a FIFO (with or without a reader), a symbolic link to
+// another file, a read-only
+// file for an ordinary user (the effective user drops to "nobody": root
+// passes every permission check) and a file-size limit. Place() puts one
+// where the log should be, setting a log that is there aside; Remove() takes
+// it away and puts the log back. Used on the test's thread; the user and the
+// limit hold for the whole process while the obstacle is in place.
 
 #include <QDir>
 #include <QFile>
@@ -31,13 +31,12 @@ public:
         Fifo,
         FifoWithReader,
         Link,
-        DanglingLink,
         ReadOnlyForUser,
         SizeLimit
     };
 
     LogObstacle(Kind kind, const QString& strLog)
-        : m_kind(kind), m_strLog(strLog), m_strAside(strLog + QStringLiteral(".aside")),
+        : m_kind(kind), m_strLog(strLog), m_log(QFile::encodeName(strLog)),
           m_strTarget(QFileInfo(strLog).dir().filePath(QStringLiteral("elsewhere.txt")))
     {
     }
@@ -48,100 +47,72 @@ public:
     // The reason the log gives while the obstacle is in place.
     QString Reason() const
     {
-        switch (m_kind) {
-        case Locked:
-            return QStringLiteral("In use by another program");
-        case Folder:
-            return qt_error_string(EISDIR);
-        case Fifo:
-        case FifoWithReader:
-            return QStringLiteral("not a regular file");
-        case Link:
-        case DanglingLink:
-            return QStringLiteral("is a symbolic link");
-        case ReadOnlyForUser:
-            return qt_error_string(EACCES);
-        case SizeLimit:
-            return qt_error_string(EFBIG);
-        }
-        return QString();
+        const QString reasons[] = {QStringLiteral("In use by another program"),
+                                   qt_error_string(EISDIR),
+                                   QStringLiteral("not a regular file"),
+                                   QStringLiteral("not a regular file"),
+                                   QStringLiteral("is a symbolic link"),
+                                   qt_error_string(EACCES),
+                                   qt_error_string(EFBIG)};
+        return reasons[m_kind];
     }
 
     bool Place()
     {
-        const QByteArray log = QFile::encodeName(m_strLog);
-        const bool bHadLog = QFile::exists(m_strLog);
+        m_bPlaced = true;
         switch (m_kind) {
         case Locked:
-            m_fd = ::open(log.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-            return m_bPlaced = m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+            m_fd = ::open(m_log.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+            return m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
         case ReadOnlyForUser: {
-            // Anybody may enter the folder and read the log; nobody else may write.
+            // Anybody may enter the folder and read the log, nobody write it.
             const QByteArray dir = QFile::encodeName(QFileInfo(m_strLog).absolutePath());
-            if (!bHadLog && !QFile(m_strLog).open(QIODevice::WriteOnly))
+            QFile log(m_strLog);
+            if (!log.open(QIODevice::Append) || ::chmod(dir.constData(), 0755) != 0 ||
+                ::chmod(m_log.constData(), 0444) != 0)
                 return false;
-            m_bPlaced = ::chmod(dir.constData(), 0755) == 0 && ::chmod(log.constData(), 0444) == 0;
-            m_bUserDropped = m_bPlaced && ::geteuid() == 0 && ::seteuid(65534) == 0;
-            return m_bPlaced && (m_bUserDropped || ::geteuid() != 0);
+            m_bUserDropped = ::geteuid() == 0 && ::seteuid(65534) == 0;
+            return m_bUserDropped || ::geteuid() != 0;
         }
         case SizeLimit: {
-            // No byte more fits in the log; the write fails instead of the
-            // signal ending the process.
+            // No byte more fits; the write fails instead of the signal ending
+            // the process.
             m_oldSignal = std::signal(SIGXFSZ, SIG_IGN);
             ::getrlimit(RLIMIT_FSIZE, &m_savedLimit);
             rlimit limit = m_savedLimit;
             limit.rlim_cur = rlim_t(QFileInfo(m_strLog).size());
-            return m_bPlaced = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+            return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
         }
         default:
             break;
         }
-        if (bHadLog && !QFile::rename(m_strLog, m_strAside))
+        m_bAside = QFile::exists(m_strLog);
+        if (m_bAside && !QFile::rename(m_strLog, Aside()))
             return false;
-        m_bAside = bHadLog;
-        m_bPlaced = true;
-        switch (m_kind) {
-        case Folder:
+        if (m_kind == Folder)
             return QDir().mkdir(m_strLog);
-        case Fifo:
-            return ::mkfifo(log.constData(), 0666) == 0;
-        case FifoWithReader:
-            m_fd = ::mkfifo(log.constData(), 0666) == 0
-                       ? ::open(log.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
-                       : -1;
-            return m_fd >= 0;
-        case Link: {
-            QFile target(m_strTarget);
-            if (!target.open(QIODevice::WriteOnly) || target.write("elsewhere") != 9)
+        if (m_kind == Fifo || m_kind == FifoWithReader) {
+            if (::mkfifo(m_log.constData(), 0666) != 0)
                 return false;
-            target.close();
-            return ::symlink(QFile::encodeName(m_strTarget).constData(), log.constData()) == 0;
+            if (m_kind == FifoWithReader)
+                m_fd = ::open(m_log.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            return m_kind == Fifo || m_fd >= 0;
         }
-        case DanglingLink:
-            return ::symlink(QFile::encodeName(m_strTarget).constData(), log.constData()) == 0;
-        default:
-            return false;
-        }
+        QFile target(m_strTarget);
+        return target.open(QIODevice::WriteOnly) && target.write("elsewhere") == 9 &&
+               target.flush() &&
+               ::symlink(QFile::encodeName(m_strTarget).constData(), m_log.constData()) == 0;
     }
 
-    // True when nothing reached what the obstacle stands for: a link's
-    // target, the FIFO's reader.
+    // True when nothing reached the file a link points to, or a FIFO's reader.
     bool Untouched() const
     {
-        switch (m_kind) {
-        case FifoWithReader: {
-            char c;
+        char c;
+        QFile target(m_strTarget);
+        if (m_kind == FifoWithReader)
             return ::read(m_fd, &c, 1) <= 0;
-        }
-        case Link: {
-            QFile target(m_strTarget);
-            return target.open(QIODevice::ReadOnly) && target.readAll() == "elsewhere";
-        }
-        case DanglingLink:
-            return !QFileInfo::exists(m_strTarget);
-        default:
-            return true;
-        }
+        return m_kind != Link ||
+               (target.open(QIODevice::ReadOnly) && target.readAll() == "elsewhere");
     }
 
     bool Remove()
@@ -149,18 +120,17 @@ public:
         if (!m_bPlaced)
             return true;
         m_bPlaced = false;
-        bool bOk = true;
         if (m_fd >= 0)
             ::close(m_fd);
         m_fd = -1;
+        bool bOk = true;
         switch (m_kind) {
         case Locked:
             return true;
         case ReadOnlyForUser:
-            if (m_bUserDropped)
-                bOk = ::seteuid(0) == 0;
+            bOk = !m_bUserDropped || ::seteuid(0) == 0;
             m_bUserDropped = false;
-            return bOk && ::chmod(QFile::encodeName(m_strLog).constData(), 0644) == 0;
+            return ::chmod(m_log.constData(), 0644) == 0 && bOk;
         case SizeLimit:
             bOk = ::setrlimit(RLIMIT_FSIZE, &m_savedLimit) == 0;
             std::signal(SIGXFSZ, m_oldSignal);
@@ -174,15 +144,17 @@ public:
             break;
         }
         if (m_bAside)
-            bOk = QFile::rename(m_strAside, m_strLog) && bOk;
+            bOk = QFile::rename(Aside(), m_strLog) && bOk;
         m_bAside = false;
         return bOk;
     }
 
 private:
+    QString Aside() const { return m_strLog + QStringLiteral(".aside"); }
+
     Kind m_kind;
     QString m_strLog;
-    QString m_strAside;
+    QByteArray m_log;
     QString m_strTarget;
     int m_fd = -1;
     bool m_bPlaced = false;
