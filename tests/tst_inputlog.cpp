@@ -1,4 +1,5 @@
 #include "CInputLog.h"
+#include "LogObstacle.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,24 +13,15 @@
 #include <clocale>
 #include <csignal>
 #include <ctime>
-#include <fcntl.h>
 #include <locale.h>
-#include <sys/file.h>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 
-enum Obstacle
-{
-    LockedElsewhere,
-    DirectoryInTheWay
-};
-enum Recovery
-{
-    ByNextBlock,
-    ByFlush
-};
+// Every wait on the log's writer is bounded by this.
+constexpr int kWait = 10000;
 
 QByteArray ReadLog(const QString& strName)
 {
@@ -38,30 +30,6 @@ QByteArray ReadLog(const QString& strName)
         return QByteArray("<missing>");
     return file.readAll();
 }
-
-// Another holder of the log's lock, on a descriptor of its own.
-class CForeignLock
-{
-public:
-    explicit CForeignLock(const QString& strName)
-    {
-        m_fd = ::open(QFile::encodeName(strName).constData(), O_RDWR | O_CREAT, 0666);
-        m_bHeld = m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
-    }
-    ~CForeignLock() { Release(); }
-    bool IsHeld() const { return m_bHeld; }
-    void Release()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-        m_bHeld = false;
-    }
-
-private:
-    int m_fd = -1;
-    bool m_bHeld = false;
-};
 
 // The C library's own "%x" in its default locale, whatever the process locale is.
 QString CLibraryDateInCLocale(const QDate& date)
@@ -110,14 +78,16 @@ private Q_SLOTS:
     void zeroLengthBlockCreatesFileOnly();
     void blockAfterMidnightOpensNextDaysFile();
 
-    void blockedLogKeepsBytesInOrder_data();
-    void blockedLogKeepsBytesInOrder();
+    void obstacleKeepsBytesInOrder_data();
+    void obstacleKeepsBytesInOrder();
     void queuedBlocksKeepTheirDay();
     void fullQueueDropsOldestBytes_data();
     void fullQueueDropsOldestBytes();
     void partialWriteIsNeitherDuplicatedNorLost();
     void writeAndFlushFromTwoThreads();
     void manySmallBlocksWaitCompactly();
+    void handOverNeverWaitsForTheFile();
+    void finishEndsTheIntake();
 
 private:
     CInputLog::Clock ClockAt(QDateTime* pNow)
@@ -220,6 +190,7 @@ void TestInputLog::fileNameIgnoresProcessLocale()
     QDateTime now = kDec6;
     CInputLog log(ClockAt(&now));
     QVERIFY(log.Write("x", 1));
+    QVERIFY(log.Flush(kWait));
     QCOMPARE(QDir::current().entryList(QDir::Files), QStringList{kDec6Name});
 }
 
@@ -237,6 +208,7 @@ void TestInputLog::blocksAppendToOneFile()
     QVERIFY(log.Write("CD", 2));
     const char binary[] = {'\0', '\r', '\n', char(0xFF)};
     QVERIFY(log.Write(binary, 4));
+    QVERIFY(log.Flush(kWait));
 
     QCOMPARE(ReadLog(kDec6Name), QByteArray("<old>ABCD") + QByteArray(binary, 4));
     QCOMPARE(QDir::current().entryList(QDir::Files).size(), 1);
@@ -250,11 +222,13 @@ void TestInputLog::zeroLengthBlockCreatesFileOnly()
     CInputLog log(ClockAt(&now));
     QVERIFY(!QFile::exists(kDec6Name));
     QVERIFY(log.Write("ignored", 0));
+    QVERIFY(log.Flush(kWait));
     QVERIFY(QFile::exists(kDec6Name));
     QCOMPARE(ReadLog(kDec6Name), QByteArray());
 
     QVERIFY(log.Write("AB", 2));
     QVERIFY(log.Write(nullptr, 0));
+    QVERIFY(log.Flush(kWait));
     QCOMPARE(ReadLog(kDec6Name), QByteArray("AB"));
 }
 
@@ -265,77 +239,75 @@ void TestInputLog::blockAfterMidnightOpensNextDaysFile()
     QVERIFY(log.Write("old", 3));
     now = QDateTime(QDate(2027, 1, 1), QTime(0, 0));
     QVERIFY(log.Write("new", 3));
+    QVERIFY(log.Flush(kWait));
 
     QCOMPARE(ReadLog("VornTerm.12-31-26.LOG"), QByteArray("old"));
     QCOMPARE(ReadLog("VornTerm.01-01-27.LOG"), QByteArray("new"));
 }
 
-void TestInputLog::blockedLogKeepsBytesInOrder_data()
+void TestInputLog::obstacleKeepsBytesInOrder_data()
 {
-    QTest::addColumn<int>("obstacle");
-    QTest::addColumn<int>("recovery");
-    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("byNextBlock");
 
-    QTest::newRow("locked, next block writes the queue")
-        << int(LockedElsewhere) << int(ByNextBlock) << "In use by another program";
-    QTest::newRow("locked, Flush writes the queue")
-        << int(LockedElsewhere) << int(ByFlush) << "In use by another program";
-    QTest::newRow("directory, next block writes the queue")
-        << int(DirectoryInTheWay) << int(ByNextBlock) << qt_error_string(EISDIR);
-    QTest::newRow("directory, Flush writes the queue")
-        << int(DirectoryInTheWay) << int(ByFlush) << qt_error_string(EISDIR);
+    // Recovery by the next block, or by the writer's own retry.
+    QTest::newRow("locked, next block") << int(LogObstacle::Locked) << true;
+    QTest::newRow("locked, retry") << int(LogObstacle::Locked) << false;
+    QTest::newRow("folder, next block") << int(LogObstacle::Folder) << true;
+    QTest::newRow("folder, retry") << int(LogObstacle::Folder) << false;
+    QTest::newRow("FIFO without a reader") << int(LogObstacle::Fifo) << false;
+    QTest::newRow("FIFO with a reader") << int(LogObstacle::FifoWithReader) << true;
+    QTest::newRow("link to another file") << int(LogObstacle::Link) << true;
+    QTest::newRow("read-only, ordinary user") << int(LogObstacle::ReadOnlyForUser) << false;
+    QTest::newRow("file-size limit") << int(LogObstacle::SizeLimit) << true;
 }
 
-void TestInputLog::blockedLogKeepsBytesInOrder()
+void TestInputLog::obstacleKeepsBytesInOrder()
 {
-    QFETCH(int, obstacle);
-    QFETCH(int, recovery);
-    QFETCH(QString, reason);
+    QFETCH(int, kind);
+    QFETCH(bool, byNextBlock);
 
     QDateTime now = kDec6;
     CInputLog log(ClockAt(&now));
     std::atomic<int> nChanges{0};
     log.SetStateChangedCallback([&] { ++nChanges; });
     QVERIFY(log.Write("12", 2));
+    QVERIFY(log.Flush(kWait));
 
-    std::unique_ptr<CForeignLock> foreignLock;
-    if (obstacle == LockedElsewhere) {
-        foreignLock.reset(new CForeignLock(kDec6Name));
-        QVERIFY(foreignLock->IsHeld());
-    } else {
-        QVERIFY(QFile::rename(kDec6Name, "earlier.LOG"));
-        QVERIFY(QDir::current().mkdir(kDec6Name));
-    }
-
-    QVERIFY(!log.Write("AB", 2));
+    LogObstacle obstacle(LogObstacle::Kind(kind), kDec6Name);
+    QVERIFY(obstacle.Place());
+    // Nothing in the way holds the writer up: each attempt ends at once.
+    QVERIFY(log.Write("AB", 2));
+    QVERIFY(!log.Flush(kWait));
     QVERIFY(log.IsFailing());
     QCOMPARE(nChanges.load(), 1);
-    QVERIFY(!log.Write("CD", 2));
-    QCOMPARE(nChanges.load(), 1); // same file, same reason: nothing new to show
+    QVERIFY(log.Write("CD", 2));
+    QVERIFY(!log.Flush(kWait));
+    QCOMPARE(nChanges.load(), 2); // the count waiting is news as well
+    QVERIFY(!log.Flush(kWait));
+    QCOMPARE(nChanges.load(), 2); // an attempt that changes nothing tells nothing
     QCOMPARE(log.QueuedBytes(), 4);
     QCOMPARE(log.LostBytes(), 0);
-    QCOMPARE(log.FailureText(),
-             QString("Cannot write '%1': %2 \u2014 4 bytes waiting").arg(kDec6Name, reason));
-    QVERIFY(!log.Flush());
+    QCOMPARE(
+        log.FailureText(),
+        QString("Cannot write '%1': %2 \u2014 4 bytes waiting").arg(kDec6Name, obstacle.Reason()));
+    QVERIFY(obstacle.Untouched());
+    QVERIFY(obstacle.Remove());
 
-    if (obstacle == LockedElsewhere)
-        foreignLock->Release();
-    else
-        QVERIFY(QDir::current().rmdir(kDec6Name) && QFile::rename("earlier.LOG", kDec6Name));
-
-    if (recovery == ByFlush)
-        QVERIFY(log.Flush());
-    else
+    if (byNextBlock) {
         QVERIFY(log.Write("EF", 2));
-    const QByteArray expected = recovery == ByFlush ? "12ABCD" : "12ABCDEF";
+        QVERIFY(log.Flush(kWait));
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(!log.IsFailing(), kWait);
+    }
+    const QByteArray expected = byNextBlock ? "12ABCDEF" : "12ABCD";
     QCOMPARE(ReadLog(kDec6Name), expected);
-    QVERIFY(!log.IsFailing());
     QCOMPARE(log.FailureText(), QString());
     QCOMPARE(log.QueuedBytes(), 0);
-    QCOMPARE(nChanges.load(), 2);
+    QCOMPARE(nChanges.load(), 3);
 
-    // Nothing waits any more: a further Flush writes nothing twice.
-    QVERIFY(log.Flush());
+    // Nothing waits any more: a further attempt writes nothing twice.
+    QVERIFY(log.Flush(kWait));
     QCOMPARE(ReadLog(kDec6Name), expected);
 }
 
@@ -347,16 +319,18 @@ void TestInputLog::queuedBlocksKeepTheirDay()
     CInputLog log(ClockAt(&now));
     QVERIFY(QDir::current().mkdir(day1));
 
-    QVERIFY(!log.Write("late", 4));
+    QVERIFY(log.Write("late", 4));
     now = QDateTime(QDate(2026, 12, 7), QTime(0, 0, 1));
     // The new day's file could be written, but the older bytes go first.
-    QVERIFY(!log.Write("early", 5));
+    QVERIFY(log.Write("early", 5));
+    QVERIFY(!log.Flush(kWait));
     QCOMPARE(log.QueuedBytes(), 9);
     QVERIFY(log.FailureText().contains(day1));
     QVERIFY(!QFile::exists(day2));
 
     QVERIFY(QDir::current().rmdir(day1));
     QVERIFY(log.Write("more", 4));
+    QVERIFY(log.Flush(kWait));
     QCOMPARE(ReadLog(day1), QByteArray("late"));
     QCOMPARE(ReadLog(day2), QByteArray("earlymore"));
 }
@@ -376,8 +350,8 @@ void TestInputLog::manySmallBlocksWaitCompactly()
     const QDateTime now(QDate(2026, 12, 6), QTime(12, 0));
     CInputLog log([now] { return now; });
     const QString name = CInputLog::FileNameFor(now);
-    CForeignLock lock(name);
-    QVERIFY(lock.IsHeld());
+    LogObstacle lock(LogObstacle::Locked, name);
+    QVERIFY(lock.Place());
 
     // Bytes arrive one at a time at low baud rates: 300,000 of them wait in
     // about their own size, not in 300,000 separate pieces.
@@ -388,15 +362,17 @@ void TestInputLog::manySmallBlocksWaitCompactly()
     for (int i = 0; i < kBlocks; ++i) {
         const char c = char('a' + i % 26);
         expected.append(c);
-        QVERIFY(!log.Write(&c, 1));
+        QVERIFY(log.Write(&c, 1));
     }
+    QVERIFY(!log.Flush(kWait));
     const qint64 grown = ResidentBytes() - before;
     QCOMPARE(log.QueuedBytes(), qint64(kBlocks));
-    QVERIFY2(before < 0 || grown < 16 * 1024 * 1024,
-             qPrintable(QStringLiteral("%1 bytes resident for %2 waiting").arg(grown).arg(kBlocks)));
+    QVERIFY2(
+        before < 0 || grown < 16 * 1024 * 1024,
+        qPrintable(QStringLiteral("%1 bytes resident for %2 waiting").arg(grown).arg(kBlocks)));
 
-    lock.Release();
-    QVERIFY(log.Flush());
+    QVERIFY(lock.Remove());
+    QVERIFY(log.Flush(kWait));
     QCOMPARE(ReadLog(name), expected);
 }
 
@@ -428,15 +404,15 @@ void TestInputLog::fullQueueDropsOldestBytes()
 
     QDateTime now = kDec6;
     CInputLog log(ClockAt(&now), cap);
-    std::atomic<int> nChanges{0};
     std::atomic<qint64> nLostSeen{0};
-    log.SetStateChangedCallback([&] {
-        ++nChanges;
-        nLostSeen = log.LostBytes();
-    });
+    log.SetStateChangedCallback([&] { nLostSeen = log.LostBytes(); });
     QVERIFY(QDir::current().mkdir(kDec6Name));
-    for (const QByteArray& block : blocks)
-        QVERIFY(!log.Write(block.constData(), int(block.size())));
+    bool bAllTaken = true;
+    for (const QByteArray& block : blocks) {
+        bAllTaken = log.Write(block.constData(), int(block.size())) && bAllTaken;
+        QVERIFY(!log.Flush(kWait));
+    }
+    QCOMPARE(bAllTaken, lost == 0);
 
     QCOMPARE(log.QueuedBytes(), kept.size());
     QCOMPARE(log.LostBytes(), lost);
@@ -446,21 +422,22 @@ void TestInputLog::fullQueueDropsOldestBytes()
         QVERIFY2(text.endsWith(lostText), qPrintable(text));
     } else {
         QVERIFY2(!text.contains("lost"), qPrintable(text));
-        QCOMPARE(nChanges.load(), 1);
     }
     QCOMPARE(nLostSeen.load(), lost); // the owner heard of every loss
     if (lost == 1234)
         QVERIFY2(text.contains("1,234 bytes lost"), qPrintable(text));
 
     QVERIFY(QDir::current().rmdir(kDec6Name));
-    QVERIFY(log.Flush());
+    QVERIFY(log.Flush(kWait));
     QCOMPARE(ReadLog(kDec6Name), kept);
     QCOMPARE(log.LostBytes(), lost); // the count of lost bytes stays after recovery
 }
 
 void TestInputLog::partialWriteIsNeitherDuplicatedNorLost()
 {
-    // A file size limit makes write() stop part way, as a full disk does.
+    // A file size limit makes write() stop part way, as a full disk does. The
+    // limit holds for the writer's thread too; what it saw is checked once
+    // the limit is gone.
     rlimit saved{};
     QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -478,22 +455,28 @@ void TestInputLog::partialWriteIsNeitherDuplicatedNorLost()
     CInputLog log(ClockAt(&now));
 
     QVERIFY(limitFileSize(10));
-    const bool bWritten = log.Write("0123456789ABCDEF", 16);
-    QVERIFY(::setrlimit(RLIMIT_FSIZE, &saved) == 0);
-    QVERIFY(!bWritten);
-    QCOMPARE(ReadLog(kDec6Name), QByteArray("0123456789"));
-    QCOMPARE(log.QueuedBytes(), 6);
-    QVERIFY2(log.FailureText().contains(qt_error_string(EFBIG)), qPrintable(log.FailureText()));
-
+    QVERIFY(log.Write("0123456789ABCDEF", 16));
+    const bool bWritten = log.Flush(kWait);
+    const QByteArray first = ReadLog(kDec6Name);
+    const qint64 nFirstQueued = log.QueuedBytes();
+    const QString firstText = log.FailureText();
     // The waiting bytes themselves stop part way.
     QVERIFY(limitFileSize(13));
-    const bool bFlushed = log.Flush();
+    const bool bFlushed = log.Flush(kWait);
+    const QByteArray second = ReadLog(kDec6Name);
+    const qint64 nSecondQueued = log.QueuedBytes();
     QVERIFY(::setrlimit(RLIMIT_FSIZE, &saved) == 0);
+
+    QVERIFY(!bWritten);
+    QCOMPARE(first, QByteArray("0123456789"));
+    QCOMPARE(nFirstQueued, 6);
+    QVERIFY2(firstText.contains(qt_error_string(EFBIG)), qPrintable(firstText));
     QVERIFY(!bFlushed);
-    QCOMPARE(ReadLog(kDec6Name), QByteArray("0123456789ABC"));
-    QCOMPARE(log.QueuedBytes(), 3);
+    QCOMPARE(second, QByteArray("0123456789ABC"));
+    QCOMPARE(nSecondQueued, 3);
 
     QVERIFY(log.Write("XY", 2));
+    QVERIFY(log.Flush(kWait));
     QCOMPARE(ReadLog(kDec6Name), QByteArray("0123456789ABCDEFXY"));
     QVERIFY(!log.IsFailing());
     QCOMPARE(log.LostBytes(), 0);
@@ -501,8 +484,9 @@ void TestInputLog::partialWriteIsNeitherDuplicatedNorLost()
 
 void TestInputLog::writeAndFlushFromTwoThreads()
 {
-    // The port's thread writes while the owner's thread flushes and reads the
-    // state, and the log is now and then held by another program.
+    // The port's thread hands blocks over while the owner's thread retries
+    // and reads the state, and the log is now and then held by another
+    // program.
     QDateTime now = kDec6;
     CInputLog log(ClockAt(&now));
     constexpr int kBlocks = 3000;
@@ -515,26 +499,79 @@ void TestInputLog::writeAndFlushFromTwoThreads()
         for (int i = 0; i < kBlocks; ++i) {
             const QByteArray block = QByteArray::number(i) + ';';
             log.Write(block.constData(), int(block.size()));
+            if (i % 100 == 0)
+                QThread::usleep(200);
         }
         bDone = true;
     });
     pWriter->start();
     int nRounds = 0;
-    while (!bDone && nRounds < 1000000) {
+    while ((!bDone || nRounds < 20) && nRounds < 100000) {
         {
-            CForeignLock foreignLock(kDec6Name);
+            LogObstacle foreignLock(LogObstacle::Locked, kDec6Name);
+            foreignLock.Place();
             (void)log.FailureText();
             (void)log.QueuedBytes();
+            log.Flush(kWait);
         }
-        log.Flush();
+        log.Flush(kWait);
         ++nRounds;
     }
     QVERIFY(pWriter->wait(60000));
     delete pWriter;
 
-    QVERIFY(log.Flush());
+    QVERIFY(log.Flush(kWait));
     QCOMPARE(ReadLog(kDec6Name), expected);
     QCOMPARE(log.LostBytes(), 0);
+}
+
+void TestInputLog::handOverNeverWaitsForTheFile()
+{
+    // A backlog waits behind a folder. Once the folder is gone, a new block
+    // is taken while the writer is still at the backlog; every piece of news
+    // comes from the writer's own thread.
+    QDateTime now = kDec6;
+    CInputLog log(ClockAt(&now));
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<int> nNews{0};
+    std::atomic<bool> bNewsOnCaller{false};
+    log.SetStateChangedCallback([&] {
+        ++nNews;
+        if (std::this_thread::get_id() == caller)
+            bNewsOnCaller = true;
+    });
+    LogObstacle folder(LogObstacle::Folder, kDec6Name);
+    QVERIFY(folder.Place());
+    const QByteArray backlog(int(CInputLog::kDefaultQueueCap / 2), 'b');
+    QVERIFY(log.Write(backlog.constData(), int(backlog.size())));
+    QVERIFY(!log.Flush(kWait));
+    QVERIFY(folder.Remove());
+
+    QVERIFY(log.Write("x", 1));
+    QVERIFY2(log.QueuedBytes() > 0, "the block was taken only after the backlog was out");
+    QVERIFY(log.Flush(kWait));
+    QCOMPARE(ReadLog(kDec6Name), backlog + "x");
+    QCOMPARE(nNews.load(), 2); // failing, then written
+    QVERIFY(!bNewsOnCaller.load());
+}
+
+void TestInputLog::finishEndsTheIntake()
+{
+    QDateTime now = kDec6;
+    CInputLog log(ClockAt(&now));
+    std::atomic<int> nNews{0};
+    log.SetStateChangedCallback([&] { ++nNews; });
+    QVERIFY(log.Write("kept", 4));
+    QVERIFY(log.Finish(kWait)); // what was handed over is out before it returns
+    QCOMPARE(ReadLog(kDec6Name), QByteArray("kept"));
+    QCOMPARE(log.UnwrittenText(), QString());
+
+    // Later blocks are dropped and counted, and told to nobody.
+    QVERIFY(!log.Write("late", 4));
+    QCOMPARE(log.LostBytes(), 4);
+    QVERIFY(log.Finish(kWait));
+    QCOMPARE(ReadLog(kDec6Name), QByteArray("kept"));
+    QCOMPARE(nNews.load(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestInputLog)

@@ -4,14 +4,22 @@
 #include "CDataView.h"
 #include "CInputLog.h"
 #include "CStatusBarCtrl.h"
+#include "LogObstacle.h"
+#include "OwnThreads.h"
 #include "ReceiveBuffer.h"
 #include "TerminalFixture.h"
 
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTest>
+
+#include <chrono>
+#include <csignal>
+#include <sys/resource.h>
+#include <thread>
 
 namespace {
 
@@ -39,8 +47,12 @@ private Q_SLOTS:
     void clearKeepsRxUntilTheNextAppend();
     void blocksFromThePortThreadReachTheView();
     void commandsKeepPendingRefreshesAsAppended();
+    void unwritableLogShowsOnTheCheckbox_data();
     void unwritableLogShowsOnTheCheckbox();
     void lostLogBytesStayOnShow();
+    void exitWritesOrReportsWaitingLogBytes_data();
+    void exitWritesOrReportsWaitingLogBytes();
+    void exitStartsNothingWhileAMessageShows();
     void ptyEndToEnd();
 };
 
@@ -147,7 +159,7 @@ void TestReceivePath::counterRunningBlocksAreOnlyLogged()
     QCOMPARE(dlg->GetRxCount(), 4);
     dlg->OnSendCounter();
     const QString log = fx.Path(CInputLog::FileNameFor(QDateTime::currentDateTime()));
-    QCOMPARE(ReadFile(log), QByteArray("hidden"));
+    QTRY_COMPARE(ReadFile(log), QByteArray("hidden"));
 }
 
 void TestReceivePath::pauseFreezesTheViewNotTheBuffer()
@@ -230,28 +242,47 @@ void TestReceivePath::blocksFromThePortThreadReachTheView()
     QCOMPARE(dlg->GetData(), text);
 }
 
+void TestReceivePath::unwritableLogShowsOnTheCheckbox_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("folder") << int(LogObstacle::Folder);
+    QTest::newRow("FIFO") << int(LogObstacle::Fifo);
+    QTest::newRow("symbolic link") << int(LogObstacle::Link);
+    QTest::newRow("read-only, ordinary user") << int(LogObstacle::ReadOnlyForUser);
+    QTest::newRow("file-size limit") << int(LogObstacle::SizeLimit);
+}
+
 void TestReceivePath::unwritableLogShowsOnTheCheckbox()
 {
+    QFETCH(int, kind);
     TerminalFixture fx;
     auto dlg = fx.Start();
     const QString name = CInputLog::FileNameFor(QDateTime::currentDateTime());
-    // A folder where the log should be: it cannot be written, even by root.
-    QVERIFY(QDir().mkdir(fx.Path(name)));
+    LogObstacle obstacle(LogObstacle::Kind(kind), fx.Path(name));
+    QVERIFY(obstacle.Place());
     dlg->LogInputCheck()->setChecked(true);
-    dlg->ReceiveSink().OnReceive("kept", 4);
+    const QByteArray first(19, 'a');
+    const QByteArray second(38, 'b');
+    dlg->ReceiveSink().OnReceive(first.constData(), int(first.size()));
     QTRY_VERIFY(dlg->LogInputCheck()->toolTip().contains(name));
+    QVERIFY2(
+        dlg->LogInputCheck()->toolTip().contains(obstacle.Reason() + " \u2014 19 bytes waiting"),
+        qPrintable(dlg->LogInputCheck()->toolTip()));
     QVERIFY(!dlg->LogInputCheck()->styleSheet().isEmpty());
+    // The count follows every block that joins the queue.
+    dlg->ReceiveSink().OnReceive(second.constData(), int(second.size()));
+    QTRY_VERIFY(dlg->LogInputCheck()->toolTip().contains("57 bytes waiting"));
     QVERIFY(fx.messages.isEmpty());
-    QCOMPARE(dlg->GetData(), QByteArray("kept"));
+    QCOMPARE(dlg->GetData(), first + second);
 
     // Once the log can be written, the waiting bytes go out without a new
     // block and the checkbox looks as before.
-    QVERIFY(QDir().rmdir(fx.Path(name)));
-    QTRY_COMPARE_WITH_TIMEOUT(ReadFile(fx.Path(name)), QByteArray("kept"), 5000);
+    QVERIFY(obstacle.Remove());
+    QTRY_COMPARE_WITH_TIMEOUT(ReadFile(fx.Path(name)), first + second, 5000);
     QTRY_VERIFY(dlg->LogInputCheck()->toolTip().isEmpty());
     QVERIFY(dlg->LogInputCheck()->styleSheet().isEmpty());
     dlg->ReceiveSink().OnReceive("more", 4);
-    QCOMPARE(ReadFile(fx.Path(name)), QByteArray("keptmore"));
+    QTRY_COMPARE(ReadFile(fx.Path(name)), first + second + "more");
 }
 
 void TestReceivePath::commandsKeepPendingRefreshesAsAppended()
@@ -300,6 +331,95 @@ void TestReceivePath::lostLogBytesStayOnShow()
     dlg->LogInputCheck()->setChecked(true);
     QVERIFY(dlg->LogInputCheck()->toolTip().isEmpty());
     QVERIFY(dlg->LogInputCheck()->styleSheet().isEmpty());
+}
+
+void TestReceivePath::exitWritesOrReportsWaitingLogBytes_data()
+{
+    QTest::addColumn<bool>("clears");
+    QTest::newRow("the log clears during the wait") << true;
+    QTest::newRow("a FIFO stays in the way") << false;
+}
+
+void TestReceivePath::exitWritesOrReportsWaitingLogBytes()
+{
+    QFETCH(bool, clears);
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    const QString name = CInputLog::FileNameFor(QDateTime::currentDateTime());
+    LogObstacle obstacle(clears ? LogObstacle::Locked : LogObstacle::Fifo, fx.Path(name));
+    QVERIFY(obstacle.Place());
+    dlg->LogInputCheck()->setChecked(true);
+    dlg->ReceiveSink().OnReceive("waiting at exit", 15);
+    QTRY_VERIFY(dlg->LogInputCheck()->toolTip().contains("15 bytes waiting"));
+
+    // The other program lets go while the window is being destroyed.
+    std::thread release;
+    if (clears)
+        release = std::thread([&obstacle] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            obstacle.Remove();
+        });
+    QElapsedTimer exit;
+    exit.start();
+    dlg.reset();
+    const qint64 nExitMs = exit.elapsed();
+    if (release.joinable())
+        release.join();
+    // A FIFO holds nothing up: the wait ends at its bound.
+    QVERIFY2(nExitMs < CTerminalDlg::kLogExitWaitMs + 2000, qPrintable(QString::number(nExitMs)));
+    if (clears) {
+        QCOMPARE(ReadFile(fx.Path(name)), QByteArray("waiting at exit"));
+        QCOMPARE(fx.messages, QStringList());
+    } else {
+        QCOMPARE(fx.messages,
+                 QStringList{"15 received bytes could not be written to the log file '" + name +
+                             "': not a regular file."});
+    }
+}
+
+void TestReceivePath::exitStartsNothingWhileAMessageShows()
+{
+    TerminalFixture fx;
+    fx.Start().reset(); // writes the default settings: the loopback
+    auto dlg = fx.Start();
+    QVERIFY(dlg->Port().IsOpen());
+    const QString name = CInputLog::FileNameFor(QDateTime::currentDateTime());
+    LogObstacle fifo(LogObstacle::Fifo, fx.Path(name));
+    QVERIFY(fifo.Place());
+    dlg->LogInputCheck()->setChecked(true);
+    dlg->ReceiveSink().OnReceive("x", 1);
+    QTRY_VERIFY(!dlg->LogInputCheck()->toolTip().isEmpty());
+    dlg->OnSendCounter();
+    QVERIFY(dlg->IsCounterRunning());
+
+    // Every message the destructor shows (the log's, and the settings
+    // write's, which a file-size limit makes fail) runs the event loop for
+    // longer than any period of the window's timers.
+    CTerminalDlg* pDlg = dlg.get();
+    int nShown = 0;
+    QStringList started;
+    fx.messageHook = [&] {
+        const QSet<QString> threads = OwnThreads();
+        const int nCounter = pDlg->GetCounter();
+        QTest::qWait(1500);
+        if (!OwnThreads().subtract(threads).isEmpty())
+            started << QStringLiteral("a thread");
+        if (pDlg->GetCounter() != nCounter)
+            started << QStringLiteral("the counter data");
+        ++nShown;
+    };
+    rlimit saved{};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit noBytes = saved;
+    noBytes.rlim_cur = 0;
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &noBytes) == 0);
+    dlg.reset();
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &saved) == 0);
+    std::signal(SIGXFSZ, oldHandler);
+    QVERIFY(nShown >= 1);
+    QVERIFY2(started.isEmpty(), qPrintable(started.join(", ")));
+    QVERIFY(fx.messages.first().contains(name));
 }
 
 void TestReceivePath::ptyEndToEnd()

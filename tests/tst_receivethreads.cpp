@@ -89,6 +89,7 @@ void TestReceiveThreads::floodWhileTheUserWorks()
     QByteArray expected;
     for (int i = 0; i < kBlocks; ++i)
         expected += QByteArray::number(i) + "\r\n";
+    QVERIFY(dlg->ReceiveSink().InputLog().Flush(10000));
     QFile log(fx.Path(CInputLog::FileNameFor(QDateTime::currentDateTime())));
     QVERIFY(log.open(QIODevice::ReadOnly));
     // The typed x's come back from the loopback between the blocks.

@@ -49,6 +49,7 @@ private Q_SLOTS:
     void readOnlySettingsAreNeverRewritten();
     void closeAndDestructionWriteTheFile();
     void sigtermWritesTheFile();
+    void fileSizeSignalDoesNotEndTheProgram();
     void signalCancelsDialogsOnTop();
     void ptyBytesTravelBothWays();
     void failedOpenIsNamedInTheCaption();
@@ -267,6 +268,35 @@ void TestTerminalStartup::sigtermWritesTheFile()
         QCOMPARE(proc.exitCode(), 0);
         QCOMPARE(ReadFile(fx.SettingsPath()), StoredConfig(config));
     }
+}
+
+void TestTerminalStartup::fileSizeSignalDoesNotEndTheProgram()
+{
+    // A write beyond "ulimit -f" sends SIGXFSZ, whose default ends the
+    // process; the program ignores it and sees the write fail instead.
+    TerminalFixture fx;
+    const QString program = QStringLiteral(VORNTERM_BINARY_DIR "/vornterm");
+    if (!QFileInfo::exists(program))
+        QFAIL("the vornterm program is not built");
+    PtyPair pty;
+    QVERIFY(pty.IsValid());
+    QVERIFY(fx.WriteSettings(ConfigFor(pty.SlavePath())));
+
+    QProcess proc;
+    proc.setWorkingDirectory(QDir::currentPath());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    proc.setProcessEnvironment(env);
+    proc.start(program, {});
+    QVERIFY(proc.waitForStarted(10000));
+    // Once the port is open the program is up, its handlers in place.
+    QTRY_VERIFY_WITH_TIMEOUT(ProcessHasOpen(proc.processId(), pty.SlavePath()), 15000);
+    QCOMPARE(::kill(pid_t(proc.processId()), SIGXFSZ), 0);
+    QVERIFY(!proc.waitForFinished(300));
+    QCOMPARE(::kill(pid_t(proc.processId()), SIGTERM), 0);
+    QVERIFY(proc.waitForFinished(10000));
+    QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(proc.exitCode(), 0);
 }
 
 void TestTerminalStartup::signalCancelsDialogsOnTop()

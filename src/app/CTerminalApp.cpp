@@ -2,11 +2,13 @@
 
 #include "CTerminalDlg.h"
 #include "CloseOnSignal.h"
+#include "FileSizeSignal.h"
 
 #include <QApplication>
 
 int CTerminalApp::Run(int argc, char* argv[])
 {
+    IgnoreFileSizeSignal();
     QApplication app(argc, argv);
     // The desktop entry's name: desktops match the window to its icon by it.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.vorn.VornTerm"));

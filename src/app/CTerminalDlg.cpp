@@ -49,11 +49,12 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     m_pRefresh = new CRefreshScheduler([this] { Refresh(); }, 16, this);
     m_counterTimer.setInterval(kCounterPeriodMs);
     connect(&m_counterTimer, &QTimer::timeout, this, [this] { OnTimer(kCounterTimerId); });
-    m_logRetryTimer.setInterval(1000);
-    connect(&m_logRetryTimer, &QTimer::timeout, this, &CTerminalDlg::RetryInputLog);
-    // The log reports trouble from the port's thread; the checkbox shows it.
+    // The log tells of trouble, and of every change of what waits, on its
+    // writer's thread; the checkbox shows it, one update on its way at a time.
     m_receiveSink.InputLog().SetStateChangedCallback([this] {
-        QMetaObject::invokeMethod(this, &CTerminalDlg::UpdateLogIndicator, Qt::QueuedConnection);
+        if (!m_bLogNewsPending.exchange(true))
+            QMetaObject::invokeMethod(this, &CTerminalDlg::UpdateLogIndicator,
+                                      Qt::QueuedConnection);
     });
     m_pFileSend = new CFileSend(
         CFileSend::Hooks{[this](const QByteArray& bytes, bool bWhole, bool bFirst) {
@@ -78,8 +79,17 @@ CTerminalDlg::~CTerminalDlg()
     // A file still streaming stops before the port goes.
     delete m_pFileSend;
     m_pFileSend = nullptr;
-    if (m_logFlusher.joinable())
-        m_logFlusher.join();
+    // A message box below runs the event loop: nothing of the window may tick
+    // or start anything from here on.
+    m_counterTimer.stop();
+    m_pRefresh->Stop();
+    // The log's writer gets a little time for what still waits; whatever it
+    // cannot write is told, once. Blocks received from now on are not logged.
+    CInputLog& log = m_receiveSink.InputLog();
+    log.Finish(kLogExitWaitMs);
+    const QString strUnwritten = log.UnwrittenText();
+    if (!strUnwritten.isEmpty())
+        AfxMessageBox(strUnwritten);
     // The settings are written while the port object still exists; the port
     // is destroyed next (it is the last member), which ends its thread's
     // calls into the sink.

@@ -2,7 +2,8 @@
 // The Terminal window: the one object that holds the program's state. Its
 // operations are spread over files by subject: this skeleton (src/app), and
 // the receive path, settings, transmit, commands and file send
-// (src/terminal/Terminal*.cpp).
+// (src/terminal/Terminal*.cpp). It lives on the user-interface thread; only
+// the receive sink and the log's state callback are called from others.
 
 #include "CKrCommPort.h"
 #include "CReceiveSink.h"
@@ -14,7 +15,6 @@
 #include <QTimer>
 #include <atomic>
 #include <mutex>
-#include <thread>
 
 class CArchive;
 class CDataView;
@@ -89,6 +89,8 @@ public:
 
     static constexpr int kCounterTimerId = 1;
     static constexpr int kCounterPeriodMs = 1000;
+    // At exit, how long the log's writer may take for the bytes still waiting.
+    static constexpr int kLogExitWaitMs = 2000;
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -106,7 +108,6 @@ private:
     bool PreTranslateKey(int nCharCode);
     void Refresh();
     void UpdateLogIndicator();
-    void RetryInputLog();
     void SetCaptionFromPort();
     // Bytes of a file being sent: written, counted and echoed (on the file
     // send's thread); and what waits at the port dropped when a send stops.
@@ -139,12 +140,10 @@ private:
     bool m_bViewDirty = false; // an append since the last refresh, not paused
     bool m_bCreated = false;
     QTimer m_counterTimer;
-    QTimer m_logRetryTimer;
-    std::thread m_logFlusher; // writes a log backlog off this thread
-    std::atomic<bool> m_bLogFlushing{false};
-    CFileSend* m_pFileSend = nullptr;   // progress and streaming of file sends
-    CPortCaption* m_pCaption = nullptr; // the port's state in the caption
-    qint64 m_nLogLostSeen = 0;          // log bytes lost before the box was last checked
+    std::atomic<bool> m_bLogNewsPending{false}; // an indicator update is on its way
+    CFileSend* m_pFileSend = nullptr;           // progress and streaming of file sends
+    CPortCaption* m_pCaption = nullptr;         // the port's state in the caption
+    qint64 m_nLogLostSeen = 0;                  // log bytes lost before the box was last checked
     CRefreshScheduler* m_pRefresh = nullptr;
 
     // Last: the port goes first when the window is destroyed, which ends

@@ -2,19 +2,111 @@
 
 #include "CInputLogFile.h"
 
+#include <QByteArray>
 #include <QLocale>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <vector>
 
-CInputLog::CInputLog(Clock clock, qint64 nQueueCap)
-    : m_clock(std::move(clock)), m_nQueueCap(std::max<qint64>(nQueueCap, 0))
+namespace {
+
+// Small blocks of one day share an entry, so that what waits costs about its
+// own size in memory whatever the block size; large blocks are cut to this
+// size, so the one entry the writer holds while it writes stays small.
+constexpr qsizetype kMaxEntry = 1024 * 1024;
+
+constexpr size_t kMaxSpares = 2;
+
+// After the wait Finish() grants, how long the writer has to notice the stop.
+constexpr int kStopGraceMs = 250;
+
+// Fixed grouping, so the figures read the same whatever the user's locale.
+QString Figure(qint64 n)
 {
+    return QLocale(QLocale::English, QLocale::UnitedStates).toString(n);
+}
+
+} // namespace
+
+// Everything the writer thread shares with the owner. It lives as long as
+// either of them: a writer left behind by Finish() keeps it alive.
+struct CInputLog::State
+{
+    struct Pending
+    {
+        QString strName;
+        QByteArray data;
+        qsizetype nFrom = 0; // bytes of data already written or dropped
+    };
+
+    Clock clock;
+    qint64 nQueueCap = 0;
+
+    // The hand-over lock: held for bookkeeping only, never during file work.
+    mutable std::mutex mutex;
+    std::condition_variable wake;    // the writer waits here for work
+    std::condition_variable settled; // Flush and Finish wait here for the writer
+    std::deque<Pending> queue;       // in order of reception
+    qint64 nQueued = 0;              // bytes waiting, the entry being written included
+    qint64 nInFlight = 0;            // bytes of the entry being written
+    QString strInFlightName;         // and its file
+    qint64 nLost = 0;
+    bool bFailing = false;
+    QString strFailName;
+    QString strFailReason;
+    bool bNewBlock = false;
+    bool bRetryNow = false;
+    bool bFinished = false; // no more blocks are taken
+    bool bStop = false;     // the writer is to end
+    bool bWriterStarted = false;
+    bool bWriterExited = false;
+    bool bWriterWaiting = false;
+    std::vector<QByteArray> spares; // written entries' memory, for new entries
+    quint64 nAttemptsBegun = 0;
+    quint64 nAttemptsEnded = 0;
+
+    // What the callback was last told of; under mutex.
+    bool bToldFailing = false;
+    qint64 nToldQueued = 0;
+    qint64 nToldLost = 0;
+    QString strToldName;
+    QString strToldReason;
+
+    // Today's file name and the span of system time it holds for; under mutex.
+    QString strDayName;
+    qint64 nDayStart = 0;
+    qint64 nDayEnd = 0;
+
+    // Held while the callback runs, so that clearing it waits for a call in
+    // progress.
+    std::mutex callbackMutex;
+    std::function<void()> fnChanged;
+
+    QString TodaysName();
+    void Enqueue(const QString& strName, const char* pData, qint64 nLength);
+    // No byte waits (a zero-length block's pending opening does not count).
+    bool IsEmpty() const { return nQueued == 0; }
+    bool Drain(std::unique_lock<std::mutex>& lock);
+    void Fail(const QString& strName, const QString& strReason);
+    bool TakeNews();
+    void Notify();
+    static void Run(std::shared_ptr<State> pState);
+};
+
+CInputLog::CInputLog(Clock clock, qint64 nQueueCap) : m_pState(std::make_shared<State>())
+{
+    m_pState->clock = std::move(clock);
+    m_pState->nQueueCap = std::max<qint64>(nQueueCap, 0);
 }
 
 CInputLog::~CInputLog()
 {
-    std::lock_guard<std::mutex> guard(m_writeMutex);
-    DrainLocked();
+    Finish(0);
 }
 
 QString CInputLog::FileNameFor(const QDateTime& local)
@@ -30,199 +122,319 @@ bool CInputLog::Write(const char* pData, int nLength)
 {
     if (!pData || nLength < 0)
         nLength = 0;
-    bool bOk = false;
-    bool bChanged = false;
-    {
-        std::lock_guard<std::mutex> guard(m_writeMutex);
-        const QString strName = TodaysName();
-
-        // Whatever waits goes first, so the file keeps the order of reception.
-        if (DrainLocked()) {
-            CInputLogFile file;
-            if (file.Open(strName)) {
-                const qint64 nDone = file.Append(pData, nLength);
-                bOk = nDone == nLength;
-                if (!bOk) {
-                    // Only the bytes that did not reach the file wait.
-                    m_strFailName = strName;
-                    m_strFailReason = file.ErrorText();
-                    Enqueue(strName, pData + nDone, nLength - nDone);
-                }
-            } else {
-                m_strFailName = strName;
-                m_strFailReason = file.ErrorText();
-                Enqueue(strName, pData, nLength);
-            }
-        } else {
-            Enqueue(strName, pData, nLength);
-        }
-        bChanged = Publish(!bOk);
+    State& s = *m_pState;
+    std::unique_lock<std::mutex> guard(s.mutex);
+    if (s.bFinished) {
+        s.nLost += nLength;
+        return false;
     }
-    Notify(bChanged);
-    return bOk;
+    if (!s.bWriterStarted) {
+        try {
+            m_writer = std::thread(&State::Run, m_pState);
+            s.bWriterStarted = true;
+        } catch (const std::system_error& e) {
+            // The block waits; the next one tries to start the writer again.
+            s.bFailing = true;
+            s.strFailName = s.TodaysName();
+            s.strFailReason = QStringLiteral("cannot start the log's writer: ") +
+                              QString::fromLocal8Bit(e.what());
+        }
+    }
+    const qint64 nLostBefore = s.nLost;
+    s.Enqueue(s.TodaysName(), pData, nLength);
+    // A writer at work finds the block when it looks again; only one that
+    // waits needs waking, once.
+    const bool bWake = s.bWriterWaiting && !s.bNewBlock;
+    s.bNewBlock = true;
+    const bool bTaken = s.nLost == nLostBefore;
+    guard.unlock();
+    if (bWake)
+        s.wake.notify_one();
+    return bTaken;
 }
 
-QString CInputLog::TodaysName()
+bool CInputLog::Flush(int nTimeoutMs)
 {
-    if (m_clock) {
-        const QDateTime now = m_clock();
+    State& s = *m_pState;
+    std::unique_lock<std::mutex> lock(s.mutex);
+    if (s.bWriterStarted && !s.bWriterExited) {
+        // The next attempt to begin sees everything handed over until now.
+        const quint64 nTarget = s.nAttemptsBegun + 1;
+        s.bRetryNow = true;
+        s.wake.notify_one();
+        s.settled.wait_for(lock, std::chrono::milliseconds(std::max(nTimeoutMs, 0)),
+                           [&] { return s.nAttemptsEnded >= nTarget || s.bWriterExited; });
+    }
+    return s.IsEmpty();
+}
+
+bool CInputLog::Finish(int nWaitMs)
+{
+    State& s = *m_pState;
+    {
+        std::lock_guard<std::mutex> guard(s.callbackMutex);
+        s.fnChanged = nullptr;
+    }
+    std::unique_lock<std::mutex> lock(s.mutex);
+    if (s.bFinished)
+        return s.IsEmpty();
+    s.bFinished = true;
+    if (!s.bWriterStarted)
+        return s.IsEmpty();
+
+    // While the writer fails it tries again every kRetryIntervalMs.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(nWaitMs, 0));
+    s.bRetryNow = true;
+    s.wake.notify_one();
+    s.settled.wait_until(lock, deadline, [&] { return s.IsEmpty() || s.bWriterExited; });
+    s.bStop = true;
+    s.wake.notify_one();
+    s.settled.wait_until(lock, deadline + std::chrono::milliseconds(kStopGraceMs),
+                         [&] { return s.bWriterExited; });
+    const bool bExited = s.bWriterExited;
+    lock.unlock();
+    // A writer held up in a system call cannot be joined in time: it keeps
+    // the shared state alive and ends on its own.
+    if (bExited)
+        m_writer.join();
+    else
+        m_writer.detach();
+    lock.lock();
+    return s.IsEmpty();
+}
+
+QString CInputLog::State::TodaysName()
+{
+    if (clock) {
+        const QDateTime now = clock();
         return FileNameFor(now.isValid() ? now : QDateTime::currentDateTime());
     }
     // The local date is worked out once a day, not for every block: the
     // system clock in milliseconds tells whether the day is still the same.
     const qint64 nNow = QDateTime::currentMSecsSinceEpoch();
-    if (nNow < m_nDayStart || nNow >= m_nDayEnd) {
+    if (nNow < nDayStart || nNow >= nDayEnd) {
         const QDate today = QDateTime::fromMSecsSinceEpoch(nNow).date();
-        m_strDayName = FileNameFor(QDateTime(today, QTime(12, 0)));
-        m_nDayStart = QDateTime(today, QTime(0, 0)).toMSecsSinceEpoch();
-        m_nDayEnd = QDateTime(today.addDays(1), QTime(0, 0)).toMSecsSinceEpoch();
-        if (m_nDayEnd <= nNow || m_nDayStart > nNow)
-            m_nDayEnd = m_nDayStart = 0; // a day the local clock skips: no cache
+        strDayName = FileNameFor(QDateTime(today, QTime(12, 0)));
+        nDayStart = QDateTime(today, QTime(0, 0)).toMSecsSinceEpoch();
+        nDayEnd = QDateTime(today.addDays(1), QTime(0, 0)).toMSecsSinceEpoch();
+        if (nDayEnd <= nNow || nDayStart > nNow)
+            nDayEnd = nDayStart = 0; // a day the local clock skips: no cache
     }
-    return m_strDayName;
+    return strDayName;
 }
 
-bool CInputLog::Flush()
+void CInputLog::State::Enqueue(const QString& strName, const char* pData, qint64 nLength)
 {
-    bool bOk = false;
-    bool bChanged = false;
-    {
-        std::lock_guard<std::mutex> guard(m_writeMutex);
-        bOk = DrainLocked();
-        bChanged = Publish(!bOk);
-    }
-    Notify(bChanged);
-    return bOk;
-}
-
-bool CInputLog::DrainLocked()
-{
-    while (!m_queue.empty()) {
-        // One opening for each run of blocks of the same day.
-        const QString strName = m_queue.front().strName;
-        CInputLogFile file;
-        if (!file.Open(strName)) {
-            m_strFailName = strName;
-            m_strFailReason = file.ErrorText();
-            return false;
-        }
-        while (!m_queue.empty() && m_queue.front().strName == strName) {
-            Pending& pending = m_queue.front();
-            const qint64 nLeft = pending.data.size() - pending.nFrom;
-            const qint64 nDone = file.Append(pending.data.constData() + pending.nFrom, nLeft);
-            pending.nFrom += nDone;
-            m_nQueued -= nDone;
-            if (nDone < nLeft) {
-                m_strFailName = strName;
-                m_strFailReason = file.ErrorText();
-                return false;
-            }
-            m_queue.pop_front();
-        }
-    }
-    return true;
-}
-
-void CInputLog::Enqueue(const QString& strName, const char* pData, qint64 nLength)
-{
-    if (nLength <= 0)
-        return;
-    // A block larger than the whole queue keeps only its newest bytes.
-    if (nLength > m_nQueueCap) {
-        const qint64 nDrop = nLength - m_nQueueCap;
-        m_nLost += nDrop;
+    // The entry being written cannot be dropped; what does not fit beside it
+    // goes, the oldest first, this block's own oldest bytes last.
+    const qint64 nRoom = std::max<qint64>(nQueueCap - nInFlight, 0);
+    if (nLength > nRoom) {
+        const qint64 nDrop = nLength - nRoom;
+        nLost += nDrop;
         pData += nDrop;
-        nLength = m_nQueueCap;
-        if (nLength == 0)
-            return;
+        nLength = nRoom;
     }
-    qint64 nExcess = m_nQueued + nLength - m_nQueueCap;
-    while (nExcess > 0 && !m_queue.empty()) {
-        Pending& oldest = m_queue.front();
+    qint64 nExcess = nQueued + nLength - nQueueCap;
+    while (nExcess > 0 && !queue.empty()) {
+        Pending& oldest = queue.front();
         const qint64 nLeft = oldest.data.size() - oldest.nFrom;
         const qint64 nDrop = std::min(nLeft, nExcess);
         oldest.nFrom += nDrop;
-        m_nQueued -= nDrop;
-        m_nLost += nDrop;
+        nQueued -= nDrop;
+        nLost += nDrop;
         nExcess -= nDrop;
         if (nDrop == nLeft)
-            m_queue.pop_front();
+            queue.pop_front();
     }
-    // Small blocks of one day share an entry, so that what waits costs
-    // about its own size in memory whatever the block size.
-    constexpr qint64 kMaxEntry = 1024 * 1024;
-    if (!m_queue.empty() && m_queue.back().strName == strName &&
-        m_queue.back().data.size() + nLength <= kMaxEntry)
-        m_queue.back().data.append(pData, qsizetype(nLength));
-    else
-        m_queue.push_back(Pending{strName, QByteArray(pData, qsizetype(nLength)), 0});
-    m_nQueued += nLength;
-}
-
-bool CInputLog::Publish(bool bFailing)
-{
-    if (!bFailing) {
-        m_strFailName.clear();
-        m_strFailReason.clear();
-    }
-    std::lock_guard<std::mutex> guard(m_stateMutex);
-    const bool bChanged = bFailing != m_bFailing || m_nLost != m_nPubLost ||
-                          m_strFailName != m_strPubName || m_strFailReason != m_strPubReason;
-    m_bFailing = bFailing;
-    m_nPubQueued = m_nQueued;
-    m_nPubLost = m_nLost;
-    m_strPubName = m_strFailName;
-    m_strPubReason = m_strFailReason;
-    return bChanged;
-}
-
-void CInputLog::Notify(bool bChanged)
-{
-    if (!bChanged)
+    if (!queue.empty() && queue.back().strName == strName &&
+        queue.back().data.size() + nLength <= kMaxEntry) {
+        queue.back().data.append(pData, qsizetype(nLength));
+        nQueued += nLength;
         return;
-    std::function<void()> fnChanged;
-    {
-        std::lock_guard<std::mutex> guard(m_stateMutex);
-        fnChanged = m_fnChanged;
     }
+    // Even a zero-length block gets an entry: the writer opens, and so
+    // creates, the file for it.
+    do {
+        const qsizetype nPiece = qsizetype(std::min<qint64>(nLength, kMaxEntry));
+        // Room for the blocks that follow, so that appending never moves it;
+        // memory comes back from the writer, so a steady flow allocates none.
+        QByteArray data;
+        if (!spares.empty()) {
+            data = std::move(spares.back());
+            spares.pop_back();
+        }
+        data.reserve(kMaxEntry);
+        data.append(pData, nPiece);
+        queue.push_back(Pending{strName, std::move(data), 0});
+        pData += nPiece;
+        nLength -= nPiece;
+        nQueued += nPiece;
+    } while (nLength > 0);
+}
+
+void CInputLog::State::Fail(const QString& strName, const QString& strReason)
+{
+    bFailing = true;
+    strFailName = strName;
+    strFailReason = strReason;
+}
+
+bool CInputLog::State::Drain(std::unique_lock<std::mutex>& lock)
+{
+    while (!queue.empty() && !bStop) {
+        // One opening for each run of blocks of the same day.
+        const QString strName = queue.front().strName;
+        CInputLogFile file;
+        lock.unlock();
+        const bool bOpen = file.Open(strName);
+        lock.lock();
+        if (!bOpen) {
+            Fail(strName, file.ErrorText());
+            return false;
+        }
+        bool bOk = true;
+        while (bOk && !queue.empty() && queue.front().strName == strName && !bStop) {
+            // The writer holds the oldest entry while it writes it, so that
+            // blocks handed over meanwhile never touch it.
+            Pending entry = std::move(queue.front());
+            queue.pop_front();
+            const qint64 nLeft = entry.data.size() - entry.nFrom;
+            nInFlight = nLeft;
+            strInFlightName = strName;
+            lock.unlock();
+            const qint64 nDone = file.Append(entry.data.constData() + entry.nFrom, nLeft);
+            lock.lock();
+            nInFlight = 0;
+            nQueued -= nDone;
+            if (nDone < nLeft) {
+                // Only the bytes that did not reach the file wait, first.
+                entry.nFrom += qsizetype(nDone);
+                queue.push_front(std::move(entry));
+                Fail(strName, file.ErrorText());
+                bOk = false;
+            } else if (spares.size() < kMaxSpares && entry.data.capacity() >= kMaxEntry) {
+                entry.data.resize(0); // keeps its memory
+                spares.push_back(std::move(entry.data));
+            }
+        }
+        lock.unlock();
+        file.Close();
+        lock.lock();
+        if (!bOk)
+            return false;
+    }
+    if (!queue.empty())
+        return false; // stopped part-way: the failure shown stays as it was
+    bFailing = false;
+    strFailName.clear();
+    strFailReason.clear();
+    return true;
+}
+
+bool CInputLog::State::TakeNews()
+{
+    const bool bNews = bFailing != bToldFailing || nLost != nToldLost ||
+                       strFailName != strToldName || strFailReason != strToldReason ||
+                       (bFailing && nQueued != nToldQueued);
+    bToldFailing = bFailing;
+    nToldQueued = nQueued;
+    nToldLost = nLost;
+    strToldName = strFailName;
+    strToldReason = strFailReason;
+    return bNews;
+}
+
+void CInputLog::State::Notify()
+{
+    std::lock_guard<std::mutex> guard(callbackMutex);
     if (fnChanged)
         fnChanged();
 }
 
+void CInputLog::State::Run(std::shared_ptr<State> pState)
+{
+    State& s = *pState;
+    std::unique_lock<std::mutex> lock(s.mutex);
+    for (;;) {
+        const auto hasWork = [&] {
+            return s.bStop || s.bRetryNow || s.bNewBlock || (!s.bFailing && !s.queue.empty());
+        };
+        // A failing file is tried again now and then even when nothing comes.
+        s.bWriterWaiting = true;
+        if (s.bFailing && !s.queue.empty())
+            s.wake.wait_for(lock, std::chrono::milliseconds(kRetryIntervalMs), hasWork);
+        else
+            s.wake.wait(lock, hasWork);
+        s.bWriterWaiting = false;
+        if (s.bStop)
+            break;
+        s.bNewBlock = false;
+        s.bRetryNow = false;
+        const quint64 nAttempt = ++s.nAttemptsBegun;
+        s.Drain(lock);
+        // The news is out before anyone waiting learns that the attempt ended.
+        if (s.TakeNews()) {
+            lock.unlock();
+            s.Notify();
+            lock.lock();
+        }
+        s.nAttemptsEnded = nAttempt;
+        s.settled.notify_all();
+    }
+    s.bWriterExited = true;
+    s.settled.notify_all();
+}
+
 bool CInputLog::IsFailing() const
 {
-    std::lock_guard<std::mutex> guard(m_stateMutex);
-    return m_bFailing;
+    std::lock_guard<std::mutex> guard(m_pState->mutex);
+    return m_pState->bFailing;
 }
 
 QString CInputLog::FailureText() const
 {
-    std::lock_guard<std::mutex> guard(m_stateMutex);
-    if (!m_bFailing)
+    const State& s = *m_pState;
+    std::lock_guard<std::mutex> guard(s.mutex);
+    if (!s.bFailing)
         return QString();
-    // Fixed grouping, so the figures read the same whatever the user's locale.
-    const QLocale numbers(QLocale::English, QLocale::UnitedStates);
     QString strText = QStringLiteral("Cannot write '%1': %2 \u2014 %3 bytes waiting")
-                          .arg(m_strPubName, m_strPubReason, numbers.toString(m_nPubQueued));
-    if (m_nPubLost > 0)
-        strText += QStringLiteral(", %1 bytes lost").arg(numbers.toString(m_nPubLost));
+                          .arg(s.strFailName, s.strFailReason, Figure(s.nQueued));
+    if (s.nLost > 0)
+        strText += QStringLiteral(", %1 bytes lost").arg(Figure(s.nLost));
     return strText;
+}
+
+QString CInputLog::UnwrittenText() const
+{
+    const State& s = *m_pState;
+    std::lock_guard<std::mutex> guard(s.mutex);
+    if (s.IsEmpty())
+        return QString();
+    // Without a failure, the writer was still at work when the time was up.
+    const QString strName = s.bFailing        ? s.strFailName
+                            : s.nInFlight > 0 ? s.strInFlightName
+                                              : s.queue.front().strName;
+    const QString strReason =
+        s.bFailing ? s.strFailReason : QStringLiteral("the writing did not end in time");
+    return QStringLiteral("%1 received bytes could not be written to the log file '%2': %3.")
+        .arg(Figure(s.nQueued), strName, strReason);
 }
 
 qint64 CInputLog::QueuedBytes() const
 {
-    std::lock_guard<std::mutex> guard(m_stateMutex);
-    return m_nPubQueued;
+    std::lock_guard<std::mutex> guard(m_pState->mutex);
+    return m_pState->nQueued;
 }
 
 qint64 CInputLog::LostBytes() const
 {
-    std::lock_guard<std::mutex> guard(m_stateMutex);
-    return m_nPubLost;
+    std::lock_guard<std::mutex> guard(m_pState->mutex);
+    return m_pState->nLost;
 }
 
 void CInputLog::SetStateChangedCallback(std::function<void()> fnChanged)
 {
-    std::lock_guard<std::mutex> guard(m_stateMutex);
-    m_fnChanged = std::move(fnChanged);
+    std::lock_guard<std::mutex> guard(m_pState->callbackMutex);
+    m_pState->fnChanged = std::move(fnChanged);
 }

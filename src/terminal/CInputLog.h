@@ -1,31 +1,36 @@
 #pragma once
 
-#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
+#include <thread>
 
 // Appends received bytes to the day's log file "VornTerm.MM-DD-YY.LOG" in the
-// current directory, opening and closing the file for every block.
+// current directory.
 //
-// Blocks that cannot be written are kept, each with the file of the day it was
-// received on, and written ahead of the next block once the file can be
-// written again; the waiting bytes are capped, the oldest dropped first.
+// Threads: Write() runs on the port's thread and only hands the block over (a
+// copy into the log's queue under a short lock, never any file work). A writer
+// thread of the log's own, started with the first block, does all the file
+// work in order of reception: one opening, appending and closing for each run
+// of blocks of one day, without the hand-over lock held. Flush(), Finish() and
+// the destructor run on the owner's thread; the state getters on any thread.
 //
-// Write() and Flush() may be called from different threads (they take turns);
-// the state getters may be called from any thread at any time.
+// Each block carries the name of the day it was received on. Blocks that
+// cannot be written wait and the writer tries them again by itself; the
+// waiting bytes are capped, the oldest dropped first and counted as lost.
 class CInputLog
 {
 public:
     using Clock = std::function<QDateTime()>;
     static constexpr qint64 kDefaultQueueCap = qint64(64) * 1024 * 1024;
+    // How often the writer tries a failing file again when no block comes.
+    static constexpr int kRetryIntervalMs = 250;
 
     // An empty clock means the system's local time.
     explicit CInputLog(Clock clock = {}, qint64 nQueueCap = kDefaultQueueCap);
-    // Makes one last attempt to write what is waiting; no callback.
+    // Finish(0): what still waits is dropped.
     ~CInputLog();
     CInputLog(const CInputLog&) = delete;
     CInputLog& operator=(const CInputLog&) = delete;
@@ -34,62 +39,40 @@ public:
     // '/' replaced by '-'; never depends on the process locale.
     static QString FileNameFor(const QDateTime& local);
 
-    // Appends the block to today's file. True when this block and everything
-    // waiting before it reached the file; otherwise the unwritten bytes wait.
-    // A zero-length block only creates the file.
+    // Hands the block to the writer for today's file; never waits for the
+    // disk. A zero-length block only creates the file. False when bytes had to
+    // be dropped to keep the queue within its cap, or when the log has been
+    // finished (the block is then dropped and counted as lost).
     bool Write(const char* pData, int nLength);
-    // Retries the waiting bytes without a new block. True when none wait.
-    bool Flush();
+    // Has the writer try what waits now and waits up to nTimeoutMs for that
+    // attempt to end. True when nothing waits.
+    bool Flush(int nTimeoutMs);
+    // Takes no more blocks, gives the writer up to nWaitMs to write what waits
+    // and stops it (a writer held up in the system beyond that is left behind;
+    // it no longer touches anything of the owner). No state callback after it.
+    // True when nothing waits. Later calls only return the state.
+    bool Finish(int nWaitMs);
 
     bool IsFailing() const;
     // Empty while not failing, else e.g. "Cannot write 'VornTerm.12-06-26.LOG':
     // Permission denied — 1,234 bytes waiting" (+ ", 56 bytes lost").
     QString FailureText() const;
+    // Empty when nothing waits, else e.g. "1,234 received bytes could not be
+    // written to the log file 'VornTerm.12-06-26.LOG': not a regular file."
+    QString UnwrittenText() const;
+    // Bytes handed over and not yet in their file.
     qint64 QueuedBytes() const;
-    // Bytes dropped from a full queue since construction.
+    // Bytes dropped from a full queue, or after Finish, since construction.
     qint64 LostBytes() const;
 
-    // Called on the writing thread, with no lock held, whenever IsFailing(),
-    // LostBytes() or the failing file or reason changes. It must not call
-    // Write() or Flush().
+    // Called on the writer's thread, with no lock of the log held, whenever
+    // IsFailing(), LostBytes() or the failing file or reason changes, and
+    // while failing whenever QueuedBytes() changes. It must not call Write(),
+    // Flush() or Finish(); it should only hand the news on.
     void SetStateChangedCallback(std::function<void()> fnChanged);
 
 private:
-    struct Pending
-    {
-        QString strName;
-        QByteArray data;
-        qsizetype nFrom = 0; // bytes of data already written or dropped
-    };
-
-    // The file name for now; under m_writeMutex.
-    QString TodaysName();
-    bool DrainLocked();
-    void Enqueue(const QString& strName, const char* pData, qint64 nLength);
-    bool Publish(bool bFailing);
-    void Notify(bool bChanged);
-
-    Clock m_clock;
-    const qint64 m_nQueueCap;
-    // Today's file name and the span of system time it holds for.
-    QString m_strDayName;
-    qint64 m_nDayStart = 0;
-    qint64 m_nDayEnd = 0;
-
-    // Held by Write/Flush for the whole attempt; owns the queue.
-    std::mutex m_writeMutex;
-    std::deque<Pending> m_queue;
-    qint64 m_nQueued = 0;
-    qint64 m_nLost = 0;
-    QString m_strFailName;
-    QString m_strFailReason;
-
-    // Guards the published state, read by other threads.
-    mutable std::mutex m_stateMutex;
-    bool m_bFailing = false;
-    qint64 m_nPubQueued = 0;
-    qint64 m_nPubLost = 0;
-    QString m_strPubName;
-    QString m_strPubReason;
-    std::function<void()> m_fnChanged;
+    struct State;
+    std::shared_ptr<State> m_pState;
+    std::thread m_writer;
 };

@@ -4,7 +4,8 @@
 #include <QtGlobal>
 
 // One log file, open and held exclusively for the length of one write. The
-// system calls live in CInputLogFile_<platform>.cpp.
+// system calls live in CInputLogFile_<platform>.cpp. Used on the input log's
+// writer thread only.
 class CInputLogFile
 {
 public:
@@ -14,7 +15,9 @@ public:
     CInputLogFile& operator=(const CInputLogFile&) = delete;
 
     // Creates the file when missing and keeps an existing file's content.
-    // Fails at once, without waiting, when another holder has the file.
+    // Never waits: fails at once when another holder has the file. Refuses a
+    // symbolic link under the name ("is a symbolic link") and anything but a
+    // regular file ("not a regular file"), such as a FIFO or a device.
     bool Open(const QString& strName);
     // Appends at the end of the file. Returns how many bytes reached it: less
     // than nLength only on failure, with the reason in ErrorText().

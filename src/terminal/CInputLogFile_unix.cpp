@@ -5,9 +5,31 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+
+namespace {
+
+const char kNotRegular[] = "not a regular file";
+const char kSymbolicLink[] = "is a symbolic link";
+
+// Why the name could not be opened, in plain words: what lies there when it
+// is not a file the log may write, otherwise the system's reason.
+QString OpenFailureText(const QByteArray& path, int nError)
+{
+    struct stat st = {};
+    if (::lstat(path.constData(), &st) == 0) {
+        if (S_ISLNK(st.st_mode))
+            return QString::fromLatin1(kSymbolicLink);
+        if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+            return QString::fromLatin1(kNotRegular);
+    }
+    return qt_error_string(nError);
+}
+
+} // namespace
 
 CInputLogFile::~CInputLogFile()
 {
@@ -18,16 +40,29 @@ bool CInputLogFile::Open(const QString& strName)
 {
     Close();
     const QByteArray path = QFile::encodeName(strName);
+    // Never waits (a FIFO without a reader fails at once) and never follows a
+    // link planted under the log's name to some other file.
     int fd;
     do {
-        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+        fd = ::open(path.constData(),
+                    O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        m_strError = qt_error_string(errno);
+        m_strError = OpenFailureText(path, errno);
         return false;
     }
-    // Advisory: every writer of the log takes it, and none of them may wait
-    // for another on the port's reading thread.
+    // Only a regular file takes the log: a FIFO that has a reader or a
+    // device opens, but is no place for it.
+    struct stat st = {};
+    const bool bStat = ::fstat(fd, &st) == 0;
+    if (!bStat || !S_ISREG(st.st_mode)) {
+        const int nError = errno;
+        ::close(fd);
+        m_strError = bStat ? QString::fromLatin1(kNotRegular) : qt_error_string(nError);
+        return false;
+    }
+    // Advisory: every writer of the log takes it, and none of them waits for
+    // another.
     int rc;
     do {
         rc = ::flock(fd, LOCK_EX | LOCK_NB);
@@ -49,7 +84,8 @@ qint64 CInputLogFile::Append(const char* pData, qint64 nLength)
         m_strError = QStringLiteral("File not open");
         return 0;
     }
-    // A short write means the next one reports why (disk full, size limit).
+    // A short write means the next one reports why (disk full, size limit:
+    // the program ignores SIGXFSZ, so the limit comes back as EFBIG).
     qint64 nDone = 0;
     while (nDone < nLength) {
         const size_t nChunk = size_t(std::min<qint64>(nLength - nDone, 1 << 30));

@@ -13,12 +13,30 @@ bool CInputLogFile::Open(const QString& strName)
 {
     Close();
     // No sharing: another program cannot open the log while it is written.
-    HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t*>(strName.utf16()), FILE_APPEND_DATA, 0,
-                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A link under the log's name is opened as itself, not followed.
+    HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t*>(strName.utf16()),
+                             FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD nError = ::GetLastError();
         m_strError = nError == ERROR_SHARING_VIOLATION ? QStringLiteral("In use by another program")
                                                        : qt_error_string(int(nError));
+        return false;
+    }
+    // Only a file on a disk takes the log: not a link, a pipe or a device.
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const bool bDisk = ::GetFileType(h) == FILE_TYPE_DISK;
+    const bool bInfo = bDisk && ::GetFileInformationByHandle(h, &info);
+    if (!bInfo ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+        const DWORD nError = ::GetLastError();
+        ::CloseHandle(h);
+        if (bInfo && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            m_strError = QStringLiteral("is a symbolic link");
+        else if (bDisk && !bInfo)
+            m_strError = qt_error_string(int(nError));
+        else
+            m_strError = QStringLiteral("not a regular file");
         return false;
     }
     m_hFile = reinterpret_cast<qintptr>(h);

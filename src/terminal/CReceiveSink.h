@@ -17,8 +17,10 @@ public:
 
     void OnReceive(const char* pData, int nLength) override;
 
-    // Appends the block to the day's log. Blocks that cannot be written wait
-    // in the log's queue and go out, in order, once the file can be written.
+    // Hands the block to the day's log, whose own thread writes it; never
+    // waits for the disk. Blocks that cannot be written wait in the log's
+    // queue and go out, in order, once the file can be written. False when
+    // bytes had to be dropped.
     bool WriteInputLog(const char* pData, int nLength);
 
     CInputLog& InputLog() { return m_log; }

@@ -10,6 +10,8 @@ CRefreshScheduler::CRefreshScheduler(std::function<void()> refresh, int nInterva
 
 void CRefreshScheduler::Request()
 {
+    if (m_bStopped.load())
+        return;
     if (!m_bPending.exchange(true))
         QMetaObject::invokeMethod(this, &CRefreshScheduler::OnRequested, Qt::QueuedConnection);
 }
@@ -20,9 +22,15 @@ void CRefreshScheduler::Flush()
         Fire();
 }
 
+void CRefreshScheduler::Stop()
+{
+    m_bStopped.store(true);
+    m_timer.stop();
+}
+
 void CRefreshScheduler::OnRequested()
 {
-    if (!m_bPending.load() || m_timer.isActive())
+    if (m_bStopped.load() || !m_bPending.load() || m_timer.isActive())
         return;
     const qint64 elapsed = m_last.isValid() ? m_last.elapsed() : m_nIntervalMs;
     if (elapsed < m_nIntervalMs)
@@ -34,6 +42,8 @@ void CRefreshScheduler::OnRequested()
 void CRefreshScheduler::Fire()
 {
     m_timer.stop();
+    if (m_bStopped.load())
+        return;
     // Cleared first: a request made while the refresh runs schedules another.
     m_bPending.store(false);
     m_last.restart();

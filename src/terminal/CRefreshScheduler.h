@@ -24,6 +24,10 @@ public:
     // Owner's thread: runs a pending refresh at once.
     void Flush();
 
+    // Owner's thread, as its owner is torn down: no refresh runs any more and
+    // later requests are ignored.
+    void Stop();
+
 private:
     void OnRequested();
     void Fire();
@@ -31,6 +35,7 @@ private:
     std::function<void()> m_refresh;
     int m_nIntervalMs;
     std::atomic<bool> m_bPending{false};
+    std::atomic<bool> m_bStopped{false};
     QElapsedTimer m_last;
     QTimer m_timer;
 };

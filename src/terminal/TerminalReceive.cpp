@@ -99,23 +99,9 @@ qint64 CTerminalDlg::GetTxCount() const
     return m_nTxCount;
 }
 
-void CTerminalDlg::RetryInputLog()
-{
-    // Waiting log bytes may be many megabytes: they are written on a thread
-    // of their own, never this one. The log reports the outcome through its
-    // state callback.
-    if (m_bLogFlushing.exchange(true))
-        return;
-    if (m_logFlusher.joinable())
-        m_logFlusher.join(); // finished: it cleared the flag
-    m_logFlusher = std::thread([this] {
-        m_receiveSink.InputLog().Flush();
-        m_bLogFlushing = false;
-    });
-}
-
 void CTerminalDlg::UpdateLogIndicator()
 {
+    m_bLogNewsPending = false; // news after this point asks again
     if (!m_chkLogInput)
         return;
     CInputLog& log = m_receiveSink.InputLog();
@@ -127,15 +113,11 @@ void CTerminalDlg::UpdateLogIndicator()
     if (text.isEmpty() && nLost > 0)
         text = QStringLiteral("%1 received bytes could not be written to the log and were lost")
                    .arg(QLocale(QLocale::English).toString(nLost));
-    if (!text.isEmpty()) {
-        m_chkLogInput->setStyleSheet(QStringLiteral("QCheckBox { color: #c00000; }"));
+    // Only what changed is set again: a new style sheet costs a restyle.
+    const QString style =
+        text.isEmpty() ? QString() : QStringLiteral("QCheckBox { color: #c00000; }");
+    if (m_chkLogInput->styleSheet() != style)
+        m_chkLogInput->setStyleSheet(style);
+    if (m_chkLogInput->toolTip() != text)
         m_chkLogInput->setToolTip(text);
-        if (!m_logRetryTimer.isActive() && log.IsFailing())
-            m_logRetryTimer.start();
-    } else {
-        m_chkLogInput->setStyleSheet(QString());
-        m_chkLogInput->setToolTip(QString());
-    }
-    if (!log.IsFailing())
-        m_logRetryTimer.stop();
 }
