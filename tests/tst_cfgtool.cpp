@@ -8,8 +8,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 class TestCfgTool : public QObject
 {
@@ -28,6 +32,7 @@ private Q_SLOTS:
     void failedWriteNamesTheReason_data();
     void failedWriteNamesTheReason();
     void theWindowReadsWhatTheToolWrote();
+    void programOutlivesAFileSizeLimit();
 
 private:
     int Run(const QStringList& args)
@@ -190,6 +195,29 @@ void TestCfgTool::theWindowReadsWhatTheToolWrote()
     CKrCommPort port;
     port.Serialize(ar);
     QCOMPARE(port.GetConfig().SettingsText(), QStringLiteral("38400,7,E,2"));
+}
+
+void TestCfgTool::programOutlivesAFileSizeLimit()
+{
+    // The real program, under "ulimit -f 0" and the default SIGXFSZ action:
+    // it must report the failed write, not be killed by the signal.
+    const QString tool = QStringLiteral(VORNTERM_BINARY_DIR "/vornterm-cfg");
+    if (!QFileInfo::exists(tool))
+        QFAIL("the vornterm-cfg program is not built");
+    QCOMPARE(Run({"set", "baud=2400"}), 0);
+    const QByteArray stored = ReadFile(QStringLiteral("VornTerm.cfg"));
+    const auto previous = std::signal(SIGXFSZ, SIG_DFL); // inherited by the child
+    QProcess proc;
+    proc.start(QStringLiteral("/bin/sh"),
+               {QStringLiteral("-c"), QStringLiteral("ulimit -f 0; exec \"$0\" set baud=1200"), tool});
+    const bool bFinished = proc.waitForFinished(20000);
+    std::signal(SIGXFSZ, previous);
+    QVERIFY(bFinished);
+    QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(proc.exitCode(), 1);
+    QCOMPARE(QString::fromLocal8Bit(proc.readAllStandardError()),
+             QStringLiteral("Writing 'VornTerm.cfg': File too large\n"));
+    QCOMPARE(ReadFile(QStringLiteral("VornTerm.cfg")), stored);
 }
 
 QTEST_MAIN(TestCfgTool)
