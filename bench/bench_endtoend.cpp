@@ -11,15 +11,21 @@
 // measurements bracket the run in time).
 //
 // Per run: the window's sustained rate (from the first write until the log
-// holds every byte; the user-interface thread waits in its event loop
-// meanwhile, as on screen), the ratio, whether the log holds every byte in
-// order, the peak resident memory while the window ran, the CPU time of this
-// process and of socat per MB, each thread's CPU time, system calls and
-// context switches per MB, and the longest gap between two sightings of new
-// data. After the last run, the delay from a short marker's write to its
-// appearance in the idle view.
+// holds every byte; the user-interface thread runs its event loop meanwhile,
+// as on screen, and a timer looks at the log's size five times a second; the
+// end is the log's last modification), the ratio, whether the log holds every
+// byte in order, the peak resident memory while the window ran, the CPU time
+// of this process and of socat per MB, the CPU seconds of the port's I/O
+// thread, of its delivery thread and of the user-interface thread, and each
+// thread's CPU time, system calls and context switches per MB. After the last
+// run, the delay from a short marker's write to its appearance in the idle
+// view.
 //
-//   build/bench/bench_endtoend [MiB=64] [text|hex=hex] [runs=1]
+//   build/bench/bench_endtoend [MiB=64] [text|hex=hex] [runs=1] [--screen]
+//
+// --screen: the window on the platform that QT_QPA_PLATFORM names (xcb under
+// Xvfb, say), where the accessibility bridge can be active, instead of
+// offscreen. Whether accessibility is active is printed in any case.
 
 #include "Afx.h"
 #include "BenchClock.h"
@@ -27,6 +33,7 @@
 #include "CInputLog.h"
 #include "CTerminalDlg.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
@@ -49,8 +56,10 @@
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -59,6 +68,13 @@ namespace {
 constexpr size_t kChunk = 64 * 1024;
 constexpr double kGoalRatio = 0.90;
 constexpr double kGoalPeakMB = 100.0;
+// How often the user-interface thread looks at the log during a transfer.
+constexpr int kCheckMs = 200;
+
+// The threads whose CPU time each run reports, by the names they carry.
+constexpr const char* kPortThread = "KrCommPort I/O";
+constexpr const char* kDeliveryThread = "KrCommDeliver";
+constexpr const char* kUiThread = "user interface"; // the main thread
 
 char PatternByte(qint64 i)
 {
@@ -98,7 +114,7 @@ double StatCpuSeconds(const QString& strPath, QByteArray* pName = nullptr)
 struct SThreadStats
 {
     QByteArray name;
-    double dCpu = 0;      // user plus system, in clock ticks (10 ms)
+    double dCpu = 0;      // seconds on a CPU (to the nanosecond where known)
     qint64 nReads = 0;    // read-type system calls
     qint64 nWrites = 0;   // write-type system calls
     qint64 nSwitches = 0; // context switches, voluntary or not
@@ -129,10 +145,17 @@ QByteArray ReadProcFile(const QString& strPath)
 }
 
 // strDir: /proc/self/task/<tid>, or /proc/thread-self for the calling thread.
+// The time on a CPU comes from schedstat (nanoseconds) where it can be read,
+// else from stat (clock ticks of 10 ms).
 SThreadStats ReadThreadStats(const QString& strDir)
 {
     SThreadStats t;
     t.dCpu = std::max(0.0, StatCpuSeconds(strDir + QStringLiteral("/stat"), &t.name));
+    bool bNs = false;
+    const qint64 nNs =
+        ReadProcFile(strDir + QStringLiteral("/schedstat")).split(' ').value(0).toLongLong(&bNs);
+    if (bNs)
+        t.dCpu = nNs / 1e9;
     const QByteArray io = ReadProcFile(strDir + QStringLiteral("/io"));
     t.nReads = ProcValue(io, "syscr");
     t.nWrites = ProcValue(io, "syscw");
@@ -147,8 +170,12 @@ std::map<QString, SThreadStats> AllThreadStats()
 {
     std::map<QString, SThreadStats> threads;
     const QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+    const QString main = QString::number(::getpid());
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         threads[tid] = ReadThreadStats(tasks.filePath(tid));
+        if (tid == main)
+            threads[tid].name = kUiThread;
+    }
     return threads;
 }
 
@@ -445,7 +472,7 @@ struct SWindowRun
     qint64 nLogSize = 0;
     long nPeakKiB = 0;
     bool bPeakOfRunOnly = false; // the high-water mark was reset before the run
-    qint64 nLongestGapMs = 0;
+    bool bAccessible = false;    // accessibility was active at the end of the run
     SCpu cpu;
     std::map<QByteArray, SThreadStats> threads; // the window's and the harness's
     SThreadStats writer;
@@ -492,10 +519,27 @@ std::unique_ptr<CTerminalDlg> OpenWindow(const QString& strDev, bool bHex, QStri
     return pDlg;
 }
 
+qint64 RealtimeNs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// The time of a file's last modification (CLOCK_REALTIME, ns); -1 if none.
+qint64 ModifiedNs(const QString& strPath)
+{
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(strPath).constData(), &st) != 0)
+        return -1;
+    return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 // The flood through the window, until the log holds nTotal bytes (at most
 // ten minutes).
-SWindowRun MeasureWindow(CTerminalDlg& dlg, const QString& strLog, int fdPeer, qint64 nTotal,
-                         qint64 nSocatPid)
+SWindowRun MeasureWindow(const QString& strLog, int fdPeer, qint64 nTotal, qint64 nSocatPid)
 {
     SWindowRun r;
     QFile::remove(strLog);
@@ -505,34 +549,27 @@ SWindowRun MeasureWindow(CTerminalDlg& dlg, const QString& strLog, int fdPeer, q
     meter.Start();
     QElapsedTimer timer;
     timer.start();
+    const qint64 nStartNs = RealtimeNs();
     CFloodWriter writer(fdPeer, nTotal);
-    // The user-interface thread waits in its event loop as it would on
-    // screen; a timer looks at the log and the receive count, every 5 ms
-    // and, over the last 4 MiB, every 1 ms (so that looking costs the window
-    // little and the end is still seen to the millisecond).
-    qint64 nLastChange = 0;
-    qint64 nLastRx = -1;
+    // The user-interface thread runs its event loop as it does on screen; a
+    // timer looks at the log's size a few times a second and touches nothing
+    // of the window. The transfer ended when the log was last written: its
+    // modification time, to the kernel's file clock (a few ms).
     QEventLoop loop;
     QTimer check;
-    check.setTimerType(Qt::PreciseTimer);
     QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        const qint64 nRx = dlg.GetRxCount();
-        if (nRx != nLastRx) {
-            r.nLongestGapMs = std::max(r.nLongestGapMs, timer.elapsed() - nLastChange);
-            nLastChange = timer.elapsed();
-            nLastRx = nRx;
-        }
-        const qint64 nLogged = QFileInfo(strLog).size();
-        r.bComplete = nLogged >= nTotal;
+        r.bComplete = QFileInfo(strLog).size() >= nTotal;
         if (r.bComplete || timer.elapsed() >= 600000)
             loop.quit();
-        else if (nLogged >= nTotal - 4 * 1024 * 1024 && check.interval() != 1)
-            check.setInterval(1);
     });
-    check.start(5);
+    check.start(kCheckMs);
     loop.exec();
     check.stop();
     r.dSeconds = timer.nsecsElapsed() / 1e9;
+    const qint64 nEndNs = ModifiedNs(strLog);
+    if (r.bComplete && nEndNs > nStartNs)
+        r.dSeconds = (nEndNs - nStartNs) / 1e9;
+    r.bAccessible = QAccessible::isActive();
     r.cpu = meter.Stop();
     r.threads = ThreadDelta(threads0, AllThreadStats());
     r.nPeakKiB = PeakRssKiB();
@@ -592,12 +629,19 @@ void PrintPtyOwn(const char* pszWhen, const SPtyOwn& r, qint64 nTotal)
         std::printf("    (%lld stale bytes read and set aside first)\n", r.nStale);
 }
 
+double ThreadCpu(const std::map<QByteArray, SThreadStats>& threads, const char* pszName)
+{
+    const auto it = threads.find(QByteArray(pszName));
+    return it == threads.end() ? 0 : it->second.dCpu;
+}
+
 int Usage(const char* pszWhy)
 {
     std::fprintf(stderr,
-                 "%s\nusage: bench_endtoend [MiB] [text|hex] [runs]\n"
+                 "%s\nusage: bench_endtoend [MiB] [text|hex] [runs] [--screen]\n"
                  "  MiB: 1 to 4096 (default 64); text or hex (default hex); runs: 1 to 50 "
-                 "(default 1)\n",
+                 "(default 1)\n"
+                 "  --screen: the platform QT_QPA_PLATFORM names instead of offscreen\n",
                  pszWhy);
     return 2;
 }
@@ -606,17 +650,29 @@ int Usage(const char* pszWhy)
 
 int main(int argc, char* argv[])
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QList<QByteArray> args;
+    bool bScreen = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--screen")
+            bScreen = true;
+        else if (arg.startsWith("--"))
+            return Usage("The only option is --screen.");
+        else
+            args.append(arg);
+    }
+    if (!bScreen)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     bool bOk = true;
-    const qint64 nMiB = argc > 1 ? QByteArray(argv[1]).toLongLong(&bOk) : 64;
+    const qint64 nMiB = args.size() > 0 ? args[0].toLongLong(&bOk) : 64;
     if (!bOk || nMiB < 1 || nMiB > 4096)
         return Usage("The size is a whole number of MiB, 1 to 4096.");
-    const QByteArray mode = argc > 2 ? QByteArray(argv[2]) : QByteArray("hex");
+    const QByteArray mode = args.size() > 1 ? args[1] : QByteArray("hex");
     if (mode != "text" && mode != "hex")
         return Usage("The mode is \"text\" or \"hex\".");
     const bool bHex = mode == "hex";
-    const int nRuns = argc > 3 ? QByteArray(argv[3]).toInt(&bOk) : 1;
+    const int nRuns = args.size() > 2 ? args[2].toInt(&bOk) : 1;
     if (!bOk || nRuns < 1 || nRuns > 50)
         return Usage("The number of runs is a whole number, 1 to 50.");
     const qint64 nTotal = nMiB * 1024 * 1024;
@@ -651,12 +707,14 @@ int main(int argc, char* argv[])
     std::printf("mode %s, %lld MiB per transfer, %d run%s; pty pair %s -> %s (socat pid %lld)\n",
                 bHex ? "hex" : "text", nMiB, nRuns, nRuns == 1 ? "" : "s", qPrintable(peer),
                 qPrintable(dev), nSocatPid);
+    std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
     std::printf("reference: the pair alone, mean of the measurements just before and just after "
                 "each run\n");
     std::fflush(stdout);
 
     bool bAllExact = true;
-    std::vector<double> ratios, rates, refs, peaks, cpus;
+    std::vector<double> ratios, rates, refs, peaks, cpus, windowCpus, portCpus, deliveryCpus,
+        uiCpus;
     std::vector<double> delays;
     SPtyOwn before = MeasurePtyOwn(dev, fdPeer, nTotal, nSocatPid);
     for (int nRun = 1; nRun <= nRuns; ++nRun) {
@@ -674,7 +732,9 @@ int main(int argc, char* argv[])
                          qPrintable(why));
             return 1;
         }
-        const SWindowRun run = MeasureWindow(*pDlg, log, fdPeer, nTotal, nSocatPid);
+        std::printf("  accessibility           %s at the start\n",
+                    QAccessible::isActive() ? "active" : "not active");
+        const SWindowRun run = MeasureWindow(log, fdPeer, nTotal, nSocatPid);
         pDlg->Port().Close();
         const SPtyOwn after = MeasurePtyOwn(dev, fdPeer, nTotal, nSocatPid);
         qint64 nLogSize = 0;
@@ -684,6 +744,13 @@ int main(int argc, char* argv[])
         const double dRate = MB(nTotal) / run.dSeconds;
         std::printf("  VornTerm                %6.1f MB/s (%.2f s)  cpu %s\n", dRate, run.dSeconds,
                     qPrintable(CpuText(run.cpu, nTotal, "window")));
+        const double dPortCpu = ThreadCpu(run.threads, kPortThread);
+        const double dDeliveryCpu = ThreadCpu(run.threads, kDeliveryThread);
+        const double dUiCpu = ThreadCpu(run.threads, kUiThread);
+        std::printf("  CPU seconds             window %.3f: port I/O %.3f, delivery %.3f, user "
+                    "interface %.3f (accessibility %s)\n",
+                    run.cpu.dProcess - run.cpu.dWriter, dPortCpu, dDeliveryCpu, dUiCpu,
+                    run.bAccessible ? "active" : "not active");
         PrintThread("flood writer", run.writer, run.cpu.dWriter, nTotal);
         for (const auto& [name, thread] : run.threads) {
             if (thread.dCpu > 0 || thread.nReads + thread.nWrites > 0)
@@ -711,9 +778,11 @@ int main(int argc, char* argv[])
         std::printf("  peak RSS                %.1f MB%s\n", run.nPeakKiB / 1024.0,
                     run.bPeakOfRunOnly ? " (high-water mark reset just before the run)"
                                        : " (whole process: the mark could not be reset)");
-        std::printf("  longest stall of the window between two sightings of new data  %lld ms\n",
-                    run.nLongestGapMs);
         rates.push_back(dRate);
+        windowCpus.push_back(run.cpu.dProcess - run.cpu.dWriter);
+        portCpus.push_back(dPortCpu);
+        deliveryCpus.push_back(dDeliveryCpu);
+        uiCpus.push_back(dUiCpu);
         peaks.push_back(run.nPeakKiB / 1024.0);
         cpus.push_back(run.cpu.dProcess / MB(nTotal));
         std::fflush(stdout);
@@ -778,6 +847,9 @@ int main(int argc, char* argv[])
                 dPeak, kGoalPeakMB, dPeak < kGoalPeakMB ? "met" : "not met", MaxRssKiB() / 1024.0);
     std::printf("  cpu           median %.4f s/MB of this process, writer included\n",
                 Median(cpus));
+    std::printf("  cpu seconds   median window %.3f: port I/O %.3f, delivery %.3f, user "
+                "interface %.3f\n",
+                Median(windowCpus), Median(portCpus), Median(deliveryCpus), Median(uiCpus));
     if (!delays.empty())
         std::printf("  arrival to view delay  median %.1f ms, max %.1f ms (%zu samples)\n",
                     delays[delays.size() / 2], delays.back(), delays.size());

@@ -1,8 +1,10 @@
 // The data window widget: refreshes scroll to the end, a paused owner sees
 // nothing move, selection and copy, the context menu, keys left to the owner,
-// painting, and the text that assistive technology reads.
+// painting, the text that assistive technology reads and the notices it gets
+// at flood rate.
 
 #include "CDataView.h"
+#include "ReceiveBuffer.h"
 
 #include <QAccessible>
 #include <QAccessibleTextInterface>
@@ -27,6 +29,26 @@ QByteArray NumberedLines(int nLines, const char* pEnd = "\r\n")
     for (int i = 0; i < nLines; ++i)
         data += "line " + QByteArray::number(i) + pEnd;
     return data;
+}
+
+// The text notices of one view, as an update handler sees them.
+struct SNotice
+{
+    bool bInsert;
+    int position;
+    QString text;
+};
+QObject* g_pWatched = nullptr;
+QList<SNotice> g_notices;
+
+void RecordNotice(QAccessibleEvent* pEvent)
+{
+    if (pEvent->object() != g_pWatched)
+        return;
+    if (auto* p = dynamic_cast<QAccessibleTextInsertEvent*>(pEvent))
+        g_notices.append({true, p->changePosition(), p->textInserted()});
+    else if (auto* p = dynamic_cast<QAccessibleTextRemoveEvent*>(pEvent))
+        g_notices.append({false, p->changePosition(), p->textRemoved()});
 }
 
 } // namespace
@@ -59,6 +81,8 @@ private Q_SLOTS:
     void accessibleNameAndText();
     void accessibleLinesAndSelection();
     void accessibleHexText();
+    void accessibleNoticesAtFloodRate_data();
+    void accessibleNoticesAtFloodRate();
 
 private:
     // Makes the view exactly nColumns cells wide.
@@ -439,6 +463,69 @@ void TestDataView::accessibleHexText()
     QCOMPARE(pText->characterCount(), 15);
     QCOMPARE(pText->text(0, 15), QStringLiteral("[41] [0D] [FF] "));
     QCOMPARE(pText->text(5, 10), QStringLiteral("[0D] "));
+}
+
+void TestDataView::accessibleNoticesAtFloodRate_data()
+{
+    QTest::addColumn<bool>("bHex");
+    QTest::newRow("hex") << true;
+    QTest::newRow("text") << false;
+}
+
+void TestDataView::accessibleNoticesAtFloodRate()
+{
+    QFETCH(bool, bHex);
+    qint64 now = 0;
+    m_pView->ChangeNotices().SetClock([&now] { return now; });
+    g_pWatched = m_pView;
+    g_notices.clear();
+    // Offscreen no platform bridge makes Qt's accessibility active, so Qt
+    // would pass nothing to an update handler: the view's own hook gets them.
+    const QAccessible::UpdateHandler previous = CDataView::SetNoticeHandler(RecordNotice);
+    const auto restore = qScopeGuard([previous] { CDataView::SetNoticeHandler(previous); });
+
+    // 200 refreshes 16 ms apart, 4 KiB each, the buffer trimmed as the
+    // window trims it; then the interval ends and what waited goes.
+    const QByteArray chunk = NumberedLines(400).left(4096);
+    QByteArray buffer;
+    qint64 nStart = 0;
+    for (int i = 0; i < 200; ++i, now += 16) {
+        nStart += ReceiveBuffer::AppendAndTrim(buffer, chunk);
+        m_pView->SetBuffer(buffer, nStart, bHex);
+    }
+    now += m_pView->ChangeNotices().Limits().nIntervalMs;
+    QTRY_VERIFY_WITH_TIMEOUT(!m_pView->ChangeNotices().IsPending(), 2000);
+    QVERIFY(nStart > 0); // trimmed
+
+    const int nMaxNotices = 1 + int(now / m_pView->ChangeNotices().Limits().nIntervalMs);
+    const int nMaxText = std::min(m_pView->ChangeNotices().Limits().nMaxChars,
+                                  CDataView::kNoticeRows * (m_pView->Columns() + 1));
+    int nInserts = 0, nRemoves = 0;
+    for (const SNotice& notice : std::as_const(g_notices)) {
+        ++(notice.bInsert ? nInserts : nRemoves);
+        QVERIFY2(notice.bInsert ? notice.text.size() <= nMaxText
+                                : notice.position == 0 && notice.text.isEmpty(),
+                 qPrintable(notice.text));
+    }
+    QVERIFY2(nInserts >= 2 && nInserts <= nMaxNotices, qPrintable(QString::number(nInserts)));
+    QVERIFY(nRemoves >= 1 && nRemoves <= nInserts);
+
+    // The last notice is the real end of the text, and the text interface
+    // reads what is on screen.
+    QAccessibleTextInterface* pText =
+        QAccessible::queryAccessibleInterface(m_pView)->textInterface();
+    const int nCount = pText->characterCount();
+    const SNotice& last = g_notices.constLast();
+    QVERIFY(last.bInsert);
+    QCOMPARE(last.position + last.text.size(), nCount);
+    QCOMPARE(pText->text(last.position, nCount), last.text);
+    QCOMPARE(m_pView->TopRow() + m_pView->VisibleRowCount(), m_pView->TotalRows());
+    const int nTop = m_pView->TopRow();
+    int start = -1, end = -1;
+    const QString row = pText->textAtOffset(m_pView->Layout().RowStartOffset(nTop),
+                                            QAccessible::LineBoundary, &start, &end);
+    QCOMPARE(row, m_pView->VisibleRows().constFirst() +
+                      (m_pView->Layout().RowEndsLine(nTop) ? "\n" : ""));
 }
 
 QTEST_MAIN(TestDataView)

@@ -5,6 +5,9 @@
 #include "KrSerialDiag.h"
 
 #include <QMetaObject>
+#ifdef Q_OS_LINUX
+#include <pthread.h>
+#endif
 
 #include <chrono>
 #include <cstring>
@@ -168,6 +171,10 @@ void CKrCommPortThread::Shutdown()
 
 void CKrCommPortThread::Deliver()
 {
+#ifdef Q_OS_LINUX
+    // Its own name in the system's thread lists, beside "KrCommPort I/O".
+    pthread_setname_np(pthread_self(), "KrCommDeliver");
+#endif
     t_pDelivering = this;
     std::unique_lock<std::mutex> lock(m_deliverMutex);
     for (;;) {

@@ -17,10 +17,27 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <utility>
 
 namespace {
 
 constexpr int kMargin = 2; // pixels left of the first cell
+
+QAccessible::UpdateHandler g_noticeHandler = nullptr;
+
+// Whether anyone hears the view's notices, and handing one over.
+bool Heard()
+{
+    return g_noticeHandler || QAccessible::isActive();
+}
+
+void Tell(QAccessibleEvent* pEvent)
+{
+    if (g_noticeHandler)
+        g_noticeHandler(pEvent);
+    else
+        QAccessible::updateAccessibility(pEvent);
+}
 
 // Exposes the shown text. Every query generates only the range it asks for.
 class CDataViewAccessible : public QAccessibleWidget, public QAccessibleTextInterface
@@ -228,9 +245,16 @@ CDataView::CDataView(QWidget* pParent) : QAbstractScrollArea(pParent)
     viewport()->setCursor(Qt::IBeamCursor);
     setFont(DefaultFont());
     UpdateMetrics();
+    m_noticeTimer.setSingleShot(true);
+    connect(&m_noticeTimer, &QTimer::timeout, this, &CDataView::TellChanges);
 }
 
 CDataView::~CDataView() = default;
+
+QAccessible::UpdateHandler CDataView::SetNoticeHandler(QAccessible::UpdateHandler handler)
+{
+    return std::exchange(g_noticeHandler, handler);
+}
 
 QFont CDataView::DefaultFont()
 {
@@ -245,15 +269,16 @@ QFont CDataView::DefaultFont()
 
 void CDataView::SetBuffer(const QByteArray& buffer, qint64 streamStart, bool bHex)
 {
-    // Assistive technology hears what left the front and what was added.
-    const bool bAccessible = QAccessible::isActive();
+    // Assistive technology hears how much left the front and what was added,
+    // in bounded notices (TellChanges).
+    const bool bAccessible = Heard();
     const qint64 oldEnd = m_layout.TextOrigin() + m_layout.CharacterCount();
-    QString removed;
+    qint64 nRemoved = 0;
     if (bAccessible) {
         if (!m_layout.Continues(buffer, streamStart, bHex))
-            removed = m_layout.Text(0, m_layout.CharacterCount());
+            nRemoved = m_layout.CharacterCount();
         else if (streamStart > m_layout.StreamStart())
-            removed = m_layout.Text(0, m_layout.OffsetOfPosition(streamStart));
+            nRemoved = m_layout.OffsetOfPosition(streamStart);
     }
 
     const bool bFresh = m_layout.SetBuffer(buffer, streamStart, bHex) == CDataLayout::Update::Fresh;
@@ -265,33 +290,57 @@ void CDataView::SetBuffer(const QByteArray& buffer, qint64 streamStart, bool bHe
 
     if (bAccessible) {
         const int count = m_layout.CharacterCount();
-        if (!removed.isEmpty()) {
-            QAccessibleTextRemoveEvent event(this, 0, removed);
-            QAccessible::updateAccessibility(&event);
-        }
-        const int inserted =
-            bFresh ? 0 : static_cast<int>(std::max<qint64>(0, oldEnd - m_layout.TextOrigin()));
-        if (inserted < count) {
-            QAccessibleTextInsertEvent event(this, inserted, m_layout.Text(inserted, count));
-            QAccessible::updateAccessibility(&event);
-        }
-        QAccessibleTextCursorEvent event(this, CursorPosition());
-        QAccessible::updateAccessibility(&event);
+        const qint64 kept = bFresh ? 0 : std::max<qint64>(0, oldEnd - m_layout.TextOrigin());
+        m_notices.Changed(nRemoved, count - kept, count);
     }
+    TellChanges();
 }
 
 void CDataView::Clear()
 {
-    if (QAccessible::isActive() && m_layout.CharacterCount() > 0) {
-        QAccessibleTextRemoveEvent event(this, 0, m_layout.Text(0, m_layout.CharacterCount()));
-        QAccessible::updateAccessibility(&event);
-    }
+    if (Heard())
+        m_notices.Changed(m_layout.CharacterCount(), 0, 0);
     m_layout.Clear();
     m_selAnchor = m_selActive = -1;
     m_bSelecting = false;
     UpdateScrollBar();
     verticalScrollBar()->setValue(0);
     viewport()->update();
+    TellChanges();
+}
+
+void CDataView::TellChanges()
+{
+    if (!Heard()) {
+        m_notices.Reset();
+        m_noticeTimer.stop();
+        return;
+    }
+    CTextChangeThrottle::SNotice notice;
+    if (!m_notices.Take(notice)) {
+        const qint64 nWait = m_notices.MsUntilDue();
+        if (nWait >= 0 && !m_noticeTimer.isActive())
+            m_noticeTimer.start(static_cast<int>(nWait));
+        return;
+    }
+    m_noticeTimer.stop();
+    // Without its text: Qt's AT-SPI bridge then sends no deletion signal (its
+    // length would be taken from the text), other bridges a text change,
+    // which carries no text there anyway. The insertion and the caret that
+    // follow tell where the text now ends.
+    if (notice.nRemoved > 0) {
+        QAccessibleTextRemoveEvent event(this, 0, QString());
+        Tell(&event);
+    }
+    if (notice.HasInsert()) {
+        const int lastRow = m_layout.RowOfOffset(notice.nCount - 1);
+        const int from = std::max(notice.nInsertFrom,
+                                  m_layout.RowStartOffset(std::max(0, lastRow - kNoticeRows + 1)));
+        QAccessibleTextInsertEvent event(this, from, m_layout.Text(from, notice.nCount));
+        Tell(&event);
+    }
+    QAccessibleTextCursorEvent event(this, CursorPosition());
+    Tell(&event);
 }
 
 int CDataView::TopRow() const
@@ -380,13 +429,13 @@ int CDataView::CursorPosition() const
 
 void CDataView::NotifySelection()
 {
-    if (!QAccessible::isActive())
+    if (!Heard())
         return;
     int start, end;
     GetSelection(start, end);
     QAccessibleTextSelectionEvent selection(this, start, end);
     selection.setCursorPosition(CursorPosition());
-    QAccessible::updateAccessibility(&selection);
+    Tell(&selection);
 }
 
 qreal CDataView::CellX(int cell) const

@@ -4,15 +4,20 @@
 // the end after every refresh. A refresh lays out only the appended bytes and
 // paints only the visible rows, so it costs the same for a small buffer as
 // for a full one. The view never edits its content; it lets the user select
-// and copy, and exposes the shown text to assistive technology.
+// and copy, and exposes the shown text to assistive technology, telling it of
+// changes at a rate it can follow (CTextChangeThrottle). User-interface
+// thread.
 
 #include "CDataLayout.h"
+#include "CTextChangeThrottle.h"
 
 #include <QAbstractScrollArea>
+#include <QAccessible>
 #include <QByteArray>
 #include <QHash>
 #include <QRawFont>
 #include <QStringList>
+#include <QTimer>
 
 class QMenu;
 
@@ -67,6 +72,18 @@ public:
     int OffsetAt(const QPoint& viewportPos) const;
     void ScrollToOffset(int offset);
 
+    // How changes are told to assistive technology: at most one notice per
+    // interval, carrying a removal at the front as a position without its
+    // text and, of what was appended, the newest characters of at most the
+    // last kNoticeRows rows.
+    static constexpr int kNoticeRows = 3;
+    CTextChangeThrottle& ChangeNotices() { return m_notices; }
+    // Notices go to Qt's accessibility while it is active. A handler set here
+    // gets every notice of every view instead, active or not (a recorder in
+    // tests, where no platform bridge can be active); nullptr restores.
+    // Returns the previous handler.
+    static QAccessible::UpdateHandler SetNoticeHandler(QAccessible::UpdateHandler handler);
+
     // The context menu: "Copy" (enabled with a selection) and "Select All".
     QMenu* CreateContextMenu(QWidget* pParent);
 
@@ -85,6 +102,7 @@ private:
     void UpdateColumns();
     void UpdateScrollBar();
     void NotifySelection();
+    void TellChanges();
     qreal CellX(int cell) const;
     void PaintRow(class QPainter& painter, const CDataLayout::Cells& cells, int y, int selStart,
                   int selEnd) const;
@@ -105,4 +123,6 @@ private:
     qint64 m_selAnchor = -1;
     qint64 m_selActive = -1;
     bool m_bSelecting = false;
+    CTextChangeThrottle m_notices;
+    QTimer m_noticeTimer; // for what waits until the interval ends
 };
