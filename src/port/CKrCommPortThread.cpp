@@ -3,11 +3,9 @@
 #include "CKrCommPort.h"
 #include "KrPortList.h"
 #include "KrSerialDiag.h"
+#include "KrThreadName.h"
 
 #include <QMetaObject>
-#ifdef Q_OS_LINUX
-#include <pthread.h>
-#endif
 
 #include <chrono>
 #include <cstring>
@@ -171,10 +169,8 @@ void CKrCommPortThread::Shutdown()
 
 void CKrCommPortThread::Deliver()
 {
-#ifdef Q_OS_LINUX
     // Its own name in the system's thread lists, beside "KrCommPort I/O".
-    pthread_setname_np(pthread_self(), "KrCommDeliver");
-#endif
+    KrNameThisThread("KrCommDeliver");
     t_pDelivering = this;
     std::unique_lock<std::mutex> lock(m_deliverMutex);
     for (;;) {

@@ -1,5 +1,7 @@
 #include "CFileSend.h"
 
+#include "KrThreadName.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -84,6 +86,7 @@ void CFileSend::Stop()
 
 void CFileSend::Run()
 {
+    KrNameThisThread("VornFileSend");
     for (;;) {
         Job job;
         {

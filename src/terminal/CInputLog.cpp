@@ -1,6 +1,7 @@
 #include "CInputLog.h"
 
 #include "CInputLogFile.h"
+#include "KrThreadName.h"
 
 #include <QByteArray>
 #include <QLocale>
@@ -354,6 +355,7 @@ void CInputLog::State::Notify()
 
 void CInputLog::State::Run(std::shared_ptr<State> pState)
 {
+    KrNameThisThread("VornLogWriter");
     State& s = *pState;
     std::unique_lock<std::mutex> lock(s.mutex);
     for (;;) {
