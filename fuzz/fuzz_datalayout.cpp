@@ -2,14 +2,16 @@
 // appended in arbitrary pieces, the front is trimmed, the width and the mode
 // change. After every step the layout must keep the text positions of the
 // bytes that stayed; every few steps it must have the rows of one made from
-// scratch of the same bytes; at the end every row is
-// checked against what the header promises (text rows within the width, hex rows of whole "[XX] "
-// groups, offsets that follow row to row, the shown text). Single-threaded.
+// scratch of the same bytes; at the end every row is checked against what
+// the header promises: text rows wrapped in whole cells within the width
+// (told independently), hex rows of whole "[XX] " groups, offsets that follow
+// row to row and cell to cell, the shown text. Single-threaded.
 
 #include "CDataLayout.h"
 #include "Cp437.h"
 #include "FuzzCheck.h"
 
+#include <QStringList>
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -44,6 +46,31 @@ QString ShownText(const QByteArray& bytes, bool bHex)
     return text;
 }
 
+// The text rows told independently: lines first, then each wrapped in whole
+// cells, a tab reaching the next multiple of 8 (at most the row's end).
+QStringList WrappedRows(const QByteArray& bytes, int nColumns)
+{
+    QStringList rows{QString()};
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+                ++i;
+            rows.append(QString());
+            continue;
+        }
+        if (rows.last().size() >= nColumns)
+            rows.append(QString());
+        QString& row = rows.last();
+        if (c == '\t')
+            row += QString(std::min<int>((row.size() / 8 + 1) * 8, nColumns) - row.size(),
+                           QLatin1Char(' '));
+        else
+            row += CCp437::ToUnicode(c);
+    }
+    return rows;
+}
+
 void CheckRows(const CDataLayout& layout)
 {
     const int nRows = layout.RowCount();
@@ -75,6 +102,23 @@ void CheckRows(const CDataLayout& layout)
             FUZZ_CHECK(text.size() <= layout.Columns());
             FUZZ_CHECK(text.size() >= end - start);
         }
+        // Cells map to the row's characters in order, and back.
+        CDataLayout::Cells cells;
+        layout.RowCells(row, cells);
+        FUZZ_CHECK(cells.text == text && cells.offset.size() == text.size());
+        FUZZ_CHECK(cells.start == start && cells.end == end);
+        for (qsizetype i = 0; i < cells.offset.size(); ++i) {
+            FUZZ_CHECK(cells.offset[i] >= start && cells.offset[i] < end);
+            FUZZ_CHECK(i == 0 || cells.offset[i] >= cells.offset[i - 1]);
+        }
+        FUZZ_CHECK(layout.OffsetAtCell(row, 0) == start);
+        FUZZ_CHECK(layout.OffsetAtCell(row, int(text.size())) == end);
+    }
+    if (!layout.IsHex()) {
+        QStringList rows;
+        for (int row = 0; row < nRows; ++row)
+            rows.append(layout.RowText(row));
+        FUZZ_CHECK(rows == WrappedRows(layout.Buffer(), layout.Columns()));
     }
     const QString shown = ShownText(layout.Buffer(), layout.IsHex());
     if (layout.IsHex())
