@@ -347,6 +347,9 @@ qint64 ResidentBytes()
 
 void TestInputLog::manySmallBlocksWaitCompactly()
 {
+#ifdef __SANITIZE_ADDRESS__
+    QSKIP("AddressSanitizer keeps freed blocks in quarantine: the resident size says nothing");
+#endif
     const QDateTime now(QDate(2026, 12, 6), QTime(12, 0));
     CInputLog log([now] { return now; });
     const QString name = CInputLog::FileNameFor(now);

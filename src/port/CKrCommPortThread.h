@@ -53,7 +53,7 @@ private:
     CKrCommPortThread& m_owner;
 };
 
-class CKrCommPortThread : private CKrCommBackendSink
+class CKrCommPortThread final : private CKrCommBackendSink
 {
 public:
     // The longest the owner's calls wait for the I/O thread.
