@@ -169,14 +169,28 @@ void TestPort::writersOnSeveralThreadsKeepTheirOrder()
 
 void TestPort::closeDropsQueuedBytesAndReopens()
 {
-    CollectingReceiver rx;
+    // A slow receiver, so that blocks already read still wait when Close
+    // returns.
+    struct SlowReceiver : CollectingReceiver
+    {
+        void OnReceive(const char* pData, int nLength) override
+        {
+            QThread::msleep(5);
+            CollectingReceiver::OnReceive(pData, nLength);
+        }
+    } rx;
     CKrCommPortEx port;
     QVERIFY(OpenPort(port, CKrCommConfig(), &rx));
     const QByteArray big = Pattern(32 * 1024 * 1024);
     QCOMPARE(port.Write(big.constData(), int(big.size())), int(big.size()));
+    QTRY_VERIFY(rx.Size() > 0);
     port.Close();
     QCOMPARE(port.GetPendingCount(), qint64(0));
+    // What was read before the Close still arrives, and then nothing more.
+    QVERIFY(port.WaitDelivered(10000));
     const qsizetype got = rx.Size();
+    QTest::qWait(50);
+    QCOMPARE(rx.Size(), got);
     QVERIFY(got <= big.size());
     QVERIFY(rx.Data() == big.left(got)); // what came, came in order
 

@@ -83,8 +83,12 @@ CTerminalDlg::~CTerminalDlg()
     // or start anything from here on.
     m_counterTimer.stop();
     m_pRefresh->Stop();
+    // Reception ends before the log does, so that every block the port has
+    // read still reaches the log.
+    m_port.Close();
+    m_port.WaitDelivered(kDeliveryExitWaitMs);
     // The log's writer gets a little time for what still waits; whatever it
-    // cannot write is told, once. Blocks received from now on are not logged.
+    // cannot write is told, once.
     CInputLog& log = m_receiveSink.InputLog();
     log.Finish(kLogExitWaitMs);
     const QString strUnwritten = log.UnwrittenText();

@@ -91,6 +91,8 @@ public:
     static constexpr int kCounterPeriodMs = 1000;
     // At exit, how long the log's writer may take for the bytes still waiting.
     static constexpr int kLogExitWaitMs = 2000;
+    // At exit, how long the blocks the port has read may take to arrive.
+    static constexpr int kDeliveryExitWaitMs = 1000;
 
 protected:
     void paintEvent(QPaintEvent* e) override;

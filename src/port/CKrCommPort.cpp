@@ -112,6 +112,11 @@ qint64 CKrCommPort::DiscardPending()
     return m_pThread->DiscardQueued();
 }
 
+bool CKrCommPort::WaitDelivered(int nMaxMs)
+{
+    return m_pThread->WaitDelivered(nMaxMs);
+}
+
 qint64 CKrCommPort::GetPendingCount() const
 {
     return m_pThread->PendingCount();

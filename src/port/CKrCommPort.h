@@ -77,6 +77,11 @@ public:
     // Drops the bytes accepted by Write that wait in the port's own queue
     // (what the device or its driver holds goes on); returns how many.
     qint64 DiscardPending();
+    // Waits, at most nMaxMs, until every block read so far has been handed to
+    // the receiver; true when none is left. Meant after Close, when nothing
+    // new is read. Returns at once (false if blocks wait) when called from
+    // the receiver itself.
+    bool WaitDelivered(int nMaxMs);
 
     // The reason of the last failed Open, or of a failure while open, in plain
     // words ("permission denied - is the user in the dialout group?"); empty

@@ -180,6 +180,7 @@ void CKrCommPortThread::Deliver()
         QByteArray block = std::move(m_blocks.front());
         m_blocks.pop_front();
         m_nWaiting -= block.size();
+        m_bHanding = true;
         lock.unlock();
         m_roomForMore.notify_all();
         // What was read is handed on, also when a Close came meanwhile:
@@ -187,7 +188,19 @@ void CKrCommPortThread::Deliver()
         m_port.DeliverReceived(block.constData(), int(block.size()));
         block.clear(); // freed without the lock
         lock.lock();
+        m_bHanding = false;
+        if (m_blocks.empty())
+            m_roomForMore.notify_all(); // for WaitDelivered
     }
+}
+
+bool CKrCommPortThread::WaitDelivered(int nMaxMs)
+{
+    std::unique_lock<std::mutex> lock(m_deliverMutex);
+    const auto delivered = [this] { return m_bStopDelivery || (m_blocks.empty() && !m_bHanding); };
+    if (t_pDelivering == this)
+        return m_blocks.empty();
+    return m_roomForMore.wait_for(lock, std::chrono::milliseconds(qMax(0, nMaxMs)), delivered);
 }
 
 int CKrCommPortThread::Write(const char* pData, qint64 nLength)

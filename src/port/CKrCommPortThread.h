@@ -86,6 +86,8 @@ public:
     qint64 PendingCount() const { return m_nPending.load(); }
     // Drops the bytes not yet handed to the back end; returns how many.
     qint64 DiscardQueued();
+    // Any thread but the delivery thread, which gets an immediate answer.
+    bool WaitDelivered(int nMaxMs);
     CKrCommPortStatus Status() const;
     // Set while no thread runs, or from the owner's thread before Open.
     void SetListener(CKrCommPortListener* pListener);
@@ -165,6 +167,7 @@ private:
     std::condition_variable m_roomForMore; // for the I/O thread
     std::deque<QByteArray> m_blocks;
     qint64 m_nWaiting = 0;
+    bool m_bHanding = false; // a block is with the receiver
     bool m_bStopDelivery = false;
 
     std::atomic<quint64> m_nRequestSeen{0}; // m_nRequest, read without the lock
