@@ -54,9 +54,11 @@ KrPortFailure KrOpenPortFailure(KrOpenFailure failure, const QString& systemText
 
 KrPortFailure KrLockedPortFailure(qint64 nPid)
 {
+    const QString strWhy = nPid == KrLockBeingWritten
+                               ? QStringLiteral(" (its lock file names no process yet)")
+                               : QStringLiteral(" (process %1 holds its lock file)").arg(nPid);
     return KrPortFailure{KrPortError::InUse,
-                         KrOpenFailureText(KrOpenFailure::InUse, QString()) +
-                             QStringLiteral(" (process %1 holds its lock file)").arg(nPid)};
+                         KrOpenFailureText(KrOpenFailure::InUse, QString()) + strWhy};
 }
 
 QStringList KrSerialLockDirs()

@@ -25,7 +25,10 @@ enum class KrOpenFailure
 QString KrOpenFailureText(KrOpenFailure failure, const QString& systemText);
 // The same as a port failure, with its code.
 KrPortFailure KrOpenPortFailure(KrOpenFailure failure, const QString& systemText);
-// The device is locked by another program's live process `nPid`.
+// A lock file just made by another program that names no process yet.
+constexpr qint64 KrLockBeingWritten = -1;
+// The device is locked by another program's live process `nPid`, or by a
+// lock being written (KrLockBeingWritten).
 KrPortFailure KrLockedPortFailure(qint64 nPid);
 // A device that failed while open: "the device was removed" when it is gone
 // from the system, else "the device stopped working" with the system's text.
@@ -49,8 +52,10 @@ KrOpenFailure KrDiagnoseDeviceKind(const QString& portName);
 // "LCK..<name>" in a shared lock folder, <name> being the device's path
 // below /dev with '/' as '_'. The process of another program that holds a
 // lock for the device (under its own name, or the name of the device a link
-// leads to), or 0. Locks of processes that are gone, and locks that name no
-// process, are removed on the way; a lock of this process is left alone.
+// leads to), KrLockBeingWritten for a fresh lock that names no process yet,
+// or 0. Locks of processes that are gone, and locks that have named no
+// process for 10 s, are removed on the way; a lock of this process is left
+// alone.
 // Where the system has no such locks, 0.
 qint64 KrForeignLockHolder(const QString& portName);
 // The folders KrForeignLockHolder looks in: /run/lock and /var/lock, unless

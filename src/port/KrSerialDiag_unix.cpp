@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <limits>
 #include <signal.h>
@@ -52,9 +53,16 @@ bool ProcessAlive(qint64 pid)
     return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
-// The live process that holds the lock file `path`, or 0. With bRemoveStale,
-// a lock whose process is gone, or that names none, is removed - the very
-// file that was read, not one another program put there meanwhile.
+// A lock file that names no process may be one another program has just
+// made and not yet filled in: it counts as held for this long after it was
+// last written.
+constexpr time_t kUnfilledLockSecs = 10;
+
+// The live process that holds the lock file `path`, 0 when none does, or
+// KrLockBeingWritten for a fresh lock that names no process yet. With
+// bRemoveStale, a lock whose process is gone, or that has named none for
+// kUnfilledLockSecs, is removed - the very file that was read, not one
+// another program put there meanwhile.
 qint64 LiveLockHolder(const QString& path, bool bRemoveStale)
 {
     const QByteArray file = QFile::encodeName(path);
@@ -74,6 +82,8 @@ qint64 LiveLockHolder(const QString& path, bool bRemoveStale)
     const qint64 pid = LockPid(content);
     if (pid > 0 && ProcessAlive(pid))
         return pid;
+    if (pid == 0 && ::time(nullptr) - st.st_mtime < kUnfilledLockSecs)
+        return KrLockBeingWritten;
     struct stat now = {};
     if (bRemoveStale && ::lstat(file.constData(), &now) == 0 && now.st_dev == st.st_dev &&
         now.st_ino == st.st_ino)
@@ -89,7 +99,7 @@ bool LockHeldByLiveProcess(const QString& path)
                               QStringLiteral("/etc/locks"),      QStringLiteral("/var/spool/locks"),
                               QStringLiteral("/var/spool/uucp"), QDir::tempPath()};
     for (const QString& dir : dirs) {
-        if (LiveLockHolder(dir + QLatin1Char('/') + LockFileName(path), false) > 0)
+        if (LiveLockHolder(dir + QLatin1Char('/') + LockFileName(path), false) != 0)
             return true;
     }
     return false;
@@ -173,7 +183,7 @@ qint64 KrForeignLockHolder(const QString& portName)
         seen << real;
         for (const QString& name : names) {
             const qint64 pid = LiveLockHolder(real + QLatin1Char('/') + name, true);
-            if (pid > 0 && pid != self)
+            if (pid != 0 && pid != self)
                 return pid;
         }
     }
