@@ -1,4 +1,5 @@
 #include "CInputLogFile.h"
+#include "KrWinError.h"
 
 #include <windows.h>
 
@@ -20,7 +21,7 @@ bool CInputLogFile::Open(const QString& strName)
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD nError = ::GetLastError();
         m_strError = nError == ERROR_SHARING_VIOLATION ? QStringLiteral("In use by another program")
-                                                       : qt_error_string(int(nError));
+                                                       : KrWinErrorText(nError);
         return false;
     }
     // Only a file on a disk takes the log: not a link, a pipe or a device.
@@ -34,7 +35,7 @@ bool CInputLogFile::Open(const QString& strName)
         if (bInfo && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
             m_strError = QStringLiteral("is a symbolic link");
         else if (bDisk && !bInfo)
-            m_strError = qt_error_string(int(nError));
+            m_strError = KrWinErrorText(nError);
         else
             m_strError = QStringLiteral("not a regular file");
         return false;
@@ -56,11 +57,11 @@ qint64 CInputLogFile::Append(const char* pData, qint64 nLength)
         DWORD n = 0;
         if (!::WriteFile(h, pData + nDone, nChunk, &n, nullptr)) {
             nDone += n;
-            m_strError = qt_error_string(int(::GetLastError()));
+            m_strError = KrWinErrorText(::GetLastError());
             break;
         }
         if (n == 0) {
-            m_strError = qt_error_string(int(ERROR_DISK_FULL));
+            m_strError = KrWinErrorText(ERROR_DISK_FULL);
             break;
         }
         nDone += n;

@@ -1,4 +1,5 @@
 #include "SettingsFileIo.h"
+#include "KrWinError.h"
 
 #include <QRandomGenerator>
 
@@ -68,7 +69,7 @@ Status Read(const QString& path, qint64 nMax, QByteArray* pData, QString* pError
     CHandle h(::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.IsValid()) {
-        SetError(pError, qt_error_string(int(::GetLastError())));
+        SetError(pError, KrWinErrorText(::GetLastError()));
         return Status::NotOpened;
     }
     BY_HANDLE_FILE_INFORMATION info;
@@ -89,7 +90,7 @@ Status Read(const QString& path, qint64 nMax, QByteArray* pData, QString* pError
     while (nGot < data.size()) {
         DWORD n = 0;
         if (!::ReadFile(h.Get(), data.data() + nGot, DWORD(data.size() - nGot), &n, nullptr)) {
-            SetError(pError, qt_error_string(int(::GetLastError())));
+            SetError(pError, KrWinErrorText(::GetLastError()));
             return Status::Failed;
         }
         if (n == 0)
@@ -112,7 +113,7 @@ bool CanReplace(const QString& path, QString* pError)
         const DWORD nError = ::GetLastError();
         if (nError == ERROR_FILE_NOT_FOUND)
             return true;
-        SetError(pError, qt_error_string(int(nError)));
+        SetError(pError, KrWinErrorText(nError));
         return false;
     }
     if (nAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -147,7 +148,7 @@ Status Replace(const QString& path, const QByteArray& data, QString* pError)
     CHandle h(hNew);
     if (!h.IsValid()) {
         const DWORD nError = ::GetLastError();
-        SetError(pError, qt_error_string(int(nError)));
+        SetError(pError, KrWinErrorText(nError));
         return IsDiskFull(nError) ? Status::Failed : Status::NotOpened;
     }
 
@@ -171,14 +172,14 @@ Status Replace(const QString& path, const QByteArray& data, QString* pError)
         nError = ::GetLastError();
         if (IsRefused(nError)) {
             ::DeleteFileW(Wide(tempName));
-            SetError(pError, qt_error_string(int(nError)));
+            SetError(pError, KrWinErrorText(nError));
             return Status::NotOpened;
         }
     }
     if (nError != 0) {
         h.Close();
         ::DeleteFileW(Wide(tempName));
-        SetError(pError, qt_error_string(int(nError)));
+        SetError(pError, KrWinErrorText(nError));
         return Status::Failed;
     }
     return Status::Ok;
@@ -188,7 +189,7 @@ bool Rename(const QString& from, const QString& to, QString* pError)
 {
     if (::MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
-    SetError(pError, qt_error_string(int(::GetLastError())));
+    SetError(pError, KrWinErrorText(::GetLastError()));
     return false;
 }
 
