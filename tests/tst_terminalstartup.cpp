@@ -30,6 +30,16 @@ bool ProcessHasOpen(qint64 pid, const QString& path)
     return false;
 }
 
+// The real program, headless, in the test's current folder.
+void StartProgram(QProcess& proc, const QString& program)
+{
+    proc.setWorkingDirectory(QDir::currentPath());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    proc.setProcessEnvironment(env);
+    proc.start(program, {});
+}
+
 } // namespace
 
 class TestTerminalStartup : public QObject
@@ -252,11 +262,7 @@ void TestTerminalStartup::sigtermWritesTheFile()
         QVERIFY(fx.WriteSettings(config));
 
         QProcess proc;
-        proc.setWorkingDirectory(QDir::currentPath());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        proc.setProcessEnvironment(env);
-        proc.start(program, {});
+        StartProgram(proc, program);
         QVERIFY(proc.waitForStarted(10000));
         // Once the port is open the file has been read; remove it so that
         // only the write at exit can bring it back.
@@ -283,11 +289,7 @@ void TestTerminalStartup::fileSizeSignalDoesNotEndTheProgram()
     QVERIFY(fx.WriteSettings(ConfigFor(pty.SlavePath())));
 
     QProcess proc;
-    proc.setWorkingDirectory(QDir::currentPath());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    proc.setProcessEnvironment(env);
-    proc.start(program, {});
+    StartProgram(proc, program);
     QVERIFY(proc.waitForStarted(10000));
     // Once the port is open the program is up, its handlers in place.
     QTRY_VERIFY_WITH_TIMEOUT(ProcessHasOpen(proc.processId(), pty.SlavePath()), 15000);
