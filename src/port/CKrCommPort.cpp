@@ -97,19 +97,24 @@ void CKrCommPort::SetStateListener(CKrCommPortListener* pListener)
     m_pThread->SetListener(pListener);
 }
 
-int CKrCommPort::Write(const char* pData, int nLength)
+int CKrCommPort::Write(const char* pData, int nLength, int nStream)
 {
-    return m_pThread->Write(pData, nLength);
+    return m_pThread->Write(pData, nLength, nStream);
 }
 
-int CKrCommPort::Write(const QByteArray& data)
+int CKrCommPort::Write(const QByteArray& data, int nStream)
 {
-    return m_pThread->Write(data);
+    return m_pThread->Write(data, nStream);
 }
 
-qint64 CKrCommPort::DiscardPending()
+qint64 CKrCommPort::DiscardPending(int nStream)
 {
-    return m_pThread->DiscardQueued();
+    return m_pThread->DiscardQueued(nStream);
+}
+
+qint64 CKrCommPort::GetDroppedCount(int nStream) const
+{
+    return m_pThread->DroppedCount(nStream);
 }
 
 bool CKrCommPort::WaitDelivered(int nMaxMs)

@@ -20,6 +20,7 @@
 #include "CKrCommConfig.h"
 #include "CKrCommPortStatus.h"
 #include "CKrCommReceiver.h"
+#include "CKrCommWriteQueue.h"
 
 #include <QString>
 #include <memory>
@@ -67,16 +68,25 @@ public:
     // any other negative length), or -1 when the port is not open. At most
     // kMaxQueued bytes wait: a write takes what fits and returns that count.
     // Safe from any thread.
-    int Write(const char* pData, int nLength);
+    //
+    // nStream (0 to kStreams - 1) marks whose bytes they are, so that a
+    // writer can take its own back (DiscardPending) and tell its own among
+    // those a close or a loss dropped (GetDroppedCount).
+    int Write(const char* pData, int nLength, int nStream = 0);
     // The same for bytes held in a byte array, which the queue shares rather
     // than copies when it takes them all.
-    int Write(const QByteArray& data);
+    int Write(const QByteArray& data, int nStream = 0);
+    static constexpr int kStreams = CKrCommWriteQueue::kStreams;
 
     // Bytes accepted by Write that have not yet been handed to the device.
     qint64 GetPendingCount() const;
-    // Drops the bytes accepted by Write that wait in the port's own queue
-    // (what the device or its driver holds goes on); returns how many.
-    qint64 DiscardPending();
+    // Drops the bytes of one stream that wait in the port's own queue (what
+    // was handed on to the device or its driver goes on, and so do other
+    // streams' bytes); returns how many.
+    qint64 DiscardPending(int nStream);
+    // Bytes of a stream accepted by Write and then dropped unsent, because
+    // the port was closed, reopened or lost meanwhile: a running total.
+    qint64 GetDroppedCount(int nStream) const;
     // Waits, at most nMaxMs, until every block read so far has been handed to
     // the receiver; true when none is left. Meant after Close, when nothing
     // new is read. Returns at once (false if blocks wait) when called from

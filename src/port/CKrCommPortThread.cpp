@@ -203,7 +203,7 @@ bool CKrCommPortThread::WaitDelivered(int nMaxMs)
     return m_roomForMore.wait_for(lock, std::chrono::milliseconds(qMax(0, nMaxMs)), delivered);
 }
 
-int CKrCommPortThread::Write(const char* pData, qint64 nLength)
+int CKrCommPortThread::Write(const char* pData, qint64 nLength, int nStream)
 {
     if (nLength == -1)
         nLength = pData ? qint64(std::strlen(pData)) : 0;
@@ -212,17 +212,17 @@ int CKrCommPortThread::Write(const char* pData, qint64 nLength)
         return -1;
     if (nLength <= 0 || !pData)
         return 0;
-    nLength = qMin(nLength, CKrCommPort::kMaxQueued - m_nPending.load());
+    nLength = qMin(nLength, CKrCommPort::kMaxQueued - m_writes.Pending());
     if (nLength <= 0)
         return 0;
-    m_queue.emplace_back(pData, nLength);
-    m_nPending += nLength;
+    m_writes.Push(QByteArray(pData, nLength), nStream);
+    QueueChangedLocked();
     // Under the lock: the worker cannot go away meanwhile.
     Poke();
     return int(nLength);
 }
 
-int CKrCommPortThread::Write(const QByteArray& data)
+int CKrCommPortThread::Write(const QByteArray& data, int nStream)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -230,14 +230,14 @@ int CKrCommPortThread::Write(const QByteArray& data)
             return -1;
         if (data.isEmpty())
             return 0;
-        if (data.size() <= CKrCommPort::kMaxQueued - m_nPending.load()) {
-            m_queue.push_back(data); // shared, not copied
-            m_nPending += data.size();
+        if (data.size() <= CKrCommPort::kMaxQueued - m_writes.Pending()) {
+            m_writes.Push(data, nStream); // shared, not copied
+            QueueChangedLocked();
             Poke();
             return int(data.size());
         }
     }
-    return Write(data.constData(), data.size()); // what fits, copied
+    return Write(data.constData(), data.size(), nStream); // what fits, copied
 }
 
 void CKrCommPortThread::Poke()
@@ -246,17 +246,18 @@ void CKrCommPortThread::Poke()
         QMetaObject::invokeMethod(m_pWorker, &CKrCommPortWorker::Drain, Qt::QueuedConnection);
 }
 
-qint64 CKrCommPortThread::DiscardQueued()
+qint64 CKrCommPortThread::DiscardQueued(int nStream)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    qint64 nDropped = 0;
-    for (const QByteArray& chunk : m_queue)
-        nDropped += chunk.size();
-    nDropped -= m_nFrontOffset;
-    m_queue.clear();
-    m_nFrontOffset = 0;
-    m_nPending -= nDropped;
+    const qint64 nDropped = m_writes.Discard(nStream);
+    QueueChangedLocked();
     return nDropped;
+}
+
+qint64 CKrCommPortThread::DroppedCount(int nStream) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_writes.Dropped(nStream);
 }
 
 CKrCommPortStatus CKrCommPortThread::Status() const
@@ -298,9 +299,8 @@ void CKrCommPortThread::SetStatusLocked(KrPortState state, const KrPortFailure& 
 
 void CKrCommPortThread::DropQueueLocked()
 {
-    m_queue.clear();
-    m_nFrontOffset = 0;
-    m_nPending = 0;
+    m_writes.DropAll();
+    QueueChangedLocked();
 }
 
 // ---- the I/O thread ------------------------------------------------------
@@ -489,21 +489,13 @@ void CKrCommPortThread::Drain()
         qint64 nLength = 0;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_queue.empty() || m_nRequest != m_nApplied)
+            if (m_nRequest != m_nApplied || !m_writes.TakePiece(nRoom, &chunk, &nOffset, &nLength))
                 return;
-            chunk = m_queue.front();
-            nOffset = m_nFrontOffset;
-            nLength = qMin(nRoom, qint64(chunk.size()) - nOffset);
-            m_nFrontOffset += nLength;
-            if (m_nFrontOffset >= chunk.size()) {
-                m_queue.pop_front();
-                m_nFrontOffset = 0;
-            }
         }
         pBackend->Send(chunk.constData() + nOffset, nLength);
     }
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_queue.empty())
+    if (m_writes.Pending() > 0)
         Poke();
 }
 
@@ -555,8 +547,10 @@ void CKrCommPortThread::BackendReceived(const char* pData, int nLength)
 void CKrCommPortThread::BackendWritten(qint64 nCount)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_nRequest == m_nApplied)
-        m_nPending -= nCount;
+    if (m_nRequest == m_nApplied) {
+        m_writes.Written(nCount);
+        QueueChangedLocked();
+    }
 }
 
 void CKrCommPortThread::BackendReady()

@@ -18,6 +18,7 @@
 #include "CKrCommBackend.h"
 #include "CKrCommConfig.h"
 #include "CKrCommPortStatus.h"
+#include "CKrCommWriteQueue.h"
 #include "KrReconnect.h"
 
 #include <QByteArray>
@@ -81,11 +82,13 @@ public:
     void Shutdown();
 
     // Any thread. Takes what fits below CKrCommPort::kMaxQueued.
-    int Write(const char* pData, qint64 nLength);
-    int Write(const QByteArray& data);
+    int Write(const char* pData, qint64 nLength, int nStream);
+    int Write(const QByteArray& data, int nStream);
     qint64 PendingCount() const { return m_nPending.load(); }
-    // Drops the bytes not yet handed to the back end; returns how many.
-    qint64 DiscardQueued();
+    // Drops a stream's bytes not yet handed to the back end; returns how many.
+    qint64 DiscardQueued(int nStream);
+    // A stream's bytes dropped unsent by closes and losses so far.
+    qint64 DroppedCount(int nStream) const;
     // Any thread but the delivery thread, which gets an immediate answer.
     bool WaitDelivered(int nMaxMs);
     CKrCommPortStatus Status() const;
@@ -104,6 +107,8 @@ private:
     // Under m_mutex: the status for a state, with its description.
     void SetStatusLocked(KrPortState state, const KrPortFailure& failure);
     void DropQueueLocked();
+    // Under m_mutex: PendingCount() follows the queue.
+    void QueueChangedLocked() { m_nPending = m_writes.Pending(); }
 
     // I/O thread.
     void Apply();
@@ -155,8 +160,7 @@ private:
     CKrCommConfig m_shownConfig; // the configuration the description names
     QString m_strNote;
     bool m_bOpen = false; // Write accepts bytes
-    std::deque<QByteArray> m_queue;
-    qint64 m_nFrontOffset = 0; // bytes of m_queue.front() already sent
+    CKrCommWriteQueue m_writes;
     CKrCommPortListener* m_pListener = nullptr;
 
     // Blocks read and not yet handed to the receiver; guarded by
