@@ -1,7 +1,8 @@
 #include "CTerminalApp.h"
 
+#include "Afx.h"
+#include "CEndOnSignal.h"
 #include "CTerminalDlg.h"
-#include "CloseOnSignal.h"
 #include "FileSizeSignal.h"
 
 #include <QApplication>
@@ -14,17 +15,20 @@ int CTerminalApp::Run(int argc, char* argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("example.vorn.VornTerm"));
     CTerminalApp theApp;
     theApp.InitInstance();
-    return 0;
+    // 0, or 1 when the exit could not write everything it had to.
+    return AfxGetExitCode();
 }
 
 bool CTerminalApp::InitInstance()
 {
+    // Made before the window, so that a signal during the window's exit (its
+    // settings write, the log's last bytes) is handled as well.
+    CEndOnSignal ender;
     CTerminalDlg dlg;
     m_pMainWnd = &dlg;
-    // SIGTERM and SIGINT close the window as its close box does, so the
-    // settings are written as at every exit.
-    CloseOnSignal closer(&dlg);
+    ender.SetWindow(&dlg);
     dlg.DoModal();
+    ender.SetWindow(nullptr);
     m_pMainWnd = nullptr;
     return false;
 }

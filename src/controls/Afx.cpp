@@ -6,10 +6,12 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
+
+#include <atomic>
+#include <cstdio>
 
 namespace {
 
@@ -18,6 +20,11 @@ AfxHooks& Hooks()
     static AfxHooks hooks;
     return hooks;
 }
+
+// Set on the user-interface thread; read there and, for the exit code, by main.
+std::atomic<bool> g_bUnattended{false};
+std::atomic<int> g_nExitCode{0};
+std::atomic<int> g_nReports{0};
 
 // Ends a wait as soon as the accessibility bridge reports itself active.
 class CActivationWait : public QAccessible::ActivationObserver
@@ -62,6 +69,8 @@ bool AfxWaitForAccessibility(int nMaxMs)
     static bool s_bWaited = false;
     if (QAccessible::isActive())
         return true;
+    if (AfxIsUnattended())
+        return false;
     if (s_bWaited || !qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ||
         !HasLateAccessibilityBridge())
         return false;
@@ -76,23 +85,67 @@ bool AfxWaitForAccessibility(int nMaxMs)
 
 QString AfxGetAppName()
 {
-    QString name;
-    if (QCoreApplication::instance())
-        name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-    return name.isEmpty() ? QStringLiteral("vornterm") : name;
+    // The program file is "vornterm" as a command; the application keeps its
+    // own spelling in every title.
+    return QStringLiteral("VornTerm");
+}
+
+void AfxSetUnattended(bool bUnattended)
+{
+    g_bUnattended = bUnattended;
+}
+
+bool AfxIsUnattended()
+{
+    return g_bUnattended.load();
+}
+
+void AfxSetExitCode(int nCode)
+{
+    g_nExitCode = nCode;
+}
+
+int AfxGetExitCode()
+{
+    return g_nExitCode.load();
+}
+
+int AfxReportCount()
+{
+    return g_nReports.load();
 }
 
 int AfxMessageBox(const QString& text, int nType)
 {
-    if (Hooks().messageBox)
+    ++g_nReports;
+    if (!AfxIsUnattended() && Hooks().messageBox)
         return Hooks().messageBox(text, nType);
-    AfxWaitForAccessibility(kAfxAccessibilityWaitMs);
-    QMessageBox::information(nullptr, AfxGetAppName(), text, QMessageBox::Ok);
+    if (!AfxIsUnattended())
+        AfxWaitForAccessibility(kAfxAccessibilityWaitMs);
+    // Also when a signal came during that wait.
+    if (AfxIsUnattended()) {
+        // One line, as a journal or a script reads it.
+        QString oneLine = text;
+        oneLine.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        const QByteArray line = (AfxGetAppName() + QStringLiteral(": ") + oneLine).toLocal8Bit();
+        std::fprintf(stderr, "%s\n", line.constData());
+        std::fflush(stderr);
+        return IDOK;
+    }
+    // The first line is the message; what follows explains it, beneath.
+    const qsizetype nBreak = text.indexOf(QLatin1Char('\n'));
+    QMessageBox box(QMessageBox::Information, AfxGetAppName(),
+                    nBreak < 0 ? text : text.left(nBreak), QMessageBox::Ok);
+    if (nBreak >= 0)
+        box.setInformativeText(text.mid(nBreak + 1));
+    box.exec();
     return IDOK;
 }
 
 int AfxDoModal(QDialog& dlg)
 {
+    if (AfxIsUnattended())
+        return IDCANCEL;
     if (Hooks().doModal)
         return Hooks().doModal(dlg);
     return dlg.exec() == QDialog::Accepted ? IDOK : IDCANCEL;
@@ -109,6 +162,8 @@ void AfxMessageBeep()
 
 QString AfxGetOpenFileName(QWidget* pParent)
 {
+    if (AfxIsUnattended())
+        return QString();
     if (Hooks().openFileName)
         return Hooks().openFileName(pParent);
     // No filter: every file is listed. The dialog leaves the current

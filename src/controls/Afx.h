@@ -15,14 +15,32 @@ constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 constexpr int MB_OK = 0;
 
-// The program file's name without extension ("vornterm"): the title of every
-// message box.
+// The application's name, "VornTerm": the title of every message box.
 QString AfxGetAppName();
 
-// Shows a message box titled with the application name, OK button only.
+// Shows a message box titled with the application name, OK button only. The
+// first line is the message itself; the lines after it, if any, say what the
+// user needs to know about it (which file, why) and show beneath it.
 // The first box of the program may wait up to kAfxAccessibilityWaitMs for the
 // desktop's accessibility bridge (see AfxWaitForAccessibility).
+// While unattended, writes the text to standard error instead and returns
+// IDOK at once.
 int AfxMessageBox(const QString& text, int nType = MB_OK);
+
+// Once the system has asked the program to end (a signal), nobody is there to
+// answer a prompt: from then on AfxMessageBox writes to standard error,
+// AfxDoModal cancels without showing the dialog and the file prompt returns
+// nothing, so that the exit never waits for a person.
+void AfxSetUnattended(bool bUnattended);
+bool AfxIsUnattended();
+
+// How many messages AfxMessageBox has reported so far, shown or written.
+int AfxReportCount();
+
+// The status the program ends with: 0 unless something it had to write as
+// it ended could not be written.
+void AfxSetExitCode(int nCode);
+int AfxGetExitCode();
 
 // On Linux desktops Qt connects to the accessibility bus only once the event
 // loop has run (an asynchronous D-Bus call), and drops every accessibility
@@ -34,14 +52,15 @@ int AfxMessageBox(const QString& text, int nType = MB_OK);
 bool AfxWaitForAccessibility(int nMaxMs);
 constexpr int kAfxAccessibilityWaitMs = 500;
 
-// Runs a dialog modally; IDOK when it was accepted, IDCANCEL otherwise.
+// Runs a dialog modally; IDOK when it was accepted, IDCANCEL otherwise
+// (at once, without showing it, while unattended).
 int AfxDoModal(QDialog& dlg);
 
 // The platform's default beep.
 void AfxMessageBeep();
 
 // The open-file dialog: all files, no filter. The chosen file's full path, or
-// an empty string when the user cancelled.
+// an empty string when the user cancelled (or nobody is there to choose).
 QString AfxGetOpenFileName(QWidget* pParent);
 
 // Hands a web address or a mailto: target to the desktop. False when nothing
