@@ -1,11 +1,12 @@
 // Start-up, the settings file, layout and exit of the Terminal window.
 
 #include "CStatusBarCtrl.h"
-#include "CloseOnSignal.h"
+#include "CEndOnSignal.h"
 #include "FileFaults.h"
 #include "TerminalFixture.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -14,6 +15,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
+#include <QHelpEvent>
 #include <csignal>
 #include <cstring>
 
@@ -72,7 +75,9 @@ void TestTerminalStartup::firstStartWritesDefaults()
 {
     TerminalFixture fx;
     auto dlg = fx.Start();
-    QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm"));
+    // The port stays closed, and the caption says why and what to do.
+    QCOMPARE(dlg->windowTitle(),
+             QStringLiteral("VornTerm - not open: new settings; choose Configure Port"));
     QVERIFY(!dlg->Port().IsOpen());
     QVERIFY(QFileInfo::exists(fx.SettingsPath()));
     QVERIFY(fx.messages.isEmpty());
@@ -111,11 +116,19 @@ void TestTerminalStartup::damagedSettings()
     QVERIFY(WriteFile(bad, "an older damaged file"));
     {
         auto dlg = fx.Start();
-        QCOMPARE(fx.messages, QStringList{QStringLiteral("Error reading configuration file.")});
+        // The specified text first; then which file, why, and where it went.
+        QCOMPARE(fx.messages.size(), 1);
+        const QStringList lines = fx.messages.first().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0], QStringLiteral("Error reading configuration file."));
+        QVERIFY2(lines[1].startsWith("'" + fx.SettingsPath() + "': "), qPrintable(lines[1]));
+        QVERIFY2(lines[2].startsWith(QStringLiteral("It was kept as 'VornTerm.cfg.bad'")),
+                 qPrintable(lines[2]));
         // The configuration is left as it was: the embedded default.
         QVERIFY(dlg->Port().GetConfig() == CKrCommConfig());
         QVERIFY(!dlg->Port().IsOpen());
-        QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm"));
+        QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm - not open: the settings could not "
+                                                    "be read; choose Configure Port"));
         // Rewritten at once with that configuration; what was there is kept.
         QCOMPARE(ReadFile(fx.SettingsPath()), StoredConfig(CKrCommConfig()));
         QCOMPARE(ReadFile(bad), content);
@@ -166,7 +179,14 @@ void TestTerminalStartup::failedSaveKeepsTheOldFile()
     const QStringList files = QDir().entryList(QDir::Files | QDir::Hidden);
     folder.Lift();
     QVERIFY(!bSaved);
-    QCOMPARE(fx.messages, QStringList{QStringLiteral("Error writing the configuration file.")});
+    QCOMPARE(fx.messages.size(), 1);
+    const QString reason = kind == int(CNoRoomFolder::FullDisk)
+                               ? QStringLiteral("No space left on device")
+                               : QStringLiteral("File too large");
+    QVERIFY2(fx.messages.first().startsWith(QStringLiteral(
+                 "Error writing the configuration file.\n'%1/VornTerm.cfg': %2.\n")
+                                                 .arg(QDir::currentPath(), reason)),
+             qPrintable(fx.messages.first()));
     QCOMPARE(ReadFile(QStringLiteral("VornTerm.cfg")), stored);
     // Nothing half-written is left beside it.
     QCOMPARE(files.filter(QStringLiteral("VornTerm")), QStringList{"VornTerm.cfg"});
@@ -305,7 +325,8 @@ void TestTerminalStartup::signalCancelsDialogsOnTop()
 {
     TerminalFixture fx;
     auto dlg = fx.Start();
-    CloseOnSignal closer(dlg.get());
+    CEndOnSignal ender;
+    ender.SetWindow(dlg.get());
     bool bInnerEnded = false;
     bool bWatchdog = false;
     // A dialog runs modally on top of the window when SIGTERM arrives: both
@@ -384,9 +405,21 @@ void TestTerminalStartup::layoutFollowsTheClientSize()
 
     // A real resize goes through the same arithmetic.
     dlg->show();
-    dlg->resize(520, 360);
-    QTRY_COMPARE(data->geometry().left() + data->geometry().width(), 515);
+    dlg->resize(620, 360);
+    QTRY_COMPARE(data->geometry().left() + data->geometry().width(), 615);
     QCOMPARE(data->geometry().top() + data->geometry().height(), 330);
+
+    // Never smaller than its controls: the toolbar's last button stays above
+    // the status bar, which is drawn over the toolbar's empty end.
+    dlg->resize(100, 50);
+    QTRY_COMPARE(dlg->size(), dlg->minimumSize());
+    QTRY_COMPARE(dlg->StatusBar()->geometry().top(), dlg->height() - 23);
+    QToolBar* tb = dlg->ToolBar();
+    const QWidget* about = tb->widgetForAction(tb->actions().last());
+    QVERIFY(about->mapTo(dlg.get(), QPoint(0, about->height())).y() <=
+            dlg->StatusBar()->geometry().top());
+    QVERIFY(dlg->children().indexOf(dlg->StatusBar()) > dlg->children().indexOf(tb));
+    QVERIFY(dlg->width() >= dlg->LocalEchoCheck()->geometry().right());
 }
 
 void TestTerminalStartup::statusBarStartsWithZeroFigures()
@@ -395,14 +428,32 @@ void TestTerminalStartup::statusBarStartsWithZeroFigures()
     auto dlg = fx.Start();
     CStatusBarCtrl* bar = dlg->StatusBar();
     const int w = bar->rect().width();
-    QCOMPARE(bar->GetParts(), (QVector<int>{w - 400, w - 330, w - 300, -1}));
-    QCOMPARE(bar->PartRect(1).width(), 70);
+    // The Tx part holds a 10-digit figure: 70 pixels, or more for this font.
+    const int nTx = bar->PartRect(1).width();
+    QVERIFY(nTx >= 70);
+    QCOMPARE(bar->GetParts(), (QVector<int>{w - 330 - nTx, w - 330, w - 300, -1}));
     QCOMPARE(bar->PartRect(2).width(), 30);
     QCOMPARE(bar->PartRect(3).width(), 300);
     QCOMPARE(bar->GetText(0), QStringLiteral("Rx:0"));
     QCOMPARE(bar->GetText(1), QStringLiteral("Tx:0"));
     QCOMPARE(bar->GetText(2), QString());
     QCOMPARE(bar->GetText(3), QString());
+
+    // A text fits its part, or is cut at its end, figures first, and shows
+    // whole in the part's tooltip.
+    const QString tx = QStringLiteral("Tx:2147483647");
+    bar->SetText(1, tx);
+    QCOMPARE(bar->ShownText(1), tx);
+    const QString stopped = QStringLiteral("Stopped: 60,817,408 of 104,857,600 bytes sent - the "
+                                           "device was removed while the file was being sent");
+    bar->SetText(3, stopped);
+    QVERIFY(bar->ShownText(3) != stopped);
+    QVERIFY2(bar->ShownText(3).startsWith(QStringLiteral("Stopped: 60,817,408 of 104,857,600")),
+             qPrintable(bar->ShownText(3)));
+    const QPoint inPart3 = bar->PartRect(3).center();
+    QHelpEvent help(QEvent::ToolTip, inPart3, bar->mapToGlobal(inPart3));
+    QApplication::sendEvent(bar, &help);
+    QTRY_COMPARE(QToolTip::text(), stopped);
 
     // Narrower than its parts: only -1 runs to the end, and no part lies on
     // top of another.

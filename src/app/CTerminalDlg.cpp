@@ -5,6 +5,7 @@
 #include "CFileSend.h"
 #include "CPortCaption.h"
 #include "CRefreshScheduler.h"
+#include "CSettingsFile.h"
 #include "CStatusBarCtrl.h"
 #include "CommandIds.h"
 #include "DialogUnits.h"
@@ -14,6 +15,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QPainter>
 #include <QResizeEvent>
@@ -29,6 +32,8 @@ const QRect kLocalEchoDlu(246, 20, 52, 10);
 const QRect kLogInputDlu(246, 7, 63, 10);
 
 constexpr int kStatusBarHeight = 18;
+// The status bar's top, from the client area's bottom edge, after a resize.
+constexpr int kStatusBarFromBottom = 23;
 
 } // namespace
 
@@ -62,6 +67,7 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
                          },
                          [this] { return m_port.IsOpen() ? m_port.GetPendingCount() : -1; },
                          [this] { return DiscardFileBytes(); },
+                         [this] { return m_port.GetDroppedCount(kStreamFile); },
                          [this](const QString& text) {
                              if (m_wndStatusBar)
                                  m_wndStatusBar->SetText(3, text);
@@ -71,33 +77,42 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     // The port tells of every change of its state; the caption shows it.
     m_pCaption = new CPortCaption(this, m_port);
     m_port.SetStateListener(m_pCaption);
+    // A close or a loss may have dropped bytes that Tx counted.
+    connect(m_pCaption, &CPortCaption::Changed, this, [this] { UpdateStatusBar(); });
 }
 
 CTerminalDlg::~CTerminalDlg()
 {
     qApp->removeEventFilter(this);
-    // A file still streaming stops before the port goes.
-    delete m_pFileSend;
-    m_pFileSend = nullptr;
-    // A message box below runs the event loop: nothing of the window may tick
-    // or start anything from here on.
+    // Nothing of the window may tick or start anything from here on, and
+    // nothing before the settings write waits on a device or a disk: the
+    // counter and the refresh end, a file being sent is told to stop.
     m_counterTimer.stop();
     m_pRefresh->Stop();
+    m_pFileSend->Cancel();
+    // Whatever the exit reports is what it could not write; that makes the
+    // program's status 1.
+    const int nReportsBefore = AfxReportCount();
+    // The settings first, while the port object exists and before any wait
+    // below could cost them.
+    SaveSettings();
     // Reception ends before the log does, so that every block the port has
-    // read still reaches the log.
+    // read still reaches the log. The waits share one bound, so that the
+    // program ends in about 3 s whatever the device or the disk does.
     m_port.Close();
-    m_port.WaitDelivered(kDeliveryExitWaitMs);
-    // The log's writer gets a little time for what still waits; whatever it
-    // cannot write is told, once.
+    const QDeadlineTimer deadline(kExitWaitMs);
+    m_port.WaitDelivered(int(qMin<qint64>(kDeliveryExitWaitMs, deadline.remainingTime())));
+    delete m_pFileSend; // its thread ends with the piece it may be reading
+    m_pFileSend = nullptr;
     CInputLog& log = m_receiveSink.InputLog();
-    log.Finish(kLogExitWaitMs);
+    log.Finish(int(qMin<qint64>(kLogExitWaitMs, deadline.remainingTime())));
     const QString strUnwritten = log.UnwrittenText();
     if (!strUnwritten.isEmpty())
         AfxMessageBox(strUnwritten);
-    // The settings are written while the port object still exists; the port
-    // is destroyed next (it is the last member), which ends its thread's
-    // calls into the sink.
-    SaveSettings();
+    if (AfxReportCount() != nReportsBefore)
+        AfxSetExitCode(1);
+    // The port is destroyed next (it is the last member), which ends its
+    // thread's calls into the sink.
 }
 
 bool CTerminalDlg::Create()
@@ -152,11 +167,16 @@ bool CTerminalDlg::OnInitDialog()
     setWindowTitle(QStringLiteral("VornTerm"));
     setWindowIcon(m_hIcon);
 
+    // No file at all (not even a link) is a first start.
+    const QFileInfo settings(QString::fromLatin1(SettingsFile::kFileName));
+    const bool bNewSettings = !settings.exists() && !settings.isSymLink();
     if (LoadSettings()) {
         m_port.Open();
         SetCaptionFromPort();
     } else {
         SaveSettings();
+        // The port stays closed; the caption says why and what to do.
+        m_pCaption->ShowNotOpened(bNewSettings);
     }
 
     // "Terminal" where it exists, otherwise the system's fixed-pitch font,
@@ -185,8 +205,10 @@ int CTerminalDlg::CreateBars()
     m_wndStatusBar->setGeometry(0, client.height() - nBarHeight, client.width(), nBarHeight);
     m_wndStatusBar->show();
 
+    // The Tx part is 70 pixels wide, or as wide as a 10-digit figure needs.
     const int w = m_wndStatusBar->rect().right() + 1;
-    m_wndStatusBar->SetParts({w - 400, w - 330, w - 300, -1});
+    const int nTxWidth = qMax(70, m_wndStatusBar->WidthFor(QStringLiteral("Tx:0000000000")));
+    m_wndStatusBar->SetParts({w - 330 - nTxWidth, w - 330, w - 300, -1});
 
     m_wndToolBar = new QToolBar(this);
     m_wndToolBar->setObjectName(QStringLiteral("toolbar140"));
@@ -210,6 +232,13 @@ int CTerminalDlg::CreateBars()
     m_wndToolBar->setGeometry(
         0, 0, nBarWidth, qMax(m_wndToolBar->sizeHint().height(), client.height() - nBarHeight));
     m_wndToolBar->show();
+    // The toolbar reaches down to where the status bar first was; once the
+    // window is resized the status bar is drawn over the toolbar's empty end.
+    m_wndStatusBar->raise();
+    // The window is never smaller than the layout that shows every control
+    // whole: as wide as it was made (the checkboxes, the status bar's parts),
+    // and high enough for the toolbar's buttons above the status bar.
+    setMinimumSize(client.width(), m_wndToolBar->sizeHint().height() + kStatusBarFromBottom);
 
     update();
     UpdateStatusBar();
@@ -243,7 +272,7 @@ void CTerminalDlg::OnSize(int /*nType*/, int cx, int cy)
     m_editData->setGeometry(data.left(), data.top(), qMax(0, cx - 5 - data.left()),
                             qMax(0, cy - 30 - data.top()));
     const QRect bar = m_wndStatusBar->geometry();
-    m_wndStatusBar->setGeometry(bar.left(), cy - 23, qMax(0, cx - 5 - bar.left()),
+    m_wndStatusBar->setGeometry(bar.left(), cy - kStatusBarFromBottom, qMax(0, cx - 5 - bar.left()),
                                 kStatusBarHeight);
     m_editData->update();
     m_wndStatusBar->update();

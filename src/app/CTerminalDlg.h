@@ -87,12 +87,20 @@ public:
     // Runs a pending refresh of the data window and status bar now.
     void FlushRefresh();
 
+    // Whose bytes they are at the port (CKrCommPort's write streams): Tx
+    // counts typed characters and files, not the counter data.
+    static constexpr int kStreamCounter = 0;
+    static constexpr int kStreamTyped = 1;
+    static constexpr int kStreamFile = 2;
+
     static constexpr int kCounterTimerId = 1;
     static constexpr int kCounterPeriodMs = 1000;
     // At exit, how long the log's writer may take for the bytes still waiting.
     static constexpr int kLogExitWaitMs = 2000;
     // At exit, how long the blocks the port has read may take to arrive.
     static constexpr int kDeliveryExitWaitMs = 1000;
+    // Both together, from the port's close on.
+    static constexpr int kExitWaitMs = 2400;
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -115,6 +123,9 @@ private:
     // send's thread); and what waits at the port dropped when a send stops.
     qint64 SendFileBytes(const QByteArray& bytes, bool bWhole, bool bFirst);
     qint64 DiscardFileBytes();
+    // Under m_lock: counted bytes that the port dropped unsent (a close, a
+    // loss) come off Tx.
+    void TakeBackDroppedLocked();
 
     // Members, in the order the window has always declared them.
     QByteArray m_strData;                    // receive text buffer
@@ -146,6 +157,7 @@ private:
     CFileSend* m_pFileSend = nullptr;           // progress and streaming of file sends
     CPortCaption* m_pCaption = nullptr;         // the port's state in the caption
     qint64 m_nLogLostSeen = 0;                  // log bytes lost before the box was last checked
+    qint64 m_nTxDroppedSeen = 0;                // counted bytes dropped by the port, taken off Tx
     CRefreshScheduler* m_pRefresh = nullptr;
 
     // Last: the port goes first when the window is destroyed, which ends

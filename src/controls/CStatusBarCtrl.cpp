@@ -1,8 +1,24 @@
 #include "CStatusBarCtrl.h"
 
+#include <QHelpEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QToolTip>
+
+namespace {
+
+// Room between a part's frame and its text, on each side.
+constexpr int kTextMargin = 3;
+// The frame's share of a part's width (see paintEvent).
+constexpr int kFrameRight = 2;
+
+QRect TextRect(const QRect& part)
+{
+    return part.adjusted(kTextMargin, 0, -kFrameRight - kTextMargin, 0);
+}
+
+} // namespace
 
 CStatusBarCtrl::CStatusBarCtrl(QWidget* pParent) : QWidget(pParent)
 {
@@ -51,6 +67,34 @@ QString CStatusBarCtrl::GetText(int nPart) const
     return nPart >= 0 && nPart < m_texts.size() ? m_texts[nPart] : QString();
 }
 
+QString CStatusBarCtrl::ShownText(int nPart) const
+{
+    return fontMetrics().elidedText(GetText(nPart), Qt::ElideRight,
+                                    qMax(0, TextRect(PartRect(nPart)).width()));
+}
+
+int CStatusBarCtrl::WidthFor(const QString& text) const
+{
+    return fontMetrics().horizontalAdvance(text) + 2 * kTextMargin + kFrameRight + 1;
+}
+
+bool CStatusBarCtrl::event(QEvent* e)
+{
+    if (e->type() != QEvent::ToolTip)
+        return QWidget::event(e);
+    // A part whose text is cut shows it whole.
+    const auto* pHelp = static_cast<QHelpEvent*>(e);
+    for (int i = 0; i < m_parts.size(); ++i) {
+        if (PartRect(i).contains(pHelp->pos()) && ShownText(i) != m_texts[i]) {
+            QToolTip::showText(pHelp->globalPos(), m_texts[i], this, PartRect(i));
+            return true;
+        }
+    }
+    QToolTip::hideText();
+    e->ignore();
+    return true;
+}
+
 QSize CStatusBarCtrl::sizeHint() const
 {
     return QSize(200, qMax(18, fontMetrics().height() + 6));
@@ -60,7 +104,7 @@ void CStatusBarCtrl::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     for (int i = 0; i < m_parts.size(); ++i) {
-        const QRect r = PartRect(i).adjusted(0, 2, -2, 0);
+        const QRect r = PartRect(i).adjusted(0, 2, -kFrameRight, 0);
         if (r.width() <= 0)
             continue;
         QStyleOptionFrame opt;
@@ -69,6 +113,7 @@ void CStatusBarCtrl::paintEvent(QPaintEvent*)
         opt.state |= QStyle::State_Sunken;
         opt.lineWidth = 1;
         style()->drawPrimitive(QStyle::PE_Frame, &opt, &p, this);
-        p.drawText(r.adjusted(3, 0, -3, 0), Qt::AlignLeft | Qt::AlignVCenter, m_texts[i]);
+        p.drawText(r.adjusted(kTextMargin, 0, -kTextMargin, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                   ShownText(i));
     }
 }

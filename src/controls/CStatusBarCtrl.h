@@ -1,5 +1,8 @@
 #pragma once
-// A status bar of parts with fixed right edges, each showing one text.
+// A status bar of parts with fixed right edges, each showing one text. A text
+// longer than its part is cut at its end with an ellipsis (so texts put their
+// figures first) and shows whole in the part's tooltip. Lives on the
+// user-interface thread.
 
 #include <QStringList>
 #include <QVector>
@@ -21,8 +24,13 @@ public:
     QString GetText(int nPart) const;
 
     QSize sizeHint() const override;
+    // The text as the part shows it, cut to fit.
+    QString ShownText(int nPart) const;
+    // The width a part needs to show `text` whole.
+    int WidthFor(const QString& text) const;
 
 protected:
+    bool event(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
 
 private:

@@ -47,7 +47,7 @@ void CFileSend::Send(const QString& path, qint64 nSize)
     if (!m_timer.isActive() && !m_bRunning) {
         m_nTotal = 0;
         m_nTaken = 0;
-        m_nLastPending = 0;
+        m_nDroppedBefore = m_hooks.dropped ? m_hooks.dropped() : 0;
     }
     m_nTotal += nSize;
     m_jobs.push_back(Job{path, nSize});
@@ -80,8 +80,26 @@ void CFileSend::Stop()
         return;
     if (m_thread.joinable())
         m_thread.join();
-    const qint64 nDropped = m_hooks.discard ? m_hooks.discard() : 0;
-    Finish(StoppedText(m_nTaken.load() - nDropped, QString()));
+    const qint64 nDiscarded = m_hooks.discard ? m_hooks.discard() : 0;
+    Finish(StoppedText(BytesOut(m_nTaken.load() - nDiscarded), QString()));
+}
+
+void CFileSend::Cancel()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bCancel = true;
+        m_jobs.clear();
+    }
+    m_wake.notify_all();
+    m_bCancelled = true;
+    m_timer.stop();
+}
+
+qint64 CFileSend::BytesOut(qint64 nTaken) const
+{
+    const qint64 nDropped = m_hooks.dropped ? m_hooks.dropped() - m_nDroppedBefore : 0;
+    return nTaken - nDropped;
 }
 
 void CFileSend::Run()
@@ -144,7 +162,7 @@ bool CFileSend::SendFile(const Job& job, QString* pError)
                 break;
             nRead += n;
         }
-        // A file that shrank meanwhile is sent as it was read.
+        // A file that shrank meanwhile is sent as it was read, and said so.
         content.truncate(qsizetype(nRead));
         const qint64 nSent = m_hooks.send(content, true, true);
         if (nSent < 0) {
@@ -152,22 +170,32 @@ bool CFileSend::SendFile(const Job& job, QString* pError)
             return false;
         }
         m_nTaken += nSent;
-        if (nSent >= content.size())
-            return true;
+        if (nSent >= content.size()) {
+            if (nRead == job.nSize)
+                return true;
+            *pError = QStringLiteral("the file ended early");
+            return false;
+        }
         // What the port's queue could not take follows from the file.
         bFirst = false;
         if (!file.seek(nSent))
             return readFailed(file.errorString());
     }
     m_bStreaming = true;
+    // As many bytes as the file had when it was chosen: a file that grows
+    // meanwhile sends no more, one that shrinks says so.
     for (;;) {
         if (!WaitForRoom())
             return true; // stopped
-        const QByteArray piece = file.read(kPiece);
+        const qint64 nLeft = job.nSize - file.pos();
+        if (nLeft <= 0)
+            return true; // the whole file went
+        const QByteArray piece = file.read(qMin(kPiece, nLeft));
         if (piece.isEmpty()) {
             if (!file.atEnd())
                 return readFailed(file.errorString());
-            return true; // the whole file went
+            *pError = QStringLiteral("the file ended early");
+            return false;
         }
         qsizetype nDone = 0;
         while (nDone < piece.size()) {
@@ -199,6 +227,8 @@ bool CFileSend::WaitForRoom()
 
 void CFileSend::ThreadEnded()
 {
+    if (m_bCancelled)
+        return; // the program is ending; the destructor joins the thread
     QString error;
     QString failure;
     bool bRunning = false;
@@ -217,9 +247,9 @@ void CFileSend::ThreadEnded()
     if (!m_timer.isActive())
         return; // stopped meanwhile, and said so
     if (!error.isEmpty() && !bRunning) {
-        const qint64 nPending = m_hooks.pending();
-        const qint64 nWaiting = nPending >= 0 ? nPending : m_nLastPending;
-        Finish(StoppedText(m_nTaken.load() - nWaiting, error));
+        // What still waits at an open port goes out; a closed or lost one
+        // has dropped it, and said how much.
+        Finish(StoppedText(BytesOut(m_nTaken.load()), error));
         return;
     }
     Update();
@@ -238,11 +268,10 @@ void CFileSend::Update()
         // The port closed or was lost: what waited there is gone.
         if (bRunning)
             return; // the send ends by itself and says so
-        const qint64 nOut = nTaken - m_nLastPending;
-        Finish(nOut >= m_nTotal ? QString() : StoppedText(nOut, QString()));
+        const qint64 nOut = BytesOut(nTaken);
+        Finish(nOut >= m_nTotal ? QString() : StoppedText(nOut, QStringLiteral("the port is not open")));
         return;
     }
-    m_nLastPending = nPending;
     if (!bRunning && nPending == 0) {
         Finish(QString());
         return;
@@ -272,6 +301,5 @@ void CFileSend::Finish(const QString& text)
     m_timer.stop();
     m_nTotal = 0;
     m_nTaken = 0;
-    m_nLastPending = 0;
     ShowStatus(text);
 }

@@ -36,9 +36,13 @@ public:
         // Bytes the port has not handed to the device yet; -1 when the port
         // is not open. Any thread.
         std::function<qint64()> pending;
-        // Drops what waits in the port's queue and takes it off the counts;
-        // returns how many bytes. User-interface thread.
+        // Drops the file's bytes that wait in the port's queue (other bytes
+        // behind them still go) and takes them off the counts; returns how
+        // many bytes. User-interface thread.
         std::function<qint64()> discard;
+        // The file bytes the port dropped unsent at a close or a loss, a
+        // running total. Any thread.
+        std::function<qint64()> dropped;
         // Sets the status bar's progress text. User-interface thread.
         std::function<void(const QString& text)> showStatus;
         // The file could not be read: tells the user. User-interface thread.
@@ -64,6 +68,9 @@ public:
     // status says how many bytes went out. Nothing happens when nothing is
     // being sent.
     void Stop();
+    // As the program ends: tells the sending thread to stop, without waiting
+    // for it (the destructor does), and shows nothing more.
+    void Cancel();
 
     // The progress text now, for tests.
     QString StatusText() const { return m_strStatus; }
@@ -81,6 +88,9 @@ private:
     void ThreadEnded();
     void Update();
     QString StoppedText(qint64 nOut, const QString& why) const;
+    // The file bytes that left or will leave: taken by the port, less what
+    // a close or a loss dropped since the progress began.
+    qint64 BytesOut(qint64 nTaken) const;
     void ShowStatus(const QString& text);
     void Finish(const QString& text);
 
@@ -88,7 +98,8 @@ private:
     const qint64 m_nWholeLimit;
     QTimer m_timer;
     qint64 m_nTotal = 0; // bytes of the sends in progress
-    qint64 m_nLastPending = 0;
+    qint64 m_nDroppedBefore = 0; // the port's dropped file bytes as the progress began
+    bool m_bCancelled = false;
     QString m_strStatus;
 
     std::thread m_thread;

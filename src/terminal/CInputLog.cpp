@@ -4,6 +4,7 @@
 #include "KrThreadName.h"
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QLocale>
 
 #include <algorithm>
@@ -420,7 +421,7 @@ QString CInputLog::UnwrittenText() const
     const QString strReason =
         s.bFailing ? s.strFailReason : QStringLiteral("the writing did not end in time");
     return QStringLiteral("%1 received bytes could not be written to the log file '%2': %3.")
-        .arg(Figure(s.nQueued), strName, strReason);
+        .arg(Figure(s.nQueued), QFileInfo(strName).absoluteFilePath(), strReason);
 }
 
 qint64 CInputLog::QueuedBytes() const

@@ -58,7 +58,8 @@ public:
     // Permission denied — 1,234 bytes waiting" (+ ", 56 bytes lost").
     QString FailureText() const;
     // Empty when nothing waits, else e.g. "1,234 received bytes could not be
-    // written to the log file 'VornTerm.12-06-26.LOG': not a regular file."
+    // written to the log file '/home/ann/VornTerm.12-06-26.LOG': not a regular
+    // file."
     QString UnwrittenText() const;
     // Bytes handed over and not yet in their file.
     qint64 QueuedBytes() const;

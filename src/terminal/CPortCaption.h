@@ -27,8 +27,17 @@ public:
 
     // User-interface thread: sets the caption from the port now.
     void Show();
+    // User-interface thread: the port was not opened at start-up, because
+    // there were no settings yet (bNewSettings) or they could not be read;
+    // the caption says so and what to do.
+    void ShowNotOpened(bool bNewSettings);
 
     static QString CaptionFor(const QString& description);
+
+Q_SIGNALS:
+    // The port's state changed; emitted on the user-interface thread, after
+    // the caption was set.
+    void Changed();
 
 private:
     void OnChanged();

@@ -12,8 +12,16 @@ namespace {
 
 const char kUsage[] =
     "usage: vornterm-cfg\n"
+    "       vornterm-cfg --help\n"
     "       vornterm-cfg set [port=PATH|URL] [baud=N] [data=5|6|7|8] [parity=N|O|E|M|S]\n"
     "                        [stop=1|1.5|2] [flow=none|rtscts|xonxoff]\n";
+
+const char kHelp[] =
+    "\n"
+    "Shows or changes the port configuration that VornTerm keeps in VornTerm.cfg in\n"
+    "the current folder. Without arguments it prints the configuration, one\n"
+    "field=value a line; 'set' changes the fields given and keeps the others (a\n"
+    "missing file starts from the defaults).\n";
 
 QString FileName()
 {
@@ -30,7 +38,9 @@ int LoadInto(CKrCommPort& port, QString& err, bool& bMissing)
     case SettingsFile::Result::Ok:
         return 0;
     case SettingsFile::Result::NotOpened:
-        err += bMissing ? QStringLiteral("'%1' not found in %2\n")
+        err += bMissing ? QStringLiteral("'%1' not found in %2; 'vornterm-cfg set ...' makes "
+                                         "one, and so does the first start of VornTerm in that "
+                                         "folder\n")
                               .arg(FileName(), QFileInfo(FileName()).absolutePath())
                         : QStringLiteral("Reading '%1': %2\n").arg(FileName(), reason);
         return 1;
@@ -63,6 +73,11 @@ int RunCfgTool(const QStringList& args, QString& out, QString& err)
         if (LoadInto(port, err, bMissing) != 0)
             return 1;
         out += FormatConfig(port.GetConfig());
+        return 0;
+    }
+    if (args.size() == 1 &&
+        (args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h"))) {
+        out += QString::fromLatin1(kUsage) + QString::fromLatin1(kHelp);
         return 0;
     }
     if (args.first() != QLatin1String("set") || args.size() < 2) {

@@ -42,6 +42,7 @@ void CTerminalDlg::UpdateStatusBar()
     if (!m_wndStatusBar)
         return;
     std::lock_guard<std::recursive_mutex> guard(m_lock);
+    TakeBackDroppedLocked();
     m_wndStatusBar->SetText(0, QStringLiteral("Rx:%1").arg(m_nRxCount));
     m_wndStatusBar->SetText(1, QStringLiteral("Tx:%1").arg(m_nTxCount));
     m_wndStatusBar->SetText(2, QString());
@@ -65,6 +66,7 @@ void CTerminalDlg::Refresh()
             bHex = m_bHexDisplay.load();
         }
         if (m_wndStatusBar) {
+            TakeBackDroppedLocked();
             m_wndStatusBar->SetText(0, QStringLiteral("Rx:%1").arg(m_nRxCount));
             m_wndStatusBar->SetText(1, QStringLiteral("Tx:%1").arg(m_nTxCount));
             m_wndStatusBar->SetText(2, QString());
@@ -74,6 +76,14 @@ void CTerminalDlg::Refresh()
     // it lays out and paints.
     if (bDirty && m_editData)
         m_editData->SetBuffer(snapshot, nStart, bHex);
+}
+
+void CTerminalDlg::TakeBackDroppedLocked()
+{
+    const qint64 nDropped =
+        m_port.GetDroppedCount(kStreamTyped) + m_port.GetDroppedCount(kStreamFile);
+    m_nTxCount = qMax<qint64>(0, m_nTxCount - (nDropped - m_nTxDroppedSeen));
+    m_nTxDroppedSeen = nDropped;
 }
 
 void CTerminalDlg::FlushRefresh()

@@ -74,8 +74,8 @@ qint64 CTerminalDlg::SendFileBytes(const QByteArray& bytes, bool bWhole, bool bF
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     // A whole file shares its bytes with the port's queue; a piece of a
     // larger one is copied there (it is a view of the sender's buffer).
-    const int nSent =
-        bWhole ? m_port.Write(bytes) : m_port.Write(bytes.constData(), int(bytes.size()));
+    const int nSent = bWhole ? m_port.Write(bytes, kStreamFile)
+                             : m_port.Write(bytes.constData(), int(bytes.size()), kStreamFile);
     if (nSent < 0)
         return nSent;
     m_nTxCount += nSent;
@@ -98,7 +98,9 @@ qint64 CTerminalDlg::SendFileBytes(const QByteArray& bytes, bool bWhole, bool bF
 
 qint64 CTerminalDlg::DiscardFileBytes()
 {
-    const qint64 nDropped = m_port.DiscardPending();
+    // Only the file's own bytes: typed characters and counter texts queued
+    // behind them still go out.
+    const qint64 nDropped = m_port.DiscardPending(kStreamFile);
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     m_nTxCount = qMax<qint64>(0, m_nTxCount - nDropped);
     UpdateStatusBar();

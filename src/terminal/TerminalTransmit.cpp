@@ -42,7 +42,7 @@ bool CTerminalDlg::PreTranslateKey(int nCharCode)
     // One byte: the low 8 bits of the character's code, zero included.
     const char text[2] = {char(nCharCode & 0xFF), '\0'};
     std::lock_guard<std::recursive_mutex> guard(m_lock);
-    const int nSent = m_port.Write(text, 1);
+    const int nSent = m_port.Write(text, 1, kStreamTyped);
     if (nSent > 0) {
         m_nTxCount += nSent;
         m_bEchoPending = true;
@@ -75,7 +75,7 @@ void CTerminalDlg::OnTimer(unsigned nIDEvent)
         m_bEchoPending = true;
         AppendText(text);
     }
-    m_port.Write(text.constData(), -1);
+    m_port.Write(text.constData(), -1, kStreamCounter);
     ++m_nCounter;
     m_bEchoPending = true;
 }
