@@ -1,6 +1,7 @@
 // The port object over loop://: writing, receiving, threads and shutdown.
 
 #include "CKrCommPort.h"
+#include "CKrCommWriteQueue.h"
 #include "PortHelpers.h"
 
 #include <QDeadlineTimer>
@@ -29,6 +30,8 @@ private Q_SLOTS:
     void setConfigTakesEffectAtNextOpen();
     void receiverMayClosePortFromOnReceive();
     void destructionEndsReceiverCalls();
+    void writeQueueStreams_data();
+    void writeQueueStreams();
 };
 
 void TestPort::newPortIsClosedLoopback()
@@ -333,6 +336,67 @@ void TestPort::destructionEndsReceiverCalls()
     QTest::qWait(50);
     QCOMPARE(rx.lateCalls.load(), 0);
     QCOMPARE(rx.calls.load(), callsAtDestruction);
+}
+
+
+// A script of steps on one queue: "push S TEXT" (stream S), "take N" (a piece
+// of at most N bytes goes to the device; its text is appended to what went),
+// "written N", "discard S" (the count is appended as "-N"), "drop" (queued and
+// in flight, as at a loss). The
+// outcome: what went, in order, with the discards, then the pending count
+// and the dropped count of each stream.
+void TestPort::writeQueueStreams_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("went");
+    QTest::addColumn<qint64>("pending");
+    QTest::addColumn<QString>("dropped");
+    QTest::newRow("a writer takes back only its own bytes, the rest keeps its order")
+        << QStringList{"push 2 FILE1", "push 1 ab", "push 2 FILE2", "push 0 0 ", "discard 2",
+                       "take 99", "take 99", "take 99"}
+        << "-10|ab|0 |" << qint64(4) << "0,0,0,0";
+    QTest::newRow("what is already on its way stays there")
+        << QStringList{"push 2 FILE", "take 2", "push 1 x", "discard 2", "take 9", "written 3"}
+        << "FI|-2|x|" << qint64(0) << "0,0,0,0";
+    QTest::newRow("a close or a loss counts what it drops by stream, in flight included")
+        << QStringList{"push 2 FILE", "push 1 ab", "take 3", "written 1", "push 0 7 ", "drop"}
+        << "FIL|" << qint64(0) << "2,2,3,0";
+    QTest::newRow("pieces of one stream in a row are confirmed across chunks")
+        << QStringList{"push 1 ab", "push 1 cd", "take 9", "take 9", "written 3", "push 2 Z",
+                       "take 9", "drop"}
+        << "ab|cd|Z|" << qint64(0) << "0,1,1,0";
+}
+
+void TestPort::writeQueueStreams()
+{
+    QFETCH(QStringList, steps);
+    CKrCommWriteQueue q;
+    QString went;
+    for (const QString& step : steps) {
+        const QString verb = step.section(QLatin1Char(' '), 0, 0);
+        const QString arg = step.section(QLatin1Char(' '), 1, 1);
+        if (verb == QLatin1String("push")) {
+            q.Push(step.section(QLatin1Char(' '), 2).toLatin1(), arg.toInt());
+        } else if (verb == QLatin1String("take")) {
+            QByteArray chunk;
+            qint64 nOffset = 0, nLength = 0;
+            if (q.TakePiece(arg.toLongLong(), &chunk, &nOffset, &nLength))
+                went += QString::fromLatin1(chunk.mid(nOffset, nLength)) + QLatin1Char('|');
+        } else if (verb == QLatin1String("written")) {
+            q.Written(arg.toLongLong());
+        } else if (verb == QLatin1String("discard")) {
+            went += QStringLiteral("-%1|").arg(q.Discard(arg.toInt()));
+        } else {
+            q.DropQueued();
+            q.DropInFlight();
+        }
+    }
+    QTEST(went, "went");
+    QTEST(q.Pending(), "pending");
+    QStringList dropped;
+    for (int i = 0; i < CKrCommWriteQueue::kStreams; ++i)
+        dropped << QString::number(q.Dropped(i));
+    QTEST(dropped.join(QLatin1Char(',')), "dropped");
 }
 
 QTEST_GUILESS_MAIN(TestPort)

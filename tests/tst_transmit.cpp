@@ -16,10 +16,12 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QTest>
 #include <QToolBar>
 #include <future>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -62,6 +64,9 @@ private Q_SLOTS:
     void fileLargerThanTheQueueStreams();
     void stoppingAStreamSaysHowMuchWent_data();
     void stoppingAStreamSaysHowMuchWent();
+    void deviceLostDuringAStream();
+    void fileThatChangesWhileSent_data();
+    void fileThatChangesWhileSent();
     void receivedDataShowsWhileAStreamRuns();
 };
 
@@ -538,6 +543,11 @@ void TestTransmit::stoppingAStreamSaysHowMuchWent()
     fx.dlg->OnSendTextFile();
     QTRY_VERIFY(fx.dlg->FileSend()->IsStreaming());
     QTRY_VERIFY(fx.dlg->GetTxCount() > 0);
+    // Behind the file at the port: two typed characters and two counter
+    // texts (counted in Tx and not counted).
+    QTest::keyClicks(fx.dlg.get(), QStringLiteral("hi"));
+    fx.dlg->OnTimer(CTerminalDlg::kCounterTimerId);
+    fx.dlg->OnTimer(CTerminalDlg::kCounterTimerId);
     if (byConfigurePort)
         fx.dlg->OnConfigurePort(); // cancelled: the port stays closed
     else
@@ -548,14 +558,83 @@ void TestTransmit::stoppingAStreamSaysHowMuchWent()
     const QRegularExpressionMatch match = form.match(status);
     QVERIFY2(match.hasMatch(), qPrintable(status));
     const qint64 nSent = match.captured(1).remove(QLatin1Char(',')).toLongLong();
-    // What waited at the port was dropped: the far end gets the start of the
-    // file up to the figure shown (less what the device still held when the
-    // port was closed) and no more; Tx says the same.
     const QByteArray got = fx.pty.ReadMasterFor(content.size(), 1500);
-    QVERIFY2(got.size() <= nSent, qPrintable(QStringLiteral("%1 > %2").arg(got.size()).arg(nSent)));
-    QVERIFY(got.size() >= nSent - (byConfigurePort ? 128 * 1024 : 0));
-    QVERIFY(got == content.left(got.size()));
-    QCOMPARE(fx.dlg->GetTxCount(), nSent);
+    QVERIFY2(got.size() <= nSent + 6, qPrintable(QStringLiteral("%1 > %2 + 6").arg(got.size()).arg(nSent)));
+    if (byConfigurePort) {
+        // The close dropped the rest, the device's own queue too: the far
+        // end gets no more than the file's start.
+        QVERIFY(got.size() >= nSent - 128 * 1024);
+        QVERIFY(got == content.left(got.size()));
+        QCOMPARE(fx.dlg->GetTxCount(), nSent);
+    } else {
+        // Only the file's bytes were taken back: the far end gets the file
+        // up to the figure shown, then what was queued behind it.
+        QCOMPARE(got.size(), nSent + 6);
+        QVERIFY(got.left(nSent) == content.left(nSent));
+        QCOMPARE(got.mid(nSent), QByteArray("hi0 1 "));
+        QCOMPARE(fx.dlg->GetTxCount(), nSent + 2);
+    }
+}
+
+void TestTransmit::deviceLostDuringAStream()
+{
+    // The far end reads a while, then goes away: Tx and the figure shown
+    // come down to what reached the device, not what sat in the queue.
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    const QByteArray content = Pattern(CKrCommPort::kMaxQueued + 1);
+    QVERIFY(fx.OfferFile("large.bin", content));
+    fx.dlg->OnSendTextFile();
+    QTRY_VERIFY(fx.dlg->FileSend()->IsStreaming());
+    const QByteArray got = fx.pty.ReadMasterFor(3 * CFileSend::kPiece, 20000);
+    QCOMPARE(got.size(), 3 * CFileSend::kPiece);
+    fx.pty.CloseMaster();
+    QTRY_VERIFY_WITH_TIMEOUT(fx.dlg->StatusBar()->GetText(3).startsWith("Stopped: "), 20000);
+    const QString status = fx.dlg->StatusBar()->GetText(3);
+    const qint64 nShown = status.section(QLatin1Char(' '), 1, 1).remove(QLatin1Char(',')).toLongLong();
+    QTRY_COMPARE(fx.dlg->GetTxCount(), nShown);
+    // What the device took beyond what the far end read lay in the
+    // terminal's own buffers.
+    QVERIFY2(nShown >= got.size() && nShown <= got.size() + 256 * 1024, qPrintable(status));
+}
+
+void TestTransmit::fileThatChangesWhileSent_data()
+{
+    QTest::addColumn<qint64>("newSize");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("shrinks") << qint64(1536 * 1024)
+                             << "Stopped: 1,572,864 of 3,145,728 bytes sent - the file ended early";
+    QTest::newRow("grows") << qint64(4 * 1024 * 1024) << QString();
+}
+
+void TestTransmit::fileThatChangesWhileSent()
+{
+    // The file's size as chosen is what is sent: one that shrinks says so,
+    // one that grows sends no more.
+    QFETCH(qint64, newSize);
+    TerminalFixture fx;
+    const QString path = fx.Path(QStringLiteral("changing.bin"));
+    QVERIFY(WriteFile(path, Pattern(3 * 1024 * 1024)));
+    QByteArray port;
+    QSemaphore firstPiece;
+    QStringList shown;
+    CFileSend send(CFileSend::Hooks{[&](const QByteArray& bytes, bool, bool) {
+                                        if (port.isEmpty())
+                                            firstPiece.tryAcquire(1, 20000);
+                                        port += bytes;
+                                        return qint64(bytes.size());
+                                    },
+                                    [] { return qint64(0); }, [] { return qint64(0); },
+                                    [] { return qint64(0); },
+                                    [&](const QString& text) { shown << text; },
+                                    [](const QString&) {}},
+                   1024);
+    send.Send(path, 3 * 1024 * 1024);
+    QVERIFY(::truncate(QFile::encodeName(path).constData(), off_t(newSize)) == 0);
+    firstPiece.release();
+    QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty() && !shown.last().startsWith("Sending"), 20000);
+    QTEST(shown.last(), "status");
+    QCOMPARE(port.size(), qMin<qint64>(newSize, 3 * 1024 * 1024));
 }
 
 void TestTransmit::receivedDataShowsWhileAStreamRuns()

@@ -61,6 +61,11 @@ public:
     // Hands bytes on; the back end reports them through BackendWritten once
     // they reached the device. Never more than Room().
     virtual void Send(const char* pData, qint64 nLength) = 0;
+    // Reports to the sink (BackendWritten) what it has handed to the system
+    // and not yet reported: a device may take bytes well before it says so.
+    // Called before Close, so that only what was never written counts as
+    // dropped.
+    virtual void ReportWritten() {}
     // Something the open port's description should add ("server does not
     // support RFC 2217"); empty for nothing.
     virtual QString Note() const { return QString(); }

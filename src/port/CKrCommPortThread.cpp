@@ -299,7 +299,9 @@ void CKrCommPortThread::SetStatusLocked(KrPortState state, const KrPortFailure& 
 
 void CKrCommPortThread::DropQueueLocked()
 {
-    m_writes.DropAll();
+    // What the back end already holds goes or is dropped with it (see
+    // DisposeBackend).
+    m_writes.DropQueued();
     QueueChangedLocked();
 }
 
@@ -468,7 +470,14 @@ void CKrCommPortThread::DisposeBackend()
     m_phase = Phase::Idle;
     if (!m_pBackend)
         return;
+    m_pBackend->ReportWritten();
     m_pBackend->Close();
+    {
+        // What it held and had not written is dropped with it.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_writes.DropInFlight();
+        QueueChangedLocked();
+    }
     // It may be the caller further up this thread's stack (a back end that
     // reports its own failure), so it is deleted from the event loop.
     m_pBackend.release()->deleteLater();
@@ -546,11 +555,11 @@ void CKrCommPortThread::BackendReceived(const char* pData, int nLength)
 
 void CKrCommPortThread::BackendWritten(qint64 nCount)
 {
+    // Also after a newer request: until this back end is disposed of, what it
+    // writes is what left.
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_nRequest == m_nApplied) {
-        m_writes.Written(nCount);
-        QueueChangedLocked();
-    }
+    m_writes.Written(nCount);
+    QueueChangedLocked();
 }
 
 void CKrCommPortThread::BackendReady()

@@ -116,7 +116,20 @@ public:
     void Send(const char* pData, qint64 nLength) override
     {
         if (m_bOpen)
-            m_serial.write(pData, nLength);
+            m_nGiven += m_serial.write(pData, nLength);
+    }
+
+    void ReportWritten() override
+    {
+        // The serial port writes to the device as soon as it can, but tells
+        // of it only when the device can take more; until then its buffer
+        // count is what is known.
+        const qint64 nWritten = m_nGiven - m_serial.bytesToWrite();
+        if (m_bOpen && nWritten > m_nReported) {
+            const qint64 n = nWritten - m_nReported;
+            m_nReported = nWritten;
+            m_sink.BackendWritten(n);
+        }
     }
 
 private:
@@ -172,11 +185,11 @@ private:
             Fail(KrLostDeviceFailure(m_strPath, error));
     }
 
-    void OnBytesWritten(qint64 n)
+    void OnBytesWritten(qint64)
     {
         if (!m_bOpen)
             return;
-        m_sink.BackendWritten(n);
+        ReportWritten();
         m_sink.BackendReady();
     }
 
@@ -202,6 +215,7 @@ private:
 
     void Fail(const KrPortFailure& failure)
     {
+        ReportWritten();
         Close();
         m_sink.BackendFailed(failure);
     }
@@ -209,6 +223,8 @@ private:
     QSerialPort m_serial;
     QString m_strPath;
     bool m_bOpen = false;
+    qint64 m_nGiven = 0;    // bytes handed to the serial port by Send
+    qint64 m_nReported = 0; // of them, told to the sink as written
 };
 
 } // namespace

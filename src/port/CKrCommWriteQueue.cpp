@@ -68,18 +68,22 @@ qint64 CKrCommWriteQueue::Discard(int nStream)
     return nDropped;
 }
 
-void CKrCommWriteQueue::DropAll()
+void CKrCommWriteQueue::DropQueued()
 {
-    for (const Flight& f : m_flight)
-        m_dropped[size_t(f.nStream)] += f.nLength;
     for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
         const qint64 nFrom = it == m_queue.begin() ? m_nFrontOffset : 0;
         m_dropped[size_t(it->nStream)] += it->bytes.size() - nFrom;
     }
     m_queue.clear();
-    m_flight.clear();
     m_nFrontOffset = 0;
     m_nQueued = 0;
+}
+
+void CKrCommWriteQueue::DropInFlight()
+{
+    for (const Flight& f : m_flight)
+        m_dropped[size_t(f.nStream)] += f.nLength;
+    m_flight.clear();
     m_nInFlight = 0;
 }
 

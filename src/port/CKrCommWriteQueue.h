@@ -33,13 +33,16 @@ public:
     // Drops the queued bytes of one stream (what is in flight goes on);
     // returns how many.
     qint64 Discard(int nStream);
-    // Drops everything, queued and in flight (a close, a loss), counting it
-    // per stream in Dropped().
-    void DropAll();
+    // Drops the queued bytes (a close, a new open, a loss), counting them per
+    // stream in Dropped().
+    void DropQueued();
+    // Drops the bytes in flight, which the back end will not write any more
+    // (it was closed or lost), counting them per stream in Dropped().
+    void DropInFlight();
 
     // Accepted and not yet written: queued plus in flight.
     qint64 Pending() const { return m_nQueued + m_nInFlight; }
-    // Bytes of a stream dropped by DropAll since construction.
+    // Bytes of a stream dropped since construction.
     qint64 Dropped(int nStream) const;
 
 private:

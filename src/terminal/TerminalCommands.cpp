@@ -40,9 +40,10 @@ void CTerminalDlg::OnCommand(int nID)
 
 void CTerminalDlg::OnConfigurePort()
 {
-    // What is still being sent stops here; the status says how much went.
-    m_pFileSend->Stop();
+    // What is still being sent stops with the port; the status then says
+    // how much went, less what the close dropped.
     m_port.Close();
+    m_pFileSend->Stop();
     CKrCommDlgPortCfg dlg(&m_port, 0, nullptr);
     if (dlg.DoModal() == IDOK) {
         m_port.Open();
