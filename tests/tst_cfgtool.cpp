@@ -63,11 +63,19 @@ void TestCfgTool::cleanup()
 
 void TestCfgTool::missingFile()
 {
+    // The message says how to make one.
     QCOMPARE(Run({}), 1);
-    QVERIFY(m_err.contains(QStringLiteral("VornTerm.cfg")));
+    QVERIFY(m_err.startsWith(QStringLiteral("'VornTerm.cfg' not found in ")));
+    QVERIFY(m_err.contains(QStringLiteral("'vornterm-cfg set ...' makes one")));
     QVERIFY(m_out.isEmpty());
     QCOMPARE(Run({QStringLiteral("bogus")}), 2);
     QVERIFY(m_err.contains(QStringLiteral("usage")));
+    // Asked for, the usage is an answer, not an error.
+    for (const char* help : {"--help", "-h"}) {
+        QCOMPARE(Run({QString::fromLatin1(help)}), 0);
+        QVERIFY(m_out.startsWith(QStringLiteral("usage: vornterm-cfg")));
+        QVERIFY(m_err.isEmpty());
+    }
 }
 
 void TestCfgTool::setThenPrint()

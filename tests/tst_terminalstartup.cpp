@@ -314,7 +314,11 @@ void TestTerminalStartup::fileSizeSignalDoesNotEndTheProgram()
     // Once the port is open the program is up, its handlers in place.
     QTRY_VERIFY_WITH_TIMEOUT(ProcessHasOpen(proc.processId(), pty.SlavePath()), 15000);
     QCOMPARE(::kill(pid_t(proc.processId()), SIGXFSZ), 0);
-    QVERIFY(!proc.waitForFinished(300));
+    QVERIFY2(!proc.waitForFinished(300),
+             qPrintable(QStringLiteral("ended with status %1 (%2): %3")
+                            .arg(proc.exitCode())
+                            .arg(proc.exitStatus() == QProcess::CrashExit ? "crashed" : "exited")
+                            .arg(QString::fromLocal8Bit(proc.readAllStandardError()))));
     QCOMPARE(::kill(pid_t(proc.processId()), SIGTERM), 0);
     QVERIFY(proc.waitForFinished(10000));
     QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
