@@ -10,6 +10,7 @@
 #include "CKrCommConfig.h"
 #include "CKrCommPortStatus.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QStringList>
 #include <memory>
@@ -20,8 +21,9 @@ class CKrCommBackendSink
 public:
     // An open that Open() left pending has succeeded.
     virtual void BackendOpened() = 0;
-    // A block read from the device.
-    virtual void BackendReceived(const char* pData, int nLength) = 0;
+    // A block read from the device; the port shares its bytes rather than
+    // copying them.
+    virtual void BackendReceived(const QByteArray& block) = 0;
     // nCount bytes given to Send have now reached the device.
     virtual void BackendWritten(qint64 nCount) = 0;
     // The back end can take more bytes (Room grew).

@@ -18,8 +18,9 @@ public:
     qint64 Room() const override { return m_bOpen ? kBlock : 0; }
     void Send(const char* pData, qint64 nLength) override
     {
-        // The receiver may close the port from inside the call.
-        m_sink.BackendReceived(pData, int(nLength));
+        // The receiver is called from here and may close the port from
+        // inside its call. The bytes are copied, as a line would.
+        m_sink.BackendReceived(QByteArray(pData, qsizetype(nLength)));
         if (m_bOpen)
             m_sink.BackendWritten(nLength);
     }

@@ -70,26 +70,18 @@ void CKrCommPort::Close()
 
 bool CKrCommPort::IsOpen() const
 {
-    return m_pThread->Status().state == KrPortState::Open;
+    return GetStatus().state == KrPortState::Open;
 }
 
 QString CKrCommPort::GetDescription() const
 {
-    const CKrCommPortStatus status = m_pThread->Status();
-    if (status.state != KrPortState::Closed)
-        return status.strDescription;
-    // A closed port names the configuration it would open next.
-    const QString why =
-        status.strReason.isEmpty() ? QStringLiteral("port closed") : status.strReason;
-    return KrDescribeConfig(m_config) + QStringLiteral(" - not open: ") + why;
+    return GetStatus().strDescription;
 }
 
 CKrCommPortStatus CKrCommPort::GetStatus() const
 {
-    CKrCommPortStatus status = m_pThread->Status();
-    if (status.state == KrPortState::Closed)
-        status.strDescription = GetDescription();
-    return status;
+    // A closed port names the configuration it would open next.
+    return m_pThread->Status(m_config);
 }
 
 void CKrCommPort::SetStateListener(CKrCommPortListener* pListener)
@@ -112,14 +104,14 @@ qint64 CKrCommPort::DiscardPending(int nStream)
     return m_pThread->DiscardQueued(nStream);
 }
 
-qint64 CKrCommPort::GetDroppedCount(int nStream) const
+qint64 CKrCommPort::TakeDroppedCount(int nStream)
 {
-    return m_pThread->DroppedCount(nStream);
+    return m_pThread->TakeDropped(nStream);
 }
 
-bool CKrCommPort::WaitDelivered(int nMaxMs)
+bool CKrCommPort::WaitSettled(int nMaxMs)
 {
-    return m_pThread->WaitDelivered(nMaxMs);
+    return m_pThread->WaitSettled(nMaxMs);
 }
 
 qint64 CKrCommPort::GetPendingCount() const
@@ -129,7 +121,7 @@ qint64 CKrCommPort::GetPendingCount() const
 
 QString CKrCommPort::GetLastError() const
 {
-    return m_pThread->Status().strReason;
+    return GetStatus().strReason;
 }
 
 const CKrCommConfig& CKrCommPort::GetConfig() const
@@ -142,7 +134,7 @@ void CKrCommPort::SetConfig(const CKrCommConfig& config)
     m_config = config;
 }
 
-void CKrCommPort::DeliverReceived(const char*, int) {}
+void CKrCommPort::DeliverReceived(const QByteArray&) {}
 
 void CKrCommPort::Shutdown()
 {
@@ -155,8 +147,8 @@ CKrCommPortEx::~CKrCommPortEx()
     Shutdown();
 }
 
-void CKrCommPortEx::DeliverReceived(const char* pData, int nLength)
+void CKrCommPortEx::DeliverReceived(const QByteArray& block)
 {
     if (m_pReceiver)
-        m_pReceiver->OnReceive(pData, nLength);
+        m_pReceiver->OnReceiveBlock(block);
 }

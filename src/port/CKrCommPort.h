@@ -7,10 +7,9 @@
 // Threading: each port owns one I/O thread. Open and Close return within
 // about 150 ms whatever the device or the network does; what finishes later
 // reaches the state listener. Write only queues bytes and never blocks.
-// State changes reach the listener on the I/O thread; received blocks are
-// handed to DeliverReceived on the port's delivery thread, so that the device
-// is read on while the receiver works. A port is destroyed from another thread than
-// its own: its receiver may close it, never delete it.
+// State changes reach the listener, and received blocks the receiver, on the
+// I/O thread. A port is destroyed from another thread than its own: its
+// receiver may close it, never delete it.
 //
 // While the port is wanted open (from Open until Close) and is not, because
 // the device is absent or went away, or the server is down, the I/O thread
@@ -71,7 +70,7 @@ public:
     //
     // nStream (0 to kStreams - 1) marks whose bytes they are, so that a
     // writer can take its own back (DiscardPending) and tell its own among
-    // those a close or a loss dropped (GetDroppedCount).
+    // those a close or a loss dropped (TakeDroppedCount).
     int Write(const char* pData, int nLength, int nStream = 0);
     // The same for bytes held in a byte array, which the queue shares rather
     // than copies when it takes them all.
@@ -85,13 +84,14 @@ public:
     // streams' bytes); returns how many.
     qint64 DiscardPending(int nStream);
     // Bytes of a stream accepted by Write and then dropped unsent, because
-    // the port was closed, reopened or lost meanwhile: a running total.
-    qint64 GetDroppedCount(int nStream) const;
-    // Waits, at most nMaxMs, until every block read so far has been handed to
-    // the receiver; true when none is left. Meant after Close, when nothing
-    // new is read. Returns at once (false if blocks wait) when called from
-    // the receiver itself.
-    bool WaitDelivered(int nMaxMs);
+    // the port was closed, reopened or lost meanwhile, since the last call
+    // for that stream (one reader per stream).
+    qint64 TakeDroppedCount(int nStream);
+    // Waits, at most nMaxMs, until the I/O thread has carried out the last
+    // Open or Close; true when it has. After a Close, every block read before
+    // it has then reached the receiver. Returns at once when called from the
+    // receiver itself.
+    bool WaitSettled(int nMaxMs);
 
     // The reason of the last failed Open, or of a failure while open, in plain
     // words ("permission denied - is the user in the dialout group?"); empty
@@ -105,8 +105,9 @@ public:
     void SetConfig(const CKrCommConfig& config);
 
 protected:
-    // Called on the port's delivery thread for each block read.
-    virtual void DeliverReceived(const char* pData, int nLength);
+    // Called on the I/O thread for each block read; the bytes may be kept
+    // (shared) beyond the call.
+    virtual void DeliverReceived(const QByteArray& block);
     // Ends the I/O thread; after it returns DeliverReceived and the listener
     // are never called again. It waits only for such a call in progress.
     // Derived classes call it first in their destructors.
@@ -128,5 +129,5 @@ public:
     CKrCommReceiver* m_pReceiver = nullptr;
 
 protected:
-    void DeliverReceived(const char* pData, int nLength) override;
+    void DeliverReceived(const QByteArray& block) override;
 };

@@ -3,9 +3,6 @@
 #include "CKrCommPort.h"
 #include "KrPortList.h"
 #include "KrSerialDiag.h"
-#include "KrThreadName.h"
-
-#include <QMetaObject>
 
 #include <chrono>
 #include <cstring>
@@ -16,34 +13,41 @@ namespace {
 // that a long write does not hold up a Close.
 constexpr int kPiecesPerTurn = 16;
 
-// The port whose delivery thread this is, if any.
-thread_local const CKrCommPortThread* t_pDelivering = nullptr;
+// The one line that describes a port in a state: its configuration, and how
+// it is when not open.
+QString Describe(const CKrCommConfig& config, KrPortState state, const QString& reason,
+                 const QString& note)
+{
+    const QString base = KrDescribeConfig(config);
+    switch (state) {
+    case KrPortState::Open:
+        return note.isEmpty() ? base : base + QStringLiteral(" - ") + note;
+    case KrPortState::Opening:
+        return base + QStringLiteral(" - connecting");
+    case KrPortState::Closed:
+        return base + QStringLiteral(" - not open: ") +
+               (reason.isEmpty() ? QStringLiteral("port closed") : reason);
+    case KrPortState::Lost:
+        break;
+    }
+    return base + QStringLiteral(" - disconnected: ") + reason;
+}
 
 } // namespace
 
 CKrCommPortWorker::CKrCommPortWorker(CKrCommPortThread& owner)
-    : m_retryTimer(this), m_openLimitTimer(this), m_owner(owner)
+    : m_retryTimer(this), m_openLimitTimer(this), m_apply(this, [&owner] { owner.Apply(); }),
+      m_drain(this, [&owner] { owner.Drain(); })
 {
     m_retryTimer.setSingleShot(true);
     m_openLimitTimer.setSingleShot(true);
-    connect(&m_retryTimer, &QTimer::timeout, this, [this] { m_owner.OnRetryTimer(); });
-    connect(&m_openLimitTimer, &QTimer::timeout, this, [this] { m_owner.OnOpenLimit(); });
-}
-
-void CKrCommPortWorker::Apply()
-{
-    m_owner.Apply();
-}
-
-void CKrCommPortWorker::Drain()
-{
-    m_owner.Drain();
+    connect(&m_retryTimer, &QTimer::timeout, this, [&owner] { owner.OnRetryTimer(); });
+    connect(&m_openLimitTimer, &QTimer::timeout, this, [&owner] { owner.OnOpenLimit(); });
 }
 
 CKrCommPortThread::CKrCommPortThread(CKrCommPort& port) : m_port(port)
 {
     m_thread.setObjectName(QStringLiteral("KrCommPort I/O"));
-    m_status = CKrCommPortStatus{KrPortState::Closed, KrPortError::None, QString(), QString()};
 }
 
 CKrCommPortThread::~CKrCommPortThread()
@@ -64,26 +68,32 @@ void CKrCommPortThread::StartThread()
     // thread ends.
     QObject::connect(&m_thread, &QThread::finished, m_pWorker, &QObject::deleteLater);
     m_thread.start();
-    {
-        std::lock_guard<std::mutex> lock(m_deliverMutex);
-        m_bStopDelivery = false;
-    }
-    m_deliverer = std::thread([this] { Deliver(); });
 }
 
 bool CKrCommPortThread::OnPortThread() const
 {
-    return QThread::currentThread() == &m_thread || t_pDelivering == this;
+    return QThread::currentThread() == &m_thread;
 }
 
-void CKrCommPortThread::Wake()
+quint64 CKrCommPortThread::NewRequestLocked(bool bWanted, KrPortState state)
 {
-    QMetaObject::invokeMethod(m_pWorker, &CKrCommPortWorker::Apply, Qt::QueuedConnection);
+    const quint64 nRequest = ++m_nRequest;
+    m_bWanted = bWanted;
+    m_strNote.clear();
+    m_strPathInUse.clear();
+    // Bytes waiting for the old request do not go out under the new one.
+    m_writes.DropQueued();
+    QueueChangedLocked();
+    SetStatusLocked(state, KrPortFailure{KrPortError::None, QString()});
+    if (m_pWorker)
+        m_pWorker->m_apply.Request();
+    return nRequest;
 }
 
-void CKrCommPortThread::WaitSettled(std::unique_lock<std::mutex>& lock, quint64 nRequest)
+void CKrCommPortThread::WaitSettledLocked(std::unique_lock<std::mutex>& lock, quint64 nRequest,
+                                          int nMaxMs)
 {
-    m_settled.wait_for(lock, std::chrono::milliseconds(kSettleWaitMs),
+    m_settled.wait_for(lock, std::chrono::milliseconds(qMax(0, nMaxMs)),
                        [&] { return m_nSettled >= nRequest; });
 }
 
@@ -91,40 +101,33 @@ bool CKrCommPortThread::Open(const CKrCommConfig& config)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     StartThread();
-    const quint64 nRequest = ++m_nRequest;
-    m_nRequestSeen = nRequest;
-    m_bWanted = true;
-    m_requestConfig = config;
-    m_shownConfig = config;
-    m_strNote.clear();
-    m_bOpen = false;
-    DropQueueLocked();
-    SetStatusLocked(KrPortState::Opening, KrPortFailure{KrPortError::None, QString()});
-    Wake();
+    m_request = config;
+    const quint64 nRequest = NewRequestLocked(true, KrPortState::Opening);
     if (OnPortThread())
         return false;
-    WaitSettled(lock, nRequest);
+    WaitSettledLocked(lock, nRequest, kSettleWaitMs);
     return m_nRequest == nRequest && m_status.state == KrPortState::Open;
 }
 
 void CKrCommPortThread::Close()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    const quint64 nRequest = ++m_nRequest;
-    m_nRequestSeen = nRequest;
-    m_bWanted = false;
-    m_bOpen = false;
-    DropQueueLocked();
-    m_strNote.clear();
-    SetStatusLocked(KrPortState::Closed, KrPortFailure{KrPortError::None, QString()});
+    const quint64 nRequest = NewRequestLocked(false, KrPortState::Closed);
     if (!m_pWorker) {
         m_nSettled = nRequest;
         return;
     }
-    Wake();
+    if (!OnPortThread())
+        WaitSettledLocked(lock, nRequest, kSettleWaitMs);
+}
+
+bool CKrCommPortThread::WaitSettled(int nMaxMs)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
     if (OnPortThread())
-        return;
-    WaitSettled(lock, nRequest);
+        return m_nSettled >= m_nRequest;
+    WaitSettledLocked(lock, m_nRequest, nMaxMs);
+    return m_nSettled >= m_nRequest;
 }
 
 void CKrCommPortThread::Shutdown()
@@ -133,74 +136,20 @@ void CKrCommPortThread::Shutdown()
     if (!m_pWorker)
         return;
     if (OnPortThread()) {
-        // A receiver destroying its own port from inside OnReceive: the thread
+        // A receiver destroying its own port from inside its call: the thread
         // cannot wait for itself.
         qWarning("KrCommPort: a port cannot be shut down from its own I/O thread");
         return;
     }
-    const quint64 nRequest = ++m_nRequest;
-    m_nRequestSeen = nRequest;
-    m_bWanted = false;
     m_bShutdown = true;
-    m_bOpen = false;
-    DropQueueLocked();
-    m_strNote.clear();
-    SetStatusLocked(KrPortState::Closed, KrPortFailure{KrPortError::None, QString()});
-    Wake();
+    const quint64 nRequest = NewRequestLocked(false, KrPortState::Closed);
     lock.unlock();
     // The I/O thread ends itself once the back end is closed; it only has to
     // finish a receiver call it may be in.
     m_thread.wait();
-    {
-        // What still waits for the receiver is dropped; a call in progress
-        // ends first.
-        std::lock_guard<std::mutex> delivery(m_deliverMutex);
-        m_bStopDelivery = true;
-        m_blocks.clear();
-        m_nWaiting = 0;
-    }
-    m_blockReady.notify_all();
-    m_deliverer.join();
     lock.lock();
     m_pWorker = nullptr; // deleted as the thread finished
-    m_bPoked = false;
     m_nSettled = nRequest;
-}
-
-void CKrCommPortThread::Deliver()
-{
-    // Its own name in the system's thread lists, beside "KrCommPort I/O".
-    KrNameThisThread("KrCommDeliver");
-    t_pDelivering = this;
-    std::unique_lock<std::mutex> lock(m_deliverMutex);
-    for (;;) {
-        m_blockReady.wait(lock, [this] { return m_bStopDelivery || !m_blocks.empty(); });
-        if (m_bStopDelivery)
-            return;
-        QByteArray block = std::move(m_blocks.front());
-        m_blocks.pop_front();
-        m_nWaiting -= block.size();
-        m_bHanding = true;
-        lock.unlock();
-        m_roomForMore.notify_all();
-        // What was read is handed on, also when a Close came meanwhile:
-        // only the port's destruction drops it.
-        m_port.DeliverReceived(block.constData(), int(block.size()));
-        block.clear(); // freed without the lock
-        lock.lock();
-        m_bHanding = false;
-        if (m_blocks.empty())
-            m_roomForMore.notify_all(); // for WaitDelivered
-    }
-}
-
-bool CKrCommPortThread::WaitDelivered(int nMaxMs)
-{
-    std::unique_lock<std::mutex> lock(m_deliverMutex);
-    const auto delivered = [this] { return m_bStopDelivery || (m_blocks.empty() && !m_bHanding); };
-    if (t_pDelivering == this)
-        return m_blocks.empty();
-    return m_roomForMore.wait_for(lock, std::chrono::milliseconds(qMax(0, nMaxMs)), delivered);
 }
 
 int CKrCommPortThread::Write(const char* pData, qint64 nLength, int nStream)
@@ -208,7 +157,7 @@ int CKrCommPortThread::Write(const char* pData, qint64 nLength, int nStream)
     if (nLength == -1)
         nLength = pData ? qint64(std::strlen(pData)) : 0;
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_bOpen)
+    if (m_status.state != KrPortState::Open)
         return -1;
     if (nLength <= 0 || !pData)
         return 0;
@@ -218,7 +167,7 @@ int CKrCommPortThread::Write(const char* pData, qint64 nLength, int nStream)
     m_writes.Push(QByteArray(pData, nLength), nStream);
     QueueChangedLocked();
     // Under the lock: the worker cannot go away meanwhile.
-    Poke();
+    m_pWorker->m_drain.Request();
     return int(nLength);
 }
 
@@ -226,24 +175,18 @@ int CKrCommPortThread::Write(const QByteArray& data, int nStream)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_bOpen)
+        if (m_status.state != KrPortState::Open)
             return -1;
         if (data.isEmpty())
             return 0;
         if (data.size() <= CKrCommPort::kMaxQueued - m_writes.Pending()) {
             m_writes.Push(data, nStream); // shared, not copied
             QueueChangedLocked();
-            Poke();
+            m_pWorker->m_drain.Request();
             return int(data.size());
         }
     }
     return Write(data.constData(), data.size(), nStream); // what fits, copied
-}
-
-void CKrCommPortThread::Poke()
-{
-    if (!m_bPoked.exchange(true))
-        QMetaObject::invokeMethod(m_pWorker, &CKrCommPortWorker::Drain, Qt::QueuedConnection);
 }
 
 qint64 CKrCommPortThread::DiscardQueued(int nStream)
@@ -254,16 +197,19 @@ qint64 CKrCommPortThread::DiscardQueued(int nStream)
     return nDropped;
 }
 
-qint64 CKrCommPortThread::DroppedCount(int nStream) const
+qint64 CKrCommPortThread::TakeDropped(int nStream)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_writes.Dropped(nStream);
+    return m_writes.TakeDropped(nStream);
 }
 
-CKrCommPortStatus CKrCommPortThread::Status() const
+CKrCommPortStatus CKrCommPortThread::Status(const CKrCommConfig& next) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_status;
+    CKrCommPortStatus status = m_status;
+    if (status.state == KrPortState::Closed)
+        status.strDescription = Describe(next, status.state, status.strReason, QString());
+    return status;
 }
 
 void CKrCommPortThread::SetListener(CKrCommPortListener* pListener)
@@ -277,48 +223,26 @@ void CKrCommPortThread::SetStatusLocked(KrPortState state, const KrPortFailure& 
     m_status.state = state;
     m_status.error = failure.code;
     m_status.strReason = failure.strText;
-    const QString base = KrDescribeConfig(m_shownConfig);
-    switch (state) {
-    case KrPortState::Open:
-        m_status.strDescription =
-            m_strNote.isEmpty() ? base : base + QStringLiteral(" - ") + m_strNote;
-        break;
-    case KrPortState::Opening:
-        m_status.strDescription = base + QStringLiteral(" - connecting");
-        break;
-    case KrPortState::Closed:
-        m_status.strDescription =
-            base + QStringLiteral(" - not open: ") +
-            (failure.strText.isEmpty() ? QStringLiteral("port closed") : failure.strText);
-        break;
-    case KrPortState::Lost:
-        m_status.strDescription = base + QStringLiteral(" - disconnected: ") + failure.strText;
-        break;
-    }
-}
-
-void CKrCommPortThread::DropQueueLocked()
-{
-    // What the back end already holds goes or is dropped with it (see
-    // DisposeBackend).
-    m_writes.DropQueued();
-    QueueChangedLocked();
+    CKrCommConfig shown = m_request;
+    if (!m_strPathInUse.isEmpty())
+        shown.strPort = m_strPathInUse;
+    m_status.strDescription = Describe(shown, state, failure.strText, m_strNote);
 }
 
 // ---- the I/O thread ------------------------------------------------------
 
 void CKrCommPortThread::Apply()
 {
-    CKrCommConfig config;
     bool bWanted = false;
     bool bShutdown = false;
     quint64 nRequest = 0;
+    CKrCommConfig request;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         nRequest = m_nRequest;
-        config = m_requestConfig;
         bWanted = m_bWanted;
         bShutdown = m_bShutdown;
+        request = m_request;
     }
     if (nRequest != m_nApplied) {
         m_nApplied = nRequest;
@@ -326,10 +250,9 @@ void CKrCommPortThread::Apply()
         m_nRetryDelayMs = 0;
         if (bWanted && !bShutdown) {
             // The device last open under this name is looked for again.
-            if (config.strPort != m_wanted.strPort)
+            if (request.strPort != m_attempt.strPort)
                 m_identity = KrDeviceIdentity();
-            m_wanted = config;
-            m_attempt = config;
+            m_attempt = request;
             Attempt();
         } else {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -362,7 +285,7 @@ void CKrCommPortThread::Attempt()
         AttemptFailed(KrPortFailure{KrPortError::UnknownType, why});
         return;
     }
-    m_phase = Phase::Opening;
+    m_bBackendOpen = false;
     switch (m_pBackend->Open(m_attempt, &failure)) {
     case CKrCommBackend::OpenResult::Opened:
         Opened();
@@ -380,14 +303,13 @@ void CKrCommPortThread::Attempt()
 void CKrCommPortThread::Opened()
 {
     m_pWorker->m_openLimitTimer.stop();
-    m_phase = Phase::Open;
+    m_bBackendOpen = true;
     m_openedAt.start();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_nRequest != m_nApplied)
+        if (!CurrentLocked())
             return; // a newer request follows
-        m_bOpen = true;
-        m_shownConfig = m_attempt;
+        m_strPathInUse = m_attempt.strPort;
         m_strNote = m_pBackend->Note();
         SetStatusLocked(KrPortState::Open, KrPortFailure{KrPortError::None, QString()});
         m_nSettled = m_nApplied;
@@ -408,7 +330,7 @@ void CKrCommPortThread::AttemptFailed(const KrPortFailure& failure)
     DisposeBackend();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_nRequest != m_nApplied)
+        if (!CurrentLocked())
             return;
         // Reopening after a loss the port stays "disconnected", with the
         // latest reason; a first open is "not open".
@@ -424,7 +346,7 @@ void CKrCommPortThread::AttemptFailed(const KrPortFailure& failure)
 
 void CKrCommPortThread::ScheduleRetry()
 {
-    const KrReopenPolicy policy = KrReopenPolicyFor(m_wanted.strPort);
+    const KrReopenPolicy policy = KrReopenPolicyFor(m_attempt.strPort);
     m_nRetryDelayMs =
         m_nRetryDelayMs == 0 ? policy.nFirstDelayMs : qMin(m_nRetryDelayMs * 2, policy.nMaxDelayMs);
     m_pWorker->m_retryTimer.start(m_nRetryDelayMs);
@@ -432,19 +354,21 @@ void CKrCommPortThread::ScheduleRetry()
 
 void CKrCommPortThread::OnRetryTimer()
 {
+    CKrCommConfig request;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_bWanted || m_bShutdown || m_nRequest != m_nApplied)
+        if (!m_bWanted || m_bShutdown || !CurrentLocked())
             return;
+        request = m_request;
     }
-    m_attempt = m_wanted;
-    if (KrReopenPolicyFor(m_wanted.strPort).bFollowsDevice) {
+    m_attempt = request;
+    if (KrReopenPolicyFor(request.strPort).bFollowsDevice) {
         // The system's list of devices is only read when there is an identity
         // to look for in it.
         const QList<KrPortInfo> ports =
             m_identity.IsKnown() ? KrAvailablePorts() : QList<KrPortInfo>();
         const KrFollowResult found =
-            KrFindDevice(m_wanted.strPort, m_identity, ports, &KrDeviceExists);
+            KrFindDevice(request.strPort, m_identity, ports, &KrDeviceExists);
         if (!found.IsFound()) {
             ScheduleRetry(); // still away: nothing to try yet
             return;
@@ -456,7 +380,7 @@ void CKrCommPortThread::OnRetryTimer()
 
 void CKrCommPortThread::OnOpenLimit()
 {
-    if (m_phase != Phase::Opening || !m_pBackend)
+    if (!m_pBackend || m_bBackendOpen)
         return;
     AttemptFailed(m_pBackend->OpenTimedOut());
 }
@@ -467,11 +391,11 @@ void CKrCommPortThread::DisposeBackend()
         m_pWorker->m_openLimitTimer.stop();
         m_pWorker->m_retryTimer.stop();
     }
-    m_phase = Phase::Idle;
     if (!m_pBackend)
         return;
     m_pBackend->ReportWritten();
     m_pBackend->Close();
+    m_bBackendOpen = false;
     {
         // What it held and had not written is dropped with it.
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -485,9 +409,8 @@ void CKrCommPortThread::DisposeBackend()
 
 void CKrCommPortThread::Drain()
 {
-    m_bPoked = false;
     for (int i = 0; i < kPiecesPerTurn; ++i) {
-        CKrCommBackend* pBackend = m_phase == Phase::Open ? m_pBackend.get() : nullptr;
+        CKrCommBackend* pBackend = m_bBackendOpen ? m_pBackend.get() : nullptr;
         if (!pBackend)
             return;
         const qint64 nRoom = pBackend->Room();
@@ -498,14 +421,14 @@ void CKrCommPortThread::Drain()
         qint64 nLength = 0;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_nRequest != m_nApplied || !m_writes.TakePiece(nRoom, &chunk, &nOffset, &nLength))
+            if (!CurrentLocked() || !m_writes.TakePiece(nRoom, &chunk, &nOffset, &nLength))
                 return;
         }
         pBackend->Send(chunk.constData() + nOffset, nLength);
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_writes.Pending() > 0)
-        Poke();
+        m_pWorker->m_drain.Request();
 }
 
 void CKrCommPortThread::Publish()
@@ -527,30 +450,16 @@ void CKrCommPortThread::Publish()
 
 void CKrCommPortThread::BackendOpened()
 {
-    if (m_phase == Phase::Opening)
+    if (m_pBackend && !m_bBackendOpen)
         Opened();
 }
 
-void CKrCommPortThread::BackendReceived(const char* pData, int nLength)
+void CKrCommPortThread::BackendReceived(const QByteArray& block)
 {
-    if (nLength <= 0)
-        return;
-    const quint64 nRequest = m_nApplied;
-    std::unique_lock<std::mutex> lock(m_deliverMutex);
-    // A receiver that cannot keep up holds the reading here, as it would if
-    // it were called directly; a new request (a Close) ends the wait, and
-    // the back end that read this goes right after.
-    while (m_nWaiting >= kMaxWaiting && !m_bStopDelivery && m_nRequestSeen.load() == nRequest)
-        m_roomForMore.wait_for(lock, std::chrono::milliseconds(20));
-    if (m_bStopDelivery)
-        return;
-    if (!m_blocks.empty() && m_blocks.back().size() + nLength <= kMaxBlock)
-        m_blocks.back().append(pData, nLength);
-    else
-        m_blocks.push_back(QByteArray(pData, nLength));
-    m_nWaiting += nLength;
-    lock.unlock();
-    m_blockReady.notify_one();
+    // Straight to the receiver, also after a Close that this thread has not
+    // carried out yet: what was read before it is the user's.
+    if (!block.isEmpty())
+        m_port.DeliverReceived(block);
 }
 
 void CKrCommPortThread::BackendWritten(qint64 nCount)
@@ -569,20 +478,20 @@ void CKrCommPortThread::BackendReady()
 
 void CKrCommPortThread::BackendFailed(const KrPortFailure& failure)
 {
-    if (m_phase == Phase::Opening) {
+    if (m_pBackend && !m_bBackendOpen) {
         AttemptFailed(failure);
         return;
     }
-    if (m_phase != Phase::Open)
+    if (!m_pBackend)
         return;
     DisposeBackend();
     bool bWanted = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_nRequest != m_nApplied)
+        if (!CurrentLocked())
             return; // closed or reopened meanwhile
-        m_bOpen = false;
-        DropQueueLocked();
+        m_writes.DropQueued();
+        QueueChangedLocked();
         SetStatusLocked(KrPortState::Lost, failure);
         bWanted = m_bWanted;
     }
@@ -598,11 +507,11 @@ void CKrCommPortThread::BackendFailed(const KrPortFailure& failure)
 
 void CKrCommPortThread::BackendNoteChanged()
 {
-    if (m_phase != Phase::Open || !m_pBackend)
+    if (!m_bBackendOpen || !m_pBackend)
         return;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_nRequest != m_nApplied)
+        if (!CurrentLocked())
             return;
         m_strNote = m_pBackend->Note();
         SetStatusLocked(KrPortState::Open, KrPortFailure{KrPortError::None, QString()});

@@ -40,14 +40,14 @@ protected:
         m_answerTimer.start(kComPortAnswerMs);
     }
 
-    void FromWire(const char* pData, qsizetype nLength) override
+    void FromWire(const QByteArray& wire) override
     {
         QByteArray data;
         QByteArray out;
         const bool bWasHeld = m_telnet.IsSuspended();
-        m_telnet.Receive(pData, nLength, &data, &out);
+        m_telnet.Receive(wire.constData(), wire.size(), &data, &out);
         SendControl(out);
-        Deliver(data.constData(), data.size());
+        Deliver(data);
         if (IsActive())
             UpdateNote();
         if (bWasHeld && !m_telnet.IsSuspended() && IsActive())

@@ -180,7 +180,7 @@ private:
         QString error;
         const bool bOk = KrReadWaiting(m_serial.handle(), data, kReadBlock, &error);
         if (!data.isEmpty())
-            m_sink.BackendReceived(data.constData(), int(data.size()));
+            m_sink.BackendReceived(data);
         if (!bOk && m_bOpen)
             Fail(KrLostDeviceFailure(m_strPath, error));
     }

@@ -99,10 +99,10 @@ KrPortFailure CKrCommSocketBackend::OpenTimedOut() const
     return SocketFailure(QAbstractSocket::SocketTimeoutError, QString());
 }
 
-void CKrCommSocketBackend::Deliver(const char* pData, qsizetype nLength)
+void CKrCommSocketBackend::Deliver(const QByteArray& data)
 {
-    if (m_bConnected && nLength > 0)
-        m_sink.BackendReceived(pData, int(nLength));
+    if (m_bConnected && !data.isEmpty())
+        m_sink.BackendReceived(data);
 }
 
 void CKrCommSocketBackend::SendControl(const QByteArray& bytes)
@@ -136,7 +136,7 @@ void CKrCommSocketBackend::OnReadyRead()
         const QByteArray data = m_socket.read(kSocketBuffer);
         if (data.isEmpty())
             break;
-        FromWire(data.constData(), data.size());
+        FromWire(data);
     }
 }
 

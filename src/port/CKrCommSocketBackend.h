@@ -29,7 +29,7 @@ protected:
     // The connection is up and data may flow.
     virtual void Connected(const CKrCommConfig&) {}
     // Bytes as they came over the wire.
-    virtual void FromWire(const char* pData, qsizetype nLength) { Deliver(pData, nLength); }
+    virtual void FromWire(const QByteArray& wire) { Deliver(wire); }
     // Data for the wire, appended to `wire`.
     virtual void ToWire(const char* pData, qint64 nLength, QByteArray& wire)
     {
@@ -39,7 +39,7 @@ protected:
     virtual bool IsHeld() const { return false; }
 
     // Hands received data to the port.
-    void Deliver(const char* pData, qsizetype nLength);
+    void Deliver(const QByteArray& data);
     // Sends bytes of the protocol's own, which carry no data.
     void SendControl(const QByteArray& bytes);
     bool IsActive() const { return m_bActive; }

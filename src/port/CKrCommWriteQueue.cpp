@@ -87,7 +87,10 @@ void CKrCommWriteQueue::DropInFlight()
     m_nInFlight = 0;
 }
 
-qint64 CKrCommWriteQueue::Dropped(int nStream) const
+qint64 CKrCommWriteQueue::TakeDropped(int nStream)
 {
-    return m_dropped[size_t(Valid(nStream))];
+    qint64& nDropped = m_dropped[size_t(Valid(nStream))];
+    const qint64 n = nDropped;
+    nDropped = 0;
+    return n;
 }

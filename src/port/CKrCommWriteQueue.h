@@ -42,8 +42,8 @@ public:
 
     // Accepted and not yet written: queued plus in flight.
     qint64 Pending() const { return m_nQueued + m_nInFlight; }
-    // Bytes of a stream dropped since construction.
-    qint64 Dropped(int nStream) const;
+    // Bytes of a stream dropped since the last call for it.
+    qint64 TakeDropped(int nStream);
 
 private:
     struct Chunk

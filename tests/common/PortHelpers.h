@@ -7,6 +7,7 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QMetaType>
 #include <QMutex>
 #include <QMutexLocker>
@@ -67,12 +68,26 @@ inline QByteArray Pattern(qsizetype n)
 }
 
 // Opens `port` with `config`, handing received blocks to `rx`.
+// Opens the port and waits until it is open or has failed for good: Open
+// itself waits only briefly, which a loaded machine may outlast.
+inline bool WaitOpen(CKrCommPort& port, int nTimeoutMs = 20000)
+{
+    QDeadlineTimer deadline(nTimeoutMs);
+    while (!port.IsOpen() && !deadline.hasExpired()) {
+        const CKrCommPortStatus status = port.GetStatus();
+        if (status.state == KrPortState::Closed && !status.strReason.isEmpty())
+            return false; // it failed; the reason stays in GetLastError
+        QThread::msleep(5);
+    }
+    return port.IsOpen();
+}
+
 inline bool OpenPort(CKrCommPortEx& port, const CKrCommConfig& config,
                      CKrCommReceiver* rx = nullptr)
 {
     port.m_pReceiver = rx;
     port.SetConfig(config);
-    return port.Open();
+    return port.Open() || WaitOpen(port);
 }
 
 // Keeps every state a port reports, as its I/O thread reports them.
