@@ -512,8 +512,8 @@ std::unique_ptr<CTerminalDlg> OpenWindow(const QString& strDev, bool bHex, QStri
         return nullptr;
     }
     pDlg->LogInputCheck()->setChecked(true);
-    if (pDlg->IsHexDisplay() != bHex)
-        pDlg->OnToggleHex();
+    if (bHex)
+        pDlg->OnToggleHex(); // a new window starts in text mode
     pDlg->show();
     qApp->processEvents();
     return pDlg;

@@ -550,7 +550,7 @@ int main(int argc, char* argv[])
                           : qPrintable(QStringLiteral("MISMATCH: the window's buffer (%1 bytes) is "
                                                       "not the end of the file")
                                            .arg(Figure(shown.size()))),
-                    qPrintable(Figure(pDlg->GetRxCount())));
+                    qPrintable(pDlg->StatusBar()->GetText(0)));
     }
     std::printf("progress      %lld texts shown, the last \"%s\"; at the end \"%s\"\n",
                 qint64(progress.size()), qPrintable(progress.value(progress.size() - 1)),

@@ -85,19 +85,18 @@ void TestReceivePath::trimEdges()
         all += Bytes(n, c++);
     }
     QCOMPARE(dlg->GetData().size(), expected);
-    QCOMPARE(dlg->GetRxCount(), expected);
+    QCOMPARE(RxShown(*dlg), Rx(expected));
     QVERIFY(all.endsWith(dlg->GetData()));
 }
 
 void TestReceivePath::hexText()
 {
-    QCOMPARE(ReceiveBuffer::FormatHex(QByteArray("\x41\x0D\xFF", 3)),
-             QByteArray("[41] [0D] [FF] "));
-    QCOMPARE(ReceiveBuffer::FormatHex(QByteArray("\0", 1)), QByteArray("[00] "));
-    QCOMPARE(ReceiveBuffer::FormatHex(QByteArray()), QByteArray());
-
     TerminalFixture fx;
     auto dlg = fx.Start();
+    QCOMPARE(dlg->FormatHexData(), QByteArray());
+    dlg->AppendText(QByteArray("\x41\x0D\xFF\0", 4));
+    QCOMPARE(dlg->FormatHexData(), QByteArray("[41] [0D] [FF] [00] "));
+    dlg->OnClearData();
     dlg->AppendText(QByteArray("\x41\x0D\xFF", 3));
     QCOMPARE(dlg->FormatHexData(), QByteArray("[41] [0D] [FF] "));
 }
@@ -156,7 +155,7 @@ void TestReceivePath::counterRunningBlocksAreOnlyLogged()
     QVERIFY(dlg->IsCounterRunning());
     dlg->ReceiveSink().OnReceive("hidden", 6);
     QCOMPARE(dlg->GetData(), QByteArray("seen"));
-    QCOMPARE(dlg->GetRxCount(), 4);
+    QCOMPARE(RxShown(*dlg), Rx(4));
     dlg->OnSendCounter();
     const QString log = fx.Path(CInputLog::FileNameFor(QDateTime::currentDateTime()));
     QTRY_COMPARE(ReadFile(log), QByteArray("hidden"));
@@ -175,7 +174,6 @@ void TestReceivePath::pauseFreezesTheViewNotTheBuffer()
     for (int i = 0; i < 200; ++i)
         dlg->ReceiveSink().OnReceive("more data\r\n", 11);
     dlg->FlushRefresh();
-    QCOMPARE(dlg->GetRxCount(), 10 + 200 * 11);
     QCOMPARE(dlg->StatusBar()->GetText(0), QStringLiteral("Rx:%1").arg(10 + 200 * 11));
     QCOMPARE(dlg->DataView()->VisibleRows(), before);
     QCOMPARE(dlg->DataView()->TopRow(), topBefore);
@@ -389,6 +387,8 @@ void TestReceivePath::exitStartsNothingWhileAMessageShows()
     dlg->LogInputCheck()->setChecked(true);
     dlg->ReceiveSink().OnReceive("x", 1);
     QTRY_VERIFY(!dlg->LogInputCheck()->toolTip().isEmpty());
+    // With Local Echo checked a tick would show its text in the buffer.
+    dlg->LocalEchoCheck()->setChecked(true);
     dlg->OnSendCounter();
     QVERIFY(dlg->IsCounterRunning());
 
@@ -400,11 +400,11 @@ void TestReceivePath::exitStartsNothingWhileAMessageShows()
     QStringList started;
     fx.messageHook = [&] {
         const QSet<QString> threads = OwnThreads();
-        const int nCounter = pDlg->GetCounter();
+        const QByteArray buffer = pDlg->GetData();
         QTest::qWait(1500);
         if (!OwnThreads().subtract(threads).isEmpty())
             started << QStringLiteral("a thread");
-        if (pDlg->GetCounter() != nCounter)
+        if (pDlg->GetData() != buffer)
             started << QStringLiteral("the counter data");
         ++nShown;
     };
@@ -442,7 +442,7 @@ void TestReceivePath::ptyEndToEnd()
     QTRY_COMPARE_WITH_TIMEOUT(dlg->GetData(), sent, 10000);
     dlg->FlushRefresh();
     QCOMPARE(dlg->DataView()->VisibleRows().join(QString()).toLatin1(),
-             ReceiveBuffer::FormatHex(sent).right(
+             dlg->FormatHexData().right(
                  dlg->DataView()->VisibleRows().join(QString()).size()));
     QTRY_COMPARE(ReadFile(fx.Path(CInputLog::FileNameFor(QDateTime::currentDateTime()))), sent);
 }

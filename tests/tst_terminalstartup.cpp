@@ -418,7 +418,7 @@ void TestTerminalStartup::layoutFollowsTheClientSize()
     dlg->resize(100, 50);
     QTRY_COMPARE(dlg->size(), dlg->minimumSize());
     QTRY_COMPARE(dlg->StatusBar()->geometry().top(), dlg->height() - 23);
-    QToolBar* tb = dlg->ToolBar();
+    QToolBar* tb = dlg->findChild<QToolBar*>();
     const QWidget* about = tb->widgetForAction(tb->actions().last());
     QVERIFY(about->mapTo(dlg.get(), QPoint(0, about->height())).y() <=
             dlg->StatusBar()->geometry().top());
@@ -473,7 +473,7 @@ void TestTerminalStartup::toolbarHoldsTheSevenCommands()
 {
     TerminalFixture fx;
     auto dlg = fx.Start();
-    QToolBar* tb = dlg->ToolBar();
+    QToolBar* tb = dlg->findChild<QToolBar*>();
     QCOMPARE(tb->orientation(), Qt::Vertical);
     QCOMPARE(tb->geometry().topLeft(), QPoint(0, 0));
     QList<int> ids;

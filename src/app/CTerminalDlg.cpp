@@ -1,10 +1,12 @@
 #include "CTerminalDlg.h"
 
 #include "Afx.h"
+#include "CCheckBox.h"
+#include "CLogIndicator.h"
 #include "CDataView.h"
 #include "CFileSend.h"
 #include "CPortCaption.h"
-#include "CRefreshScheduler.h"
+#include "CViewRefresh.h"
 #include "CSettingsFile.h"
 #include "CStatusBarCtrl.h"
 #include "CommandIds.h"
@@ -13,7 +15,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDeadlineTimer>
 #include <QFileInfo>
@@ -51,33 +52,31 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     m_nRxCount = 0;
     m_bHexDisplay = false;
 
-    m_pRefresh = new CRefreshScheduler([this] { Refresh(); }, 16, this);
+    m_pRefresh = new CViewRefresh([this] { Refresh(); }, 16, this);
     m_counterTimer.setInterval(kCounterPeriodMs);
     connect(&m_counterTimer, &QTimer::timeout, this, [this] { OnTimer(kCounterTimerId); });
-    // The log tells of trouble, and of every change of what waits, on its
-    // writer's thread; the checkbox shows it, one update on its way at a time.
-    m_receiveSink.InputLog().SetStateChangedCallback([this] {
-        if (!m_bLogNewsPending.exchange(true))
-            QMetaObject::invokeMethod(this, &CTerminalDlg::UpdateLogIndicator,
-                                      Qt::QueuedConnection);
-    });
     m_pFileSend = new CFileSend(
         CFileSend::Hooks{[this](const QByteArray& bytes, bool bWhole, bool bFirst) {
                              return SendFileBytes(bytes, bWhole, bFirst);
                          },
                          [this] { return m_port.IsOpen() ? m_port.GetPendingCount() : -1; },
-                         [this] { return DiscardFileBytes(); },
-                         [this] { return m_port.GetDroppedCount(kStreamFile); },
+                         [this] { return m_port.DiscardPending(kStreamFile); },
+                         [this] { return m_port.TakeDroppedCount(kStreamFile); },
+                         [this](qint64 nBytes) {
+                             std::lock_guard<std::recursive_mutex> guard(m_lock);
+                             m_nTxCount = qMax<qint64>(0, m_nTxCount - nBytes);
+                             UpdateStatusBar();
+                         },
                          [this](const QString& text) {
                              if (m_wndStatusBar)
                                  m_wndStatusBar->SetText(3, text);
                          },
                          [](const QString& message) { AfxMessageBox(message); }},
         CKrCommPort::kMaxQueued, this);
-    // The port tells of every change of its state; the caption shows it.
+    // The port tells of every change of its state; the caption shows it, and
+    // the status bar, since a close or a loss may drop bytes that Tx counted.
     m_pCaption = new CPortCaption(this, m_port);
     m_port.SetStateListener(m_pCaption);
-    // A close or a loss may have dropped bytes that Tx counted.
     connect(m_pCaption, &CPortCaption::Changed, this, [this] { UpdateStatusBar(); });
 }
 
@@ -96,12 +95,13 @@ CTerminalDlg::~CTerminalDlg()
     // The settings first, while the port object exists and before any wait
     // below could cost them.
     SaveSettings();
-    // Reception ends before the log does, so that every block the port has
-    // read still reaches the log. The waits share one bound, so that the
-    // program ends in about 3 s whatever the device or the disk does.
+    // Reception ends before the log does: once the port has carried out the
+    // close, every block it read has reached the sink. The waits share one
+    // bound, so that the program ends in about 3 s whatever the device or the
+    // disk does.
     m_port.Close();
     const QDeadlineTimer deadline(kExitWaitMs);
-    m_port.WaitDelivered(int(qMin<qint64>(kDeliveryExitWaitMs, deadline.remainingTime())));
+    m_port.WaitSettled(int(qMin<qint64>(kPortExitWaitMs, deadline.remainingTime())));
     delete m_pFileSend; // its thread ends with the piece it may be reading
     m_pFileSend = nullptr;
     CInputLog& log = m_receiveSink.InputLog();
@@ -117,9 +117,8 @@ CTerminalDlg::~CTerminalDlg()
 
 bool CTerminalDlg::Create()
 {
-    if (m_bCreated)
+    if (m_editData)
         return true;
-    m_bCreated = true;
 
     setFont(CDialogUnits::DialogFont());
     const CDialogUnits du(font());
@@ -133,10 +132,10 @@ bool CTerminalDlg::Create()
     m_editData = new CDataView(this);
     m_editData->setGeometry(du.Rect(kDataWindowDlu.x(), kDataWindowDlu.y(), kDataWindowDlu.width(),
                                     kDataWindowDlu.height()));
-    m_chkLocalEcho = new QCheckBox(QStringLiteral("Local Echo"), this);
+    m_chkLocalEcho = new CCheckBox(QStringLiteral("Local Echo"), this);
     m_chkLocalEcho->setGeometry(du.Rect(kLocalEchoDlu.x(), kLocalEchoDlu.y(), kLocalEchoDlu.width(),
                                         kLocalEchoDlu.height()));
-    m_chkLogInput = new QCheckBox(QStringLiteral("Log Input Data"), this);
+    m_chkLogInput = new CCheckBox(QStringLiteral("Log Input Data"), this);
     m_chkLogInput->setGeometry(
         du.Rect(kLogInputDlu.x(), kLogInputDlu.y(), kLogInputDlu.width(), kLogInputDlu.height()));
     DoDataExchange();
@@ -145,15 +144,29 @@ bool CTerminalDlg::Create()
 
 void CTerminalDlg::DoDataExchange()
 {
-    m_chkLogInput->setAccessibleName(m_chkLogInput->text());
-    m_chkLocalEcho->setAccessibleName(m_chkLocalEcho->text());
     m_chkLogInput->setMinimumWidth(0);
-    // The receive thread reads the checkboxes through these mirrors.
-    connect(m_chkLogInput, &QCheckBox::toggled, this, [this](bool b) {
-        m_bLogInputChecked = b;
-        UpdateLogIndicator();
-    });
-    connect(m_chkLocalEcho, &QCheckBox::toggled, this, [this](bool b) { m_bLocalEchoChecked = b; });
+    // The checkbox shows the log's trouble, and follows it by itself.
+    new CLogIndicator(m_chkLogInput, m_receiveSink.InputLog());
+}
+
+bool CTerminalDlg::IsLogInputChecked() const
+{
+    return m_chkLogInput && m_chkLogInput->GetCheck();
+}
+
+bool CTerminalDlg::IsLocalEchoChecked() const
+{
+    return m_chkLocalEcho && m_chkLocalEcho->GetCheck();
+}
+
+QCheckBox* CTerminalDlg::LogInputCheck() const
+{
+    return m_chkLogInput;
+}
+
+QCheckBox* CTerminalDlg::LocalEchoCheck() const
+{
+    return m_chkLocalEcho;
 }
 
 int CTerminalDlg::DoModal()

@@ -2,8 +2,14 @@
 // The Terminal window: the one object that holds the program's state. Its
 // operations are spread over files by subject: this skeleton (src/app), and
 // the receive path, settings, transmit, commands and file send
-// (src/terminal/Terminal*.cpp). It lives on the user-interface thread; only
-// the receive sink and the log's state callback are called from others.
+// (src/terminal/Terminal*.cpp). What it needs beyond its specified members
+// lives in small helpers it owns: the caption (CPortCaption), the log's
+// indicator (CLogIndicator), the refresh of the data window (CViewRefresh)
+// and the file send (CFileSend).
+//
+// Lives on the user-interface thread. Other threads call only AppendText,
+// UpdateStatusBar and the state getters: the port's I/O thread through the
+// receive sink, the file send's thread through its hooks.
 
 #include "CKrCommPort.h"
 #include "CReceiveSink.h"
@@ -17,11 +23,12 @@
 #include <mutex>
 
 class CArchive;
+class CCheckBox;
 class CDataView;
 class CFileSend;
 class CPortCaption;
-class CRefreshScheduler;
 class CStatusBarCtrl;
+class CViewRefresh;
 class QCheckBox;
 class QToolBar;
 
@@ -43,10 +50,12 @@ public:
     void OnSize(int nType, int cx, int cy);
     void OnClose();
 
-    // Receive path
+    // Receive path (any thread)
     void AppendText(QByteArray text);
     QByteArray FormatHexData() const;
     void UpdateStatusBar();
+    bool IsCounterRunning() const { return m_bCounterRunning.load(); }
+    bool IsLogInputChecked() const;
 
     // Settings file
     virtual void Serialize(CArchive& ar);
@@ -66,23 +75,17 @@ public:
     void OnSendTextFile();
     void OnAbout();
 
-    // State that tests and the benchmark read.
+    // What tests and the benchmarks cannot read off the widgets.
     QByteArray GetData() const;
-    int GetRxCount() const;
     qint64 GetTxCount() const;
     bool IsEchoPending() const { return m_bEchoPending.load(); }
-    bool IsCounterRunning() const { return m_bCounterRunning.load(); }
-    bool IsPaused() const { return m_bPaused.load(); }
-    bool IsHexDisplay() const { return m_bHexDisplay.load(); }
-    int GetCounter() const { return m_nCounter; }
+    QTimer& CounterTimer() { return m_counterTimer; }
     CKrCommPortEx& Port() { return m_port; }
     CReceiveSink& ReceiveSink() { return m_receiveSink; }
     CDataView* DataView() const { return m_editData; }
     CStatusBarCtrl* StatusBar() const { return m_wndStatusBar; }
-    QToolBar* ToolBar() const { return m_wndToolBar; }
-    QCheckBox* LogInputCheck() const { return m_chkLogInput; }
-    QCheckBox* LocalEchoCheck() const { return m_chkLocalEcho; }
-    QTimer& CounterTimer() { return m_counterTimer; }
+    QCheckBox* LogInputCheck() const;
+    QCheckBox* LocalEchoCheck() const;
     CFileSend* FileSend() const { return m_pFileSend; }
     // Runs a pending refresh of the data window and status bar now.
     void FlushRefresh();
@@ -95,10 +98,11 @@ public:
 
     static constexpr int kCounterTimerId = 1;
     static constexpr int kCounterPeriodMs = 1000;
-    // At exit, how long the log's writer may take for the bytes still waiting.
+    // At exit, how long the port may take to stop reading (every block read
+    // before reaches the sink) ...
+    static constexpr int kPortExitWaitMs = 1000;
+    // ... and how long the log's writer may take for the bytes still waiting.
     static constexpr int kLogExitWaitMs = 2000;
-    // At exit, how long the blocks the port has read may take to arrive.
-    static constexpr int kDeliveryExitWaitMs = 1000;
     // Both together, from the port's close on.
     static constexpr int kExitWaitMs = 2400;
 
@@ -109,23 +113,15 @@ protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
-    friend class CReceiveSink;
-
     void DoDataExchange();
-    bool IsLocalEchoChecked() const { return m_bLocalEchoChecked.load(); }
-    bool IsLogInputChecked() const { return m_bLogInputChecked.load(); }
+    bool IsLocalEchoChecked() const;
     // Sends one typed character; true when the key press is consumed.
     bool PreTranslateKey(int nCharCode);
     void Refresh();
-    void UpdateLogIndicator();
     void SetCaptionFromPort();
     // Bytes of a file being sent: written, counted and echoed (on the file
-    // send's thread); and what waits at the port dropped when a send stops.
+    // send's thread).
     qint64 SendFileBytes(const QByteArray& bytes, bool bWhole, bool bFirst);
-    qint64 DiscardFileBytes();
-    // Under m_lock: counted bytes that the port dropped unsent (a close, a
-    // loss) come off Tx.
-    void TakeBackDroppedLocked();
 
     // Members, in the order the window has always declared them.
     QByteArray m_strData;                    // receive text buffer
@@ -140,25 +136,15 @@ private:
     CReceiveSink m_receiveSink;
     std::atomic<bool> m_bHexDisplay{false};
     int m_nRxCount = 0;
-    QCheckBox* m_chkLogInput = nullptr;
-    QCheckBox* m_chkLocalEcho = nullptr;
+    CCheckBox* m_chkLogInput = nullptr;
+    CCheckBox* m_chkLocalEcho = nullptr;
     CDataView* m_editData = nullptr;
 
-    // Checkbox states as the receive thread reads them.
-    std::atomic<bool> m_bLocalEchoChecked{false};
-    std::atomic<bool> m_bLogInputChecked{false};
-    // Position of m_strData's first byte in everything appended since the
-    // last clear, so the view indexes only what is new.
-    qint64 m_nStreamStart = 0;
-    bool m_bViewDirty = false; // an append since the last refresh, not paused
-    bool m_bCreated = false;
+    // Helpers, and the counter's timer.
     QTimer m_counterTimer;
-    std::atomic<bool> m_bLogNewsPending{false}; // an indicator update is on its way
-    CFileSend* m_pFileSend = nullptr;           // progress and streaming of file sends
-    CPortCaption* m_pCaption = nullptr;         // the port's state in the caption
-    qint64 m_nLogLostSeen = 0;                  // log bytes lost before the box was last checked
-    qint64 m_nTxDroppedSeen = 0;                // counted bytes dropped by the port, taken off Tx
-    CRefreshScheduler* m_pRefresh = nullptr;
+    CViewRefresh* m_pRefresh = nullptr; // the buffer's way to the data window
+    CFileSend* m_pFileSend = nullptr;   // progress and streaming of file sends
+    CPortCaption* m_pCaption = nullptr; // the port's state in the caption
 
     // Last: the port goes first when the window is destroyed, which ends
     // every call from its thread before anything else is torn down.

@@ -1,26 +1,17 @@
 #include "CDataLayout.h"
 
 #include "Cp437.h"
+#include "ReceiveBuffer.h"
 
 #include <algorithm>
 
 namespace {
 
 constexpr int kTabWidth = 8;
-constexpr int kHexGroup = 5; // "[XX] "
+using ReceiveBuffer::HexGroup;
+using ReceiveBuffer::kHexGroup; // "[XX] "
 // Dropped rows are removed from the front of the index in batches.
 constexpr size_t kCompactAfter = 4096;
-
-const char kHexDigits[] = "0123456789ABCDEF";
-
-void HexGroup(unsigned char byte, QChar* pOut)
-{
-    pOut[0] = QLatin1Char('[');
-    pOut[1] = QLatin1Char(kHexDigits[byte >> 4]);
-    pOut[2] = QLatin1Char(kHexDigits[byte & 0x0F]);
-    pOut[3] = QLatin1Char(']');
-    pOut[4] = QLatin1Char(' ');
-}
 
 int NextTabStop(int col, int nColumns)
 {

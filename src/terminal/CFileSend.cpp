@@ -1,20 +1,15 @@
 #include "CFileSend.h"
 
+#include "Figure.h"
 #include "KrThreadName.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 
 #include <chrono>
 #include <new>
 
 namespace {
-
-QString Figure(qint64 n)
-{
-    return QLocale(QLocale::English).toString(n);
-}
 
 // How often a stream looks at the port while the port's queue is full.
 constexpr std::chrono::milliseconds kPoll(10);
@@ -47,7 +42,7 @@ void CFileSend::Send(const QString& path, qint64 nSize)
     if (!m_timer.isActive() && !m_bRunning) {
         m_nTotal = 0;
         m_nTaken = 0;
-        m_nDroppedBefore = m_hooks.dropped ? m_hooks.dropped() : 0;
+        m_nDropped = 0;
     }
     m_nTotal += nSize;
     m_jobs.push_back(Job{path, nSize});
@@ -80,7 +75,9 @@ void CFileSend::Stop()
         return;
     if (m_thread.joinable())
         m_thread.join();
-    const qint64 nDiscarded = m_hooks.discard ? m_hooks.discard() : 0;
+    const qint64 nDiscarded = m_hooks.discard();
+    m_hooks.uncount(nDiscarded);
+    TakeDropped();
     Finish(StoppedText(BytesOut(m_nTaken.load() - nDiscarded), QString()));
 }
 
@@ -96,10 +93,13 @@ void CFileSend::Cancel()
     m_timer.stop();
 }
 
-qint64 CFileSend::BytesOut(qint64 nTaken) const
+void CFileSend::TakeDropped()
 {
-    const qint64 nDropped = m_hooks.dropped ? m_hooks.dropped() - m_nDroppedBefore : 0;
-    return nTaken - nDropped;
+    const qint64 n = m_hooks.dropped();
+    if (n <= 0)
+        return;
+    m_nDropped += n;
+    m_hooks.uncount(n);
 }
 
 void CFileSend::Run()
@@ -246,6 +246,7 @@ void CFileSend::ThreadEnded()
         m_hooks.failed(failure);
     if (!m_timer.isActive())
         return; // stopped meanwhile, and said so
+    TakeDropped();
     if (!error.isEmpty() && !bRunning) {
         // What still waits at an open port goes out; a closed or lost one
         // has dropped it, and said how much.
@@ -257,6 +258,7 @@ void CFileSend::ThreadEnded()
 
 void CFileSend::Update()
 {
+    TakeDropped();
     const qint64 nPending = m_hooks.pending();
     const qint64 nTaken = m_nTaken.load();
     bool bRunning = false;
@@ -291,9 +293,7 @@ QString CFileSend::StoppedText(qint64 nOut, const QString& why) const
 
 void CFileSend::ShowStatus(const QString& text)
 {
-    m_strStatus = text;
-    if (m_hooks.showStatus)
-        m_hooks.showStatus(text);
+    m_hooks.showStatus(text);
 }
 
 void CFileSend::Finish(const QString& text)

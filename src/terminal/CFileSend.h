@@ -1,6 +1,8 @@
 #pragma once
 // The Terminal window's file send: the file is read and handed to the port
-// on a thread of its own, never the user-interface thread. A file up to the
+// on a thread of its own, never the user-interface thread. It also keeps the
+// Tx figure true for its bytes: what it takes back from the port's queue, and
+// what a close or a loss dropped unsent, come off Tx again. A file up to the
 // port's queue (64 MiB) is read whole and written at once, as one block; a
 // larger one, or what the port could not take at once, streams from the file
 // piece by piece as the port takes it, so that memory stays bounded whatever
@@ -37,12 +39,14 @@ public:
         // is not open. Any thread.
         std::function<qint64()> pending;
         // Drops the file's bytes that wait in the port's queue (other bytes
-        // behind them still go) and takes them off the counts; returns how
-        // many bytes. User-interface thread.
+        // behind them still go); returns how many. User-interface thread.
         std::function<qint64()> discard;
-        // The file bytes the port dropped unsent at a close or a loss, a
-        // running total. Any thread.
+        // The file bytes the port dropped unsent at a close or a loss since
+        // the last call. User-interface thread.
         std::function<qint64()> dropped;
+        // Takes bytes that never left off the Tx figure. User-interface
+        // thread.
+        std::function<void(qint64 nBytes)> uncount;
         // Sets the status bar's progress text. User-interface thread.
         std::function<void(const QString& text)> showStatus;
         // The file could not be read: tells the user. User-interface thread.
@@ -72,9 +76,6 @@ public:
     // for it (the destructor does), and shows nothing more.
     void Cancel();
 
-    // The progress text now, for tests.
-    QString StatusText() const { return m_strStatus; }
-
 private:
     struct Job
     {
@@ -88,9 +89,11 @@ private:
     void ThreadEnded();
     void Update();
     QString StoppedText(qint64 nOut, const QString& why) const;
+    // Takes what the port dropped off Tx and off what went.
+    void TakeDropped();
     // The file bytes that left or will leave: taken by the port, less what
     // a close or a loss dropped since the progress began.
-    qint64 BytesOut(qint64 nTaken) const;
+    qint64 BytesOut(qint64 nTaken) const { return nTaken - m_nDropped; }
     void ShowStatus(const QString& text);
     void Finish(const QString& text);
 
@@ -98,9 +101,8 @@ private:
     const qint64 m_nWholeLimit;
     QTimer m_timer;
     qint64 m_nTotal = 0; // bytes of the sends in progress
-    qint64 m_nDroppedBefore = 0; // the port's dropped file bytes as the progress began
+    qint64 m_nDropped = 0; // file bytes the port dropped since the progress began
     bool m_bCancelled = false;
-    QString m_strStatus;
 
     std::thread m_thread;
     std::mutex m_mutex; // guards the members below

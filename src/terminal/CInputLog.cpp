@@ -1,11 +1,11 @@
 #include "CInputLog.h"
 
 #include "CInputLogFile.h"
+#include "Figure.h"
 #include "KrThreadName.h"
 
 #include <QByteArray>
 #include <QFileInfo>
-#include <QLocale>
 
 #include <algorithm>
 #include <chrono>
@@ -24,14 +24,11 @@ constexpr qsizetype kMaxEntry = 1024 * 1024;
 
 constexpr size_t kMaxSpares = 2;
 
+// A block at least this long is shared with its sender rather than copied.
+constexpr qsizetype kShareFrom = 4 * 1024;
+
 // After the wait Finish() grants, how long the writer has to notice the stop.
 constexpr int kStopGraceMs = 250;
-
-// Fixed grouping, so the figures read the same whatever the user's locale.
-QString Figure(qint64 n)
-{
-    return QLocale(QLocale::English, QLocale::UnitedStates).toString(n);
-}
 
 } // namespace
 
@@ -90,7 +87,9 @@ struct CInputLog::State
     std::function<void()> fnChanged;
 
     QString TodaysName();
-    void Enqueue(const QString& strName, const char* pData, qint64 nLength);
+    // pBlock, when given, holds the bytes and may be shared instead of copied.
+    void Enqueue(const QString& strName, const char* pData, qint64 nLength,
+                 const QByteArray* pBlock);
     // No byte waits (a zero-length block's pending opening does not count).
     bool IsEmpty() const { return nQueued == 0; }
     bool Drain(std::unique_lock<std::mutex>& lock);
@@ -124,6 +123,16 @@ bool CInputLog::Write(const char* pData, int nLength)
 {
     if (!pData || nLength < 0)
         nLength = 0;
+    return Hand(pData, nLength, nullptr);
+}
+
+bool CInputLog::Write(const QByteArray& block)
+{
+    return Hand(block.constData(), block.size(), &block);
+}
+
+bool CInputLog::Hand(const char* pData, qint64 nLength, const QByteArray* pBlock)
+{
     State& s = *m_pState;
     std::unique_lock<std::mutex> guard(s.mutex);
     if (s.bFinished) {
@@ -143,7 +152,7 @@ bool CInputLog::Write(const char* pData, int nLength)
         }
     }
     const qint64 nLostBefore = s.nLost;
-    s.Enqueue(s.TodaysName(), pData, nLength);
+    s.Enqueue(s.TodaysName(), pData, nLength, pBlock);
     // A writer at work finds the block when it looks again; only one that
     // waits needs waking, once.
     const bool bWake = s.bWriterWaiting && !s.bNewBlock;
@@ -226,7 +235,8 @@ QString CInputLog::State::TodaysName()
     return strDayName;
 }
 
-void CInputLog::State::Enqueue(const QString& strName, const char* pData, qint64 nLength)
+void CInputLog::State::Enqueue(const QString& strName, const char* pData, qint64 nLength,
+                               const QByteArray* pBlock)
 {
     // The entry being written cannot be dropped; what does not fit beside it
     // goes, the oldest first, this block's own oldest bytes last.
@@ -248,6 +258,13 @@ void CInputLog::State::Enqueue(const QString& strName, const char* pData, qint64
         nExcess -= nDrop;
         if (nDrop == nLeft)
             queue.pop_front();
+    }
+    // A large block, taken whole, is shared; small ones are gathered into
+    // one entry, which costs less than an entry each.
+    if (pBlock && nLength == pBlock->size() && nLength >= kShareFrom && nLength <= kMaxEntry) {
+        queue.push_back(Pending{strName, *pBlock, 0});
+        nQueued += nLength;
+        return;
     }
     if (!queue.empty() && queue.back().strName == strName &&
         queue.back().data.size() + nLength <= kMaxEntry) {

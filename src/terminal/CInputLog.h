@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
@@ -44,6 +45,9 @@ public:
     // be dropped to keep the queue within its cap, or when the log has been
     // finished (the block is then dropped and counted as lost).
     bool Write(const char* pData, int nLength);
+    // The same for a block held in a byte array: a large one is shared, not
+    // copied.
+    bool Write(const QByteArray& block);
     // Has the writer try what waits now and waits up to nTimeoutMs for that
     // attempt to end. True when nothing waits.
     bool Flush(int nTimeoutMs);
@@ -74,6 +78,7 @@ public:
 
 private:
     struct State;
+    bool Hand(const char* pData, qint64 nLength, const QByteArray* pBlock);
     std::shared_ptr<State> m_pState;
     std::thread m_writer;
 };

@@ -5,19 +5,17 @@
 #include <QWidget>
 
 CPortCaption::CPortCaption(QWidget* pWindow, const CKrCommPort& port)
-    : QObject(pWindow), m_pWindow(pWindow), m_port(port)
+    : QObject(pWindow), m_pWindow(pWindow), m_port(port), m_changed(this, [this] { OnChanged(); })
 {
 }
 
 void CPortCaption::OnPortStatus(const CKrCommPortStatus&)
 {
-    if (!m_bQueued.exchange(true))
-        QMetaObject::invokeMethod(this, &CPortCaption::OnChanged, Qt::QueuedConnection);
+    m_changed.Request();
 }
 
 void CPortCaption::OnChanged()
 {
-    m_bQueued = false;
     Show();
     Q_EMIT Changed();
 }

@@ -9,9 +9,9 @@
 // description at that moment, so it never shows an older state.
 
 #include "CKrCommPortStatus.h"
+#include "KrCoalescedCall.h"
 
 #include <QObject>
-#include <atomic>
 
 class CKrCommPort;
 class QWidget;
@@ -44,5 +44,5 @@ private:
 
     QWidget* m_pWindow;
     const CKrCommPort& m_port;
-    std::atomic<bool> m_bQueued{false};
+    KrCoalescedCall m_changed;
 };

@@ -1,36 +1,55 @@
-#include "CRefreshScheduler.h"
+#include "CViewRefresh.h"
 
-CRefreshScheduler::CRefreshScheduler(std::function<void()> refresh, int nIntervalMs,
-                                     QObject* pParent)
-    : QObject(pParent), m_refresh(std::move(refresh)), m_nIntervalMs(nIntervalMs)
+CViewRefresh::CViewRefresh(std::function<void()> refresh, int nIntervalMs, QObject* pParent)
+    : QObject(pParent), m_refresh(std::move(refresh)), m_nIntervalMs(nIntervalMs),
+      m_call(this, [this] { OnRequested(); })
 {
     m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, &CRefreshScheduler::Fire);
+    connect(&m_timer, &QTimer::timeout, this, &CViewRefresh::Fire);
 }
 
-void CRefreshScheduler::Request()
+void CViewRefresh::Appended(qint64 nTrimmed, bool bShow)
 {
-    if (m_bStopped.load())
-        return;
-    if (!m_bPending.exchange(true))
-        QMetaObject::invokeMethod(this, &CRefreshScheduler::OnRequested, Qt::QueuedConnection);
+    m_nStreamStart += nTrimmed;
+    if (bShow)
+        m_bChanged = true;
 }
 
-void CRefreshScheduler::Flush()
+void CViewRefresh::Cleared()
 {
-    if (m_bPending.load())
+    m_nStreamStart = 0;
+    m_bChanged = false;
+}
+
+bool CViewRefresh::TakeChanges(qint64* pStreamStart)
+{
+    *pStreamStart = m_nStreamStart;
+    const bool bChanged = m_bChanged;
+    m_bChanged = false;
+    return bChanged;
+}
+
+void CViewRefresh::Request()
+{
+    if (!m_bStopped.load())
+        m_call.Request();
+}
+
+void CViewRefresh::Flush()
+{
+    if (IsPending())
         Fire();
 }
 
-void CRefreshScheduler::Stop()
+void CViewRefresh::Stop()
 {
     m_bStopped.store(true);
     m_timer.stop();
 }
 
-void CRefreshScheduler::OnRequested()
+void CViewRefresh::OnRequested()
 {
-    if (m_bStopped.load() || !m_bPending.load() || m_timer.isActive())
+    if (m_bStopped.load() || m_timer.isActive())
         return;
     const qint64 elapsed = m_last.isValid() ? m_last.elapsed() : m_nIntervalMs;
     if (elapsed < m_nIntervalMs)
@@ -39,13 +58,11 @@ void CRefreshScheduler::OnRequested()
         Fire();
 }
 
-void CRefreshScheduler::Fire()
+void CViewRefresh::Fire()
 {
     m_timer.stop();
     if (m_bStopped.load())
         return;
-    // Cleared first: a request made while the refresh runs schedules another.
-    m_bPending.store(false);
     m_last.restart();
     m_refresh();
 }

@@ -1,7 +1,14 @@
 #pragma once
-// Brings a refresh to the user-interface thread from any thread, coalesced:
-// at most one request is pending and the refresh runs at most once per
-// interval (about 60 times a second by default). Request never waits.
+// The receive buffer's way to the data window: what was appended since the
+// window last showed the buffer, and the refresh that shows it (and the
+// status bar's figures) on the user-interface thread, at most once per
+// interval (about 60 times a second) however many blocks arrive meanwhile.
+//
+// Request() from any thread, never waiting. Appended, Cleared and TakeChanges
+// under the owner's lock (the window's m_lock), which guards what they keep.
+// Everything else on the user-interface thread, where `refresh` runs.
+
+#include "KrCoalescedCall.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -9,23 +16,31 @@
 #include <atomic>
 #include <functional>
 
-class CRefreshScheduler : public QObject
+class CViewRefresh : public QObject
 {
     Q_OBJECT
 public:
-    // `refresh` runs on the thread that owns this object.
-    explicit CRefreshScheduler(std::function<void()> refresh, int nIntervalMs = 16,
-                               QObject* pParent = nullptr);
+    explicit CViewRefresh(std::function<void()> refresh, int nIntervalMs = 16,
+                          QObject* pParent = nullptr);
 
-    // Any thread.
+    // Under the owner's lock. Bytes were appended to the buffer and nTrimmed
+    // dropped from its front; bShow is false while the view is paused.
+    void Appended(qint64 nTrimmed, bool bShow);
+    // The buffer and the view were emptied.
+    void Cleared();
+    // Whether the view has something new to show (and forgets it), and the
+    // stream position of the buffer's first byte.
+    bool TakeChanges(qint64* pStreamStart);
+    bool HasChanges() const { return m_bChanged; }
+
+    // Any thread: a refresh is wanted.
     void Request();
-    bool IsPending() const { return m_bPending.load(); }
-
-    // Owner's thread: runs a pending refresh at once.
+    // A refresh is wanted and has not run yet.
+    bool IsPending() const { return m_call.IsPending() || m_timer.isActive(); }
+    // Runs a pending refresh at once.
     void Flush();
-
-    // Owner's thread, as its owner is torn down: no refresh runs any more and
-    // later requests are ignored.
+    // As the owner is torn down: no refresh runs any more and later requests
+    // are ignored.
     void Stop();
 
 private:
@@ -34,8 +49,10 @@ private:
 
     std::function<void()> m_refresh;
     int m_nIntervalMs;
-    std::atomic<bool> m_bPending{false};
+    qint64 m_nStreamStart = 0; // under the owner's lock
+    bool m_bChanged = false;   // under the owner's lock
     std::atomic<bool> m_bStopped{false};
     QElapsedTimer m_last;
     QTimer m_timer;
+    KrCoalescedCall m_call;
 };

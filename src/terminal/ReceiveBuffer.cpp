@@ -12,20 +12,4 @@ int AppendAndTrim(QByteArray& buffer, const QByteArray& text)
     return 0;
 }
 
-QByteArray FormatHex(const QByteArray& data)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    QByteArray out(data.size() * 5, Qt::Uninitialized);
-    char* p = out.data();
-    for (const char ch : data) {
-        const auto b = static_cast<unsigned char>(ch);
-        *p++ = '[';
-        *p++ = kDigits[b >> 4];
-        *p++ = kDigits[b & 0xF];
-        *p++ = ']';
-        *p++ = ' ';
-    }
-    return out;
-}
-
 } // namespace ReceiveBuffer

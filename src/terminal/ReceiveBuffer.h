@@ -14,7 +14,18 @@ constexpr int kTrim = 250000;
 // number of characters dropped from the front (0 or kTrim).
 int AppendAndTrim(QByteArray& buffer, const QByteArray& text);
 
-// Every byte as "[%-2.2X] ": "[41] [0D] [FF] ".
-QByteArray FormatHex(const QByteArray& data);
+// A byte as the hex display shows it, "[%-2.2X] ": 0x41 as "[41] ". Writes
+// kHexGroup characters (char or QChar) at pOut.
+constexpr int kHexGroup = 5;
+template <typename Char>
+inline void HexGroup(unsigned char byte, Char* pOut)
+{
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    pOut[0] = Char('[');
+    pOut[1] = Char(kDigits[byte >> 4]);
+    pOut[2] = Char(kDigits[byte & 0x0F]);
+    pOut[3] = Char(']');
+    pOut[4] = Char(' ');
+}
 
 } // namespace ReceiveBuffer

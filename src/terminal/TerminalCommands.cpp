@@ -2,7 +2,7 @@
 
 #include "CDataView.h"
 #include "CFileSend.h"
-#include "CRefreshScheduler.h"
+#include "CViewRefresh.h"
 #include "CKrCommDlgPortCfg.h"
 #include "CTerminalDlg.h"
 #include "CommandIds.h"
@@ -81,6 +81,5 @@ void CTerminalDlg::OnClearData()
     if (m_editData)
         m_editData->Clear();
     m_strData.clear();
-    m_nStreamStart = 0;
-    m_bViewDirty = false;
+    m_pRefresh->Cleared();
 }

@@ -8,7 +8,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 
 namespace {
 
@@ -94,15 +93,4 @@ qint64 CTerminalDlg::SendFileBytes(const QByteArray& bytes, bool bWhole, bool bF
         }
     }
     return nSent;
-}
-
-qint64 CTerminalDlg::DiscardFileBytes()
-{
-    // Only the file's own bytes: typed characters and counter texts queued
-    // behind them still go out.
-    const qint64 nDropped = m_port.DiscardPending(kStreamFile);
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    m_nTxCount = qMax<qint64>(0, m_nTxCount - nDropped);
-    UpdateStatusBar();
-    return nDropped;
 }

@@ -4,6 +4,7 @@
 // showing it.
 
 #include "Afx.h"
+#include "CStatusBarCtrl.h"
 #include "CTerminalDlg.h"
 #include "FileBytes.h"
 #include "PortHelpers.h"
@@ -73,12 +74,23 @@ private:
     AfxScopedHooks m_hooks;
 };
 
+// The Rx figure as the status bar shows it once pending refreshes have run.
+inline QString RxShown(CTerminalDlg& dlg)
+{
+    dlg.FlushRefresh();
+    return dlg.StatusBar()->GetText(0);
+}
+inline QString Rx(int n)
+{
+    return QStringLiteral("Rx:%1").arg(n);
+}
+
 // Opens the window's port on the pseudo-terminal, which, unlike the loopback,
 // sends nothing back by itself.
 inline bool OpenOnPty(CTerminalDlg& dlg, const PtyPair& pty)
 {
     dlg.Port().SetConfig(ConfigFor(pty.SlavePath()));
-    return dlg.Port().Open();
+    return dlg.Port().Open() || WaitOpen(dlg.Port());
 }
 
 // A started window whose port is open on a pseudo-terminal; tests check
