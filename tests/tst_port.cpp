@@ -338,7 +338,6 @@ void TestPort::destructionEndsReceiverCalls()
     QCOMPARE(rx.calls.load(), callsAtDestruction);
 }
 
-
 // A script of steps on one queue: "push S TEXT" (stream S), "take N" (a piece
 // of at most N bytes goes to the device; its text is appended to what went),
 // "written N", "discard S" (the count is appended as "-N"), "drop" (queued and
@@ -352,8 +351,8 @@ void TestPort::writeQueueStreams_data()
     QTest::addColumn<qint64>("pending");
     QTest::addColumn<QString>("dropped");
     QTest::newRow("a writer takes back only its own bytes, the rest keeps its order")
-        << QStringList{"push 2 FILE1", "push 1 ab", "push 2 FILE2", "push 0 0 ", "discard 2",
-                       "take 99", "take 99", "take 99"}
+        << QStringList{"push 2 FILE1", "push 1 ab", "push 2 FILE2", "push 0 0 ",
+                       "discard 2",    "take 99",   "take 99",      "take 99"}
         << "-10|ab|0 |" << qint64(4) << "0,0,0,0";
     QTest::newRow("what is already on its way stays there")
         << QStringList{"push 2 FILE", "take 2", "push 1 x", "discard 2", "take 9", "written 3"}
@@ -362,8 +361,8 @@ void TestPort::writeQueueStreams_data()
         << QStringList{"push 2 FILE", "push 1 ab", "take 3", "written 1", "push 0 7 ", "drop"}
         << "FIL|" << qint64(0) << "2,2,3,0";
     QTest::newRow("pieces of one stream in a row are confirmed across chunks")
-        << QStringList{"push 1 ab", "push 1 cd", "take 9", "take 9", "written 3", "push 2 Z",
-                       "take 9", "drop"}
+        << QStringList{"push 1 ab", "push 1 cd", "take 9", "take 9",
+                       "written 3", "push 2 Z",  "take 9", "drop"}
         << "ab|cd|Z|" << qint64(0) << "0,1,1,0";
 }
 

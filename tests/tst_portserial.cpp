@@ -340,7 +340,7 @@ void TestPortSerial::lockFileOfAnotherProgram_data()
     QTest::addColumn<QString>("form");
     QTest::addColumn<int>("width");
     QTest::addColumn<bool>("byLinkName"); // the lock names the link, not the device
-    QTest::addColumn<QString>("held"); // why the port is in use; %1 the pid
+    QTest::addColumn<QString>("held");    // why the port is in use; %1 the pid
     const QString byProcess = QStringLiteral("process %1 holds its lock file");
     QTest::newRow("ASCII in 10 columns") << "%1\n" << 10 << false << byProcess;
     QTest::newRow("binary int") << "binary" << 0 << false << byProcess;
@@ -348,8 +348,8 @@ void TestPortSerial::lockFileOfAnotherProgram_data()
                                                  << 0 << false << byProcess;
     QTest::newRow("named after the link") << "%1\n" << 10 << true << byProcess;
     // Perhaps still being written by its program: held until it is 10 s old.
-    QTest::newRow("no process named") << "garbage %1\n" << 0 << false
-                                      << "its lock file names no process yet";
+    QTest::newRow("no process named") << "garbage %1\n"
+                                      << 0 << false << "its lock file names no process yet";
 }
 
 void TestPortSerial::lockFileOfAnotherProgram()

@@ -442,8 +442,7 @@ void TestReceivePath::ptyEndToEnd()
     QTRY_COMPARE_WITH_TIMEOUT(dlg->GetData(), sent, 10000);
     dlg->FlushRefresh();
     QCOMPARE(dlg->DataView()->VisibleRows().join(QString()).toLatin1(),
-             dlg->FormatHexData().right(
-                 dlg->DataView()->VisibleRows().join(QString()).size()));
+             dlg->FormatHexData().right(dlg->DataView()->VisibleRows().join(QString()).size()));
     QTRY_COMPARE(ReadFile(fx.Path(CInputLog::FileNameFor(QDateTime::currentDateTime()))), sent);
 }
 

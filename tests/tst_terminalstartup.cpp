@@ -1,7 +1,7 @@
 // Start-up, the settings file, layout and exit of the Terminal window.
 
-#include "CStatusBarCtrl.h"
 #include "CEndOnSignal.h"
+#include "CStatusBarCtrl.h"
 #include "FileFaults.h"
 #include "TerminalFixture.h"
 
@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -16,7 +17,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
-#include <QHelpEvent>
 #include <csignal>
 #include <cstring>
 
@@ -183,9 +183,9 @@ void TestTerminalStartup::failedSaveKeepsTheOldFile()
     const QString reason = kind == int(CNoRoomFolder::FullDisk)
                                ? QStringLiteral("No space left on device")
                                : QStringLiteral("File too large");
-    QVERIFY2(fx.messages.first().startsWith(QStringLiteral(
-                 "Error writing the configuration file.\n'%1/VornTerm.cfg': %2.\n")
-                                                 .arg(QDir::currentPath(), reason)),
+    QVERIFY2(fx.messages.first().startsWith(
+                 QStringLiteral("Error writing the configuration file.\n'%1/VornTerm.cfg': %2.\n")
+                     .arg(QDir::currentPath(), reason)),
              qPrintable(fx.messages.first()));
     QCOMPARE(ReadFile(QStringLiteral("VornTerm.cfg")), stored);
     // Nothing half-written is left beside it.

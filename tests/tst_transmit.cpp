@@ -558,7 +558,8 @@ void TestTransmit::stoppingAStreamSaysHowMuchWent()
     QVERIFY2(match.hasMatch(), qPrintable(status));
     const qint64 nSent = match.captured(1).remove(QLatin1Char(',')).toLongLong();
     const QByteArray got = fx.pty.ReadMasterFor(content.size(), 1500);
-    QVERIFY2(got.size() <= nSent + 6, qPrintable(QStringLiteral("%1 > %2 + 6").arg(got.size()).arg(nSent)));
+    QVERIFY2(got.size() <= nSent + 6,
+             qPrintable(QStringLiteral("%1 > %2 + 6").arg(got.size()).arg(nSent)));
     if (byConfigurePort) {
         // The close dropped the rest, the device's own queue too: the far
         // end gets no more than the file's start.
@@ -590,7 +591,8 @@ void TestTransmit::deviceLostDuringAStream()
     fx.pty.CloseMaster();
     QTRY_VERIFY_WITH_TIMEOUT(fx.dlg->StatusBar()->GetText(3).startsWith("Stopped: "), 20000);
     const QString status = fx.dlg->StatusBar()->GetText(3);
-    const qint64 nShown = status.section(QLatin1Char(' '), 1, 1).remove(QLatin1Char(',')).toLongLong();
+    const qint64 nShown =
+        status.section(QLatin1Char(' '), 1, 1).remove(QLatin1Char(',')).toLongLong();
     QTRY_COMPARE(fx.dlg->GetTxCount(), nShown);
     // What the device took beyond what the far end read lay in the
     // terminal's own buffers.

@@ -15,7 +15,6 @@
 #include <QPointer>
 #include <QWidget>
 
-
 class CEndOnSignal : public QObject
 {
     Q_OBJECT

@@ -39,8 +39,8 @@ class CSignalWatcher : public QObject
 {
 public:
     CSignalWatcher(QObject* pParent, void (*onSignal)(QObject*), QObject* pContext)
-        : QObject(pParent), m_notifier(g_fds[1], QSocketNotifier::Read, this),
-          m_onSignal(onSignal), m_pContext(pContext)
+        : QObject(pParent), m_notifier(g_fds[1], QSocketNotifier::Read, this), m_onSignal(onSignal),
+          m_pContext(pContext)
     {
         connect(&m_notifier, &QSocketNotifier::activated, this, [this] {
             char buf[16];

@@ -10,8 +10,7 @@ void CKrCommWriteQueue::Push(const QByteArray& bytes, int nStream)
     m_nQueued += bytes.size();
 }
 
-bool CKrCommWriteQueue::TakePiece(qint64 nMax, QByteArray* pChunk, qint64* pOffset,
-                                  qint64* pLength)
+bool CKrCommWriteQueue::TakePiece(qint64 nMax, QByteArray* pChunk, qint64* pOffset, qint64* pLength)
 {
     if (m_queue.empty() || nMax <= 0)
         return false;

@@ -7,6 +7,10 @@
 // and copy, and exposes the shown text to assistive technology, telling it of
 // changes at a rate it can follow (CTextChangeThrottle). User-interface
 // thread.
+//
+// In four files: the buffer, scrolling and metrics (CDataView.cpp), painting
+// (CDataViewPaint.cpp), selection, mouse and menu (CDataViewSelection.cpp),
+// and accessibility (CDataViewAccessible.cpp).
 
 #include "CDataLayout.h"
 #include "CTextChangeThrottle.h"
@@ -98,6 +102,8 @@ protected:
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
 
 private:
+    static constexpr int kMargin = 2; // pixels left of the first cell
+
     void UpdateMetrics();
     void UpdateColumns();
     void UpdateScrollBar();

@@ -271,7 +271,8 @@ void CFileSend::Update()
         if (bRunning)
             return; // the send ends by itself and says so
         const qint64 nOut = BytesOut(nTaken);
-        Finish(nOut >= m_nTotal ? QString() : StoppedText(nOut, QStringLiteral("the port is not open")));
+        Finish(nOut >= m_nTotal ? QString()
+                                : StoppedText(nOut, QStringLiteral("the port is not open")));
         return;
     }
     if (!bRunning && nPending == 0) {

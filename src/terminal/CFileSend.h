@@ -100,7 +100,7 @@ private:
     Hooks m_hooks;
     const qint64 m_nWholeLimit;
     QTimer m_timer;
-    qint64 m_nTotal = 0; // bytes of the sends in progress
+    qint64 m_nTotal = 0;   // bytes of the sends in progress
     qint64 m_nDropped = 0; // file bytes the port dropped since the progress began
     bool m_bCancelled = false;
 

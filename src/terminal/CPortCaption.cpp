@@ -27,10 +27,10 @@ void CPortCaption::Show()
 
 void CPortCaption::ShowNotOpened(bool bNewSettings)
 {
-    m_pWindow->setWindowTitle(
-        QStringLiteral("VornTerm - not open: %1; choose Configure Port")
-            .arg(bNewSettings ? QStringLiteral("new settings")
-                              : QStringLiteral("the settings could not be read")));
+    m_pWindow->setWindowTitle(QStringLiteral("VornTerm - not open: %1; choose Configure Port")
+                                  .arg(bNewSettings
+                                           ? QStringLiteral("new settings")
+                                           : QStringLiteral("the settings could not be read")));
 }
 
 QString CPortCaption::CaptionFor(const QString& description)

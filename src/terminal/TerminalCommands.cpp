@@ -2,9 +2,9 @@
 
 #include "CDataView.h"
 #include "CFileSend.h"
-#include "CViewRefresh.h"
 #include "CKrCommDlgPortCfg.h"
 #include "CTerminalDlg.h"
+#include "CViewRefresh.h"
 #include "CommandIds.h"
 
 #include "Afx.h"
