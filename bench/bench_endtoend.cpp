@@ -16,7 +16,8 @@
 // end is the log's last modification), the ratio, whether the log holds every
 // byte in order, the peak resident memory while the window ran, the CPU time
 // of this process and of socat per MB, the CPU seconds of the port's I/O
-// thread, of its delivery thread and of the user-interface thread, and each
+// thread (which also calls the window's receive sink), of the log's writer
+// thread and of the user-interface thread, and each
 // thread's CPU time, system calls and context switches per MB. After the last
 // run, the delay from a short marker's write to its appearance in the idle
 // view.
@@ -73,7 +74,7 @@ constexpr int kCheckMs = 200;
 
 // The threads whose CPU time each run reports, by the names they carry.
 constexpr const char* kPortThread = "KrCommPort I/O";
-constexpr const char* kDeliveryThread = "KrCommDeliver";
+constexpr const char* kLogThread = "VornLogWriter";
 constexpr const char* kUiThread = "user interface"; // the main thread
 
 char PatternByte(qint64 i)
@@ -713,7 +714,7 @@ int main(int argc, char* argv[])
     std::fflush(stdout);
 
     bool bAllExact = true;
-    std::vector<double> ratios, rates, refs, peaks, cpus, windowCpus, portCpus, deliveryCpus,
+    std::vector<double> ratios, rates, refs, peaks, cpus, windowCpus, portCpus, logCpus,
         uiCpus;
     std::vector<double> delays;
     SPtyOwn before = MeasurePtyOwn(dev, fdPeer, nTotal, nSocatPid);
@@ -745,11 +746,11 @@ int main(int argc, char* argv[])
         std::printf("  VornTerm                %6.1f MB/s (%.2f s)  cpu %s\n", dRate, run.dSeconds,
                     qPrintable(CpuText(run.cpu, nTotal, "window")));
         const double dPortCpu = ThreadCpu(run.threads, kPortThread);
-        const double dDeliveryCpu = ThreadCpu(run.threads, kDeliveryThread);
+        const double dLogCpu = ThreadCpu(run.threads, kLogThread);
         const double dUiCpu = ThreadCpu(run.threads, kUiThread);
-        std::printf("  CPU seconds             window %.3f: port I/O %.3f, delivery %.3f, user "
+        std::printf("  CPU seconds             window %.3f: port I/O %.3f, log writer %.3f, user "
                     "interface %.3f (accessibility %s)\n",
-                    run.cpu.dProcess - run.cpu.dWriter, dPortCpu, dDeliveryCpu, dUiCpu,
+                    run.cpu.dProcess - run.cpu.dWriter, dPortCpu, dLogCpu, dUiCpu,
                     run.bAccessible ? "active" : "not active");
         PrintThread("flood writer", run.writer, run.cpu.dWriter, nTotal);
         for (const auto& [name, thread] : run.threads) {
@@ -781,7 +782,7 @@ int main(int argc, char* argv[])
         rates.push_back(dRate);
         windowCpus.push_back(run.cpu.dProcess - run.cpu.dWriter);
         portCpus.push_back(dPortCpu);
-        deliveryCpus.push_back(dDeliveryCpu);
+        logCpus.push_back(dLogCpu);
         uiCpus.push_back(dUiCpu);
         peaks.push_back(run.nPeakKiB / 1024.0);
         cpus.push_back(run.cpu.dProcess / MB(nTotal));
@@ -847,9 +848,9 @@ int main(int argc, char* argv[])
                 dPeak, kGoalPeakMB, dPeak < kGoalPeakMB ? "met" : "not met", MaxRssKiB() / 1024.0);
     std::printf("  cpu           median %.4f s/MB of this process, writer included\n",
                 Median(cpus));
-    std::printf("  cpu seconds   median window %.3f: port I/O %.3f, delivery %.3f, user "
+    std::printf("  cpu seconds   median window %.3f: port I/O %.3f, log writer %.3f, user "
                 "interface %.3f\n",
-                Median(windowCpus), Median(portCpus), Median(deliveryCpus), Median(uiCpus));
+                Median(windowCpus), Median(portCpus), Median(logCpus), Median(uiCpus));
     if (!delays.empty())
         std::printf("  arrival to view delay  median %.1f ms, max %.1f ms (%zu samples)\n",
                     delays[delays.size() / 2], delays.back(), delays.size());

@@ -312,7 +312,7 @@ void TestPort::destructionEndsReceiverCalls()
     QVERIFY(port->Open());
 
     // Another thread floods the port up to the teardown: the queue is full and
-    // a delivery is in progress when the destructor runs.
+    // a receiver call is in progress when the destructor runs.
     std::atomic<bool> stopWriter{false};
     std::unique_ptr<QThread> writer(QThread::create([&] {
         const QByteArray chunk = Pattern(4096);
@@ -321,9 +321,9 @@ void TestPort::destructionEndsReceiverCalls()
     }));
     writer->start();
     QVERIFY(rx.inside.tryAcquire(1, 10000));
-    // The receiver is held while the writer goes on. More than the delivery
-    // queue can take (4 MiB) must wait, so some is still queued whatever the
-    // I/O thread moves on after the writer stops.
+    // The receiver holds the I/O thread while the writer goes on, so the
+    // queue fills; well over what the I/O thread can move in one turn is
+    // still queued whatever it moves on after the writer stops.
     QTRY_VERIFY_WITH_TIMEOUT(port->GetPendingCount() > 8 * 1024 * 1024, 10000);
     stopWriter = true;
     QVERIFY(writer->wait(10000));

@@ -3,6 +3,7 @@
 // web and e-mail links, the licence document, and a "System" button that
 // opens System Information in the box's colours. The opener sets the
 // product lines, then calls DoModal; texts reach the controls only then.
+// User-interface thread.
 
 #include "ColorRef.h"
 

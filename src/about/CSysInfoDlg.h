@@ -2,6 +2,7 @@
 // The System Information dialog: summary, disk and memory panes filled from
 // a fresh query of the system each time it opens, and the logo at the top
 // left. The opener sets m_crBack and m_crText before DoModal.
+// User-interface thread.
 
 #include "ColorRef.h"
 

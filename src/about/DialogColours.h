@@ -2,6 +2,7 @@
 // The colour rules the About and System Information dialogs share: their own
 // background, statics and read-only edits take the dialog's two colours,
 // while buttons keep the system's.
+// User-interface thread.
 
 #include "ColorRef.h"
 

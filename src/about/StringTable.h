@@ -1,5 +1,6 @@
 #pragma once
 // The program's string table.
+// Any thread.
 
 #include <QString>
 

@@ -2,6 +2,7 @@
 // The facts the Windows platform reports for the System Information texts.
 // Plain standard-library types: the query file that fills them is built
 // against the Win32 headers alone.
+// Filled and read on the user-interface thread.
 
 #include <cstdint>
 #include <string>

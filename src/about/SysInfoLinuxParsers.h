@@ -1,6 +1,7 @@
 #pragma once
 // Readers for the Linux system files the facts come from. Pure functions of
 // the files' texts, so recorded files can stand in for the live ones.
+// Any thread.
 
 #include "SysInfoTexts.h"
 

@@ -3,6 +3,7 @@
 // which asks the platform for a few facts (CSysInfoSource), and a text half
 // below, which depends on nothing but the facts handed to it. Texts are 8-bit
 // strings whose lines end in "\r\n".
+// User-interface thread (the dialog asks as it opens).
 
 #include <QByteArray>
 #include <QList>

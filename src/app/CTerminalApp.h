@@ -1,6 +1,7 @@
 #pragma once
 // The application object: runs the Terminal window modally and ends when it
 // closes. The command line is not read.
+// Main thread, which is the user-interface thread.
 
 class QWidget;
 

@@ -2,6 +2,7 @@
 // A static text label made into a link: drawn underlined in the link colour,
 // its target shown in a tooltip, and opened on a click. The dialog creates it
 // in place of the plain label of its layout and calls SetTarget afterwards.
+// User-interface thread.
 
 #include "ColorRef.h"
 

@@ -1,5 +1,6 @@
 #pragma once
 // Colours as the program stores them: 32-bit values laid out 0x00BBGGRR.
+// Plain values, any thread.
 
 #include <QColor>
 #include <cstdint>

@@ -1,6 +1,7 @@
 #pragma once
 // Dialog layouts are given in dialog units: a quarter of the dialog font's
 // average character width horizontally, an eighth of its height vertically.
+// User-interface thread (it measures fonts).
 
 #include <QFont>
 #include <QRect>

@@ -3,6 +3,7 @@
 // destination, every pixel equal to `crTransparent` leaving the destination as
 // it was. The picture is composed off-screen and written to the destination in
 // one draw. A null destination or an unknown id draws nothing.
+// User-interface thread.
 
 #include "ColorRef.h"
 

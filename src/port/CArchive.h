@@ -2,6 +2,7 @@
 // A one-operation archive over an open file: in store mode it collects what is
 // written and hands it to the file in 4096-byte pieces; in load mode it reads
 // through a 4096-byte buffer. Every failure throws CArchiveException.
+// The thread of its one operation (the user-interface thread for the settings file).
 
 #include <QByteArray>
 #include <QString>

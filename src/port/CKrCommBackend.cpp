@@ -106,11 +106,6 @@ bool KrCheckPortName(const QString& portName, QString* why)
     return true;
 }
 
-bool KrIsKnownPortName(const QString& portName)
-{
-    return KrCheckPortName(portName, nullptr);
-}
-
 KrReopenPolicy KrReopenPolicyFor(const QString& portName)
 {
     const KrBackendEntry* e = FindEntry(portName);

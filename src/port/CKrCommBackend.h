@@ -114,7 +114,6 @@ std::unique_ptr<CKrCommBackend> KrCreateBackend(const QString& portName, CKrComm
 // True when some back end takes the name, and the name is well formed for
 // it; otherwise `why` says what is accepted.
 bool KrCheckPortName(const QString& portName, QString* why);
-bool KrIsKnownPortName(const QString& portName);
 KrReopenPolicy KrReopenPolicyFor(const QString& portName);
 // The description of a port with this configuration: "/dev/ttyUSB0
 // 115200,8,N,1", or "socket://host:port" where line settings do not apply.

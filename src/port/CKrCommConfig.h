@@ -1,5 +1,6 @@
 #pragma once
 // A port's configuration: which port and how its line is set.
+// A plain value: copied between threads, never shared.
 
 #include <QString>
 #include <QtGlobal>

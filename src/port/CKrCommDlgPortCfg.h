@@ -1,5 +1,6 @@
 #pragma once
 // The port configuration dialog.
+// User-interface thread.
 
 #include "CKrCommConfig.h"
 

@@ -13,6 +13,7 @@
 // byte. Absolute text positions (TextOrigin() + offset) stay the same for the
 // same byte while the buffer grows and its front is trimmed, so a selection
 // kept in them survives refreshes.
+// User-interface thread (owned by the data view).
 
 #include <QByteArray>
 #include <QString>

@@ -12,6 +12,7 @@
 // Exit codes: 0 done; 1 the file is missing, unreadable, damaged or cannot be
 // written, with the file and the reason on standard error; 2 bad usage or a
 // bad value.
+// Main thread of its own program.
 
 #include <QString>
 #include <QStringList>

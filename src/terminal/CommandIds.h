@@ -1,5 +1,6 @@
 #pragma once
 // The Terminal window's commands, in toolbar order, and their tooltips.
+// Constants and pure functions, any thread.
 
 #include <QString>
 #include <array>

@@ -1,6 +1,7 @@
 #pragma once
 // Code page 437, the character set of the data window's font: every byte
 // value, control bytes included, has a visible glyph.
+// Pure functions, any thread.
 
 #include <QChar>
 #include <QString>

@@ -1,5 +1,6 @@
 #pragma once
 // The receive text buffer's rules, free of any window.
+// Pure functions, any thread; the window calls them under its lock.
 
 #include <QByteArray>
 
