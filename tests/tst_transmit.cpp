@@ -8,6 +8,7 @@
 #include "CStatusBarCtrl.h"
 #include "CommandIds.h"
 #include "KeyToChar.h"
+#include "NoNewThreads.h"
 #include "ReceiveBuffer.h"
 #include "TerminalFixture.h"
 
@@ -57,6 +58,7 @@ private Q_SLOTS:
     void sendBigFileEchoTrimsOnce();
     void sendFileFailures_data();
     void sendFileFailures();
+    void sendFileWithoutAThreadSaysSo();
     void sendFileCancelled();
     void sendProgressFollowsTheDrain();
     void sendFileMessageLeavesReceivingFree();
@@ -401,6 +403,39 @@ void TestTransmit::sendFileFailures()
     QVERIFY(!fx.dlg->IsEchoPending());
     QCOMPARE(fx.dlg->Port().GetPendingCount(), qint64(0));
     QCOMPARE(fx.pty.ReadMasterFor(1, 300), QByteArray());
+}
+
+void TestTransmit::sendFileWithoutAThreadSaysSo()
+{
+    // The system refuses the sending thread: the user is told, and a later
+    // send starts one.
+    QStringList failures;
+    qint64 nSent = 0;
+    CFileSend send(CFileSend::Hooks{[&](const QByteArray& bytes, bool, bool) {
+                                        nSent += bytes.size();
+                                        return qint64(bytes.size());
+                                    },
+                                    [] { return qint64(0); }, [] { return qint64(0); },
+                                    [](const QString&) {},
+                                    [&](const QString& message) { failures << message; }},
+                   CKrCommPort::kMaxQueued);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("three.txt"));
+    QVERIFY(WriteFile(path, "abc"));
+    {
+        CNoNewThreads noThreads;
+        if (!noThreads.WhyNot().isEmpty())
+            QSKIP(qPrintable(noThreads.WhyNot()));
+        send.Send(path, 3);
+    }
+    QCOMPARE(failures.size(), 1);
+    QVERIFY2(failures.first().startsWith(
+                 QStringLiteral("Cannot send 'three.txt': cannot start the sending thread: ")),
+             qPrintable(failures.first()));
+    QCOMPARE(nSent, qint64(0));
+    send.Send(path, 3);
+    QTRY_COMPARE(nSent, qint64(3));
+    QCOMPARE(failures.size(), 1);
 }
 
 void TestTransmit::sendFileCancelled()

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <new>
+#include <system_error>
 
 namespace {
 
@@ -53,7 +54,23 @@ void CFileSend::Send(const QString& path, qint64 nSize)
         lock.unlock();
         if (m_thread.joinable())
             m_thread.join(); // the last one has ended
-        m_thread = std::thread([this] { Run(); });
+        try {
+            m_thread = std::thread([this] { Run(); });
+        } catch (const std::system_error& e) {
+            // Nothing of this file goes; what still drains from earlier sends
+            // goes on showing its progress.
+            lock.lock();
+            m_jobs.clear();
+            m_bRunning = false;
+            lock.unlock();
+            m_nTotal -= nSize;
+            if (m_hooks.failed)
+                m_hooks.failed(
+                    QStringLiteral("Cannot send '%1': cannot start the sending thread: %2")
+                        .arg(QFileInfo(path).fileName(),
+                             QString::fromLocal8Bit(e.code().message())));
+            return;
+        }
     } else {
         lock.unlock();
     }
