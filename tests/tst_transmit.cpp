@@ -20,6 +20,7 @@
 #include <QSemaphore>
 #include <QTest>
 #include <QToolBar>
+#include <atomic>
 #include <future>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -410,7 +411,7 @@ void TestTransmit::sendFileWithoutAThreadSaysSo()
     // The system refuses the sending thread: the user is told, and a later
     // send starts one.
     QStringList failures;
-    qint64 nSent = 0;
+    std::atomic<qint64> nSent{0}; // counted on the sending thread
     CFileSend send(CFileSend::Hooks{[&](const QByteArray& bytes, bool, bool) {
                                         nSent += bytes.size();
                                         return qint64(bytes.size());
@@ -432,9 +433,9 @@ void TestTransmit::sendFileWithoutAThreadSaysSo()
     QVERIFY2(failures.first().startsWith(
                  QStringLiteral("Cannot send 'three.txt': cannot start the sending thread: ")),
              qPrintable(failures.first()));
-    QCOMPARE(nSent, qint64(0));
+    QCOMPARE(nSent.load(), qint64(0));
     send.Send(path, 3);
-    QTRY_COMPARE(nSent, qint64(3));
+    QTRY_COMPARE(nSent.load(), qint64(3));
     QCOMPARE(failures.size(), 1);
 }
 
