@@ -2,6 +2,7 @@
 
 #include "CKrCommPort.h"
 #include "CKrCommWriteQueue.h"
+#include "NoNewThreads.h"
 #include "PortHelpers.h"
 
 #include <QDeadlineTimer>
@@ -28,6 +29,7 @@ private Q_SLOTS:
     void openRefusesInvalidConfig_data();
     void openRefusesInvalidConfig();
     void setConfigTakesEffectAtNextOpen();
+    void openWithoutAThreadLeavesThePortClosed();
     void receiverMayClosePortFromOnReceive();
     void destructionEndsReceiverCalls();
     void writeQueueStreams_data();
@@ -247,6 +249,30 @@ void TestPort::setConfigTakesEffectAtNextOpen()
     QCOMPARE(port.GetDescription(), QStringLiteral("loop:// 9600,8,N,1"));
     QVERIFY(port.Open());
     QCOMPARE(port.GetDescription(), QStringLiteral("loop:// 115200,8,N,1,RTS/CTS"));
+}
+
+void TestPort::openWithoutAThreadLeavesThePortClosed()
+{
+    // A port whose thread the system refuses fails its Open with the reason
+    // instead of ending the process; the next Open starts it.
+    CollectingReceiver rx;
+    CKrCommPortEx port;
+    port.m_pReceiver = &rx;
+    {
+        CNoNewThreads noThreads;
+        if (!noThreads.WhyNot().isEmpty())
+            QSKIP(qPrintable(noThreads.WhyNot()));
+        QVERIFY(!port.Open());
+    }
+    QVERIFY(!port.IsOpen());
+    QVERIFY2(port.GetLastError().startsWith(QStringLiteral("cannot start the port's thread")),
+             qPrintable(port.GetLastError()));
+    QCOMPARE(port.GetDescription(),
+             QStringLiteral("loop:// 9600,8,N,1 - not open: ") + port.GetLastError());
+    QCOMPARE(port.Write("x", 1), -1);
+    QVERIFY(port.Open());
+    QCOMPARE(port.Write("x", 1), 1);
+    QTRY_COMPARE(rx.Data(), QByteArray("x"));
 }
 
 void TestPort::receiverMayClosePortFromOnReceive()

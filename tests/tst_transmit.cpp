@@ -35,6 +35,21 @@ void SendKey(QWidget* w, int key, Qt::KeyboardModifiers mods, const QString& tex
     QApplication::sendEvent(w, &release);
 }
 
+// Hooks for a file send on its own: a port that takes every byte at once and
+// drops nothing.
+CFileSend::Hooks OwnHooks(std::function<qint64(const QByteArray&)> send,
+                          std::function<void(const QString&)> status,
+                          std::function<void(const QString&)> failed)
+{
+    return CFileSend::Hooks{[send](const QByteArray& bytes, bool, bool) { return send(bytes); },
+                            [] { return qint64(0); },
+                            [] { return qint64(0); },
+                            [] { return qint64(0); },
+                            [](qint64) {},
+                            std::move(status),
+                            std::move(failed)};
+}
+
 } // namespace
 
 class TestTransmit : public QObject
@@ -412,13 +427,12 @@ void TestTransmit::sendFileWithoutAThreadSaysSo()
     // send starts one.
     QStringList failures;
     std::atomic<qint64> nSent{0}; // counted on the sending thread
-    CFileSend send(CFileSend::Hooks{[&](const QByteArray& bytes, bool, bool) {
-                                        nSent += bytes.size();
-                                        return qint64(bytes.size());
-                                    },
-                                    [] { return qint64(0); }, [] { return qint64(0); },
-                                    [](const QString&) {},
-                                    [&](const QString& message) { failures << message; }},
+    CFileSend send(OwnHooks(
+                       [&](const QByteArray& bytes) {
+                           nSent += bytes.size();
+                           return qint64(bytes.size());
+                       },
+                       [](const QString&) {}, [&](const QString& message) { failures << message; }),
                    CKrCommPort::kMaxQueued);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("three.txt"));
@@ -655,16 +669,14 @@ void TestTransmit::fileThatChangesWhileSent()
     QByteArray port;
     QSemaphore firstPiece;
     QStringList shown;
-    CFileSend send(CFileSend::Hooks{[&](const QByteArray& bytes, bool, bool) {
-                                        if (port.isEmpty())
-                                            firstPiece.tryAcquire(1, 20000);
-                                        port += bytes;
-                                        return qint64(bytes.size());
-                                    },
-                                    [] { return qint64(0); }, [] { return qint64(0); },
-                                    [] { return qint64(0); }, [](qint64) {},
-                                    [&](const QString& text) { shown << text; },
-                                    [](const QString&) {}},
+    CFileSend send(OwnHooks(
+                       [&](const QByteArray& bytes) {
+                           if (port.isEmpty())
+                               firstPiece.tryAcquire(1, 20000);
+                           port += bytes;
+                           return qint64(bytes.size());
+                       },
+                       [&](const QString& text) { shown << text; }, [](const QString&) {}),
                    1024);
     send.Send(path, 3 * 1024 * 1024);
     QVERIFY(::truncate(QFile::encodeName(path).constData(), off_t(newSize)) == 0);

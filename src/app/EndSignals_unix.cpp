@@ -60,8 +60,15 @@ private:
 
 QObject* InstallEndSignals(QObject* pParent, void (*onSignal)(QObject*), QObject* pContext)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_fds) != 0)
+    // Made once and never closed: a handler still running elsewhere as the
+    // handlers are removed can then never write into a descriptor that was
+    // closed and handed out again (a file being saved, say).
+    if (g_fds[0] < 0 &&
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_fds) != 0)
         return nullptr;
+    char buf[16];
+    while (::read(g_fds[1], buf, sizeof buf) > 0) {
+    } // a byte from an earlier instance is not news for this one
     g_nFirst = 0;
     auto* pWatcher = new CSignalWatcher(pParent, onSignal, pContext);
     struct sigaction sa = {};
@@ -88,10 +95,6 @@ void RemoveEndSignals(QObject* pWatcher)
     for (const int nSignal : kSignals)
         signal(nSignal, SIG_DFL);
     delete pWatcher;
-    for (int& fd : g_fds) {
-        ::close(fd);
-        fd = -1;
-    }
     g_nFirst = 0;
 }
 

@@ -57,17 +57,26 @@ CKrCommPortThread::~CKrCommPortThread()
 
 // ---- the owner's side ----------------------------------------------------
 
-void CKrCommPortThread::StartThread()
+bool CKrCommPortThread::StartThread()
 {
     if (m_pWorker)
-        return;
+        return true;
     m_bShutdown = false;
-    m_pWorker = new CKrCommPortWorker(*this);
-    m_pWorker->moveToThread(&m_thread);
+    // Made before the thread runs, so that nothing of it races the start.
+    auto* pWorker = new CKrCommPortWorker(*this);
+    pWorker->moveToThread(&m_thread);
+    m_thread.start();
+    if (!m_thread.isRunning()) {
+        // The system refused the thread (a limit on processes): the port
+        // stays closed, and the next Open tries again.
+        delete pWorker;
+        return false;
+    }
     // The worker, and any back end still waiting for deletion, go when the
     // thread ends.
-    QObject::connect(&m_thread, &QThread::finished, m_pWorker, &QObject::deleteLater);
-    m_thread.start();
+    QObject::connect(&m_thread, &QThread::finished, pWorker, &QObject::deleteLater);
+    m_pWorker = pWorker;
+    return true;
 }
 
 bool CKrCommPortThread::OnPortThread() const
@@ -100,8 +109,16 @@ void CKrCommPortThread::WaitSettledLocked(std::unique_lock<std::mutex>& lock, qu
 bool CKrCommPortThread::Open(const CKrCommConfig& config)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    StartThread();
     m_request = config;
+    if (!StartThread()) {
+        NewRequestLocked(false, KrPortState::Closed);
+        SetStatusLocked(KrPortState::Closed,
+                        KrPortFailure{KrPortError::Other,
+                                      QStringLiteral("cannot start the port's thread: the "
+                                                     "system refused a new thread")});
+        m_nSettled = m_nRequest;
+        return false;
+    }
     const quint64 nRequest = NewRequestLocked(true, KrPortState::Opening);
     if (OnPortThread())
         return false;

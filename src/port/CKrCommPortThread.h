@@ -92,7 +92,8 @@ public:
 private:
     friend class CKrCommPortWorker;
 
-    void StartThread();
+    // False when the system refused the thread.
+    bool StartThread();
     bool OnPortThread() const;
     // Under m_mutex: records a new Open, Close or Shutdown and wakes the I/O
     // thread; returns its number.
