@@ -198,7 +198,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         const qint64 absFirst = bKept ? AbsoluteText(layout, keptFirst) : 0;
         const qint64 absLast = bKept ? AbsoluteText(layout, keptLast) : 0;
 
-        const CDataLayout::Update update = layout.SetBuffer(buffer, streamStart, bHex);
+        // The window hands on only the new bytes when it can; the result must
+        // be the same as handing on the whole buffer.
+        const qint64 newEnd = streamStart + buffer.size();
+        const bool bCanExtend = layout.CanExtend(streamStart, newEnd, bHex);
+        FUZZ_CHECK(!bCanExtend || bContinues);
+        CDataLayout::Update update = CDataLayout::Update::Continued;
+        if (bCanExtend && fdp.ConsumeBool())
+            layout.Extend(buffer.mid(qsizetype(layout.StreamEnd() - streamStart)), streamStart);
+        else
+            update = layout.SetBuffer(buffer, streamStart, bHex);
+        FUZZ_CHECK(layout.Buffer() == buffer && layout.StreamStart() == streamStart);
         FUZZ_CHECK((update == CDataLayout::Update::Continued) == bContinues);
         if (update == CDataLayout::Update::Fresh)
             ++nRebuilds;

@@ -112,10 +112,10 @@ bool CKrCommPortThread::Open(const CKrCommConfig& config)
     m_request = config;
     if (!StartThread()) {
         NewRequestLocked(false, KrPortState::Closed);
-        SetStatusLocked(KrPortState::Closed,
-                        KrPortFailure{KrPortError::Other,
-                                      QStringLiteral("cannot start the port's thread: the "
-                                                     "system refused a new thread")});
+        SetStatusLocked(
+            KrPortState::Closed,
+            KrPortFailure{KrPortError::Other, QStringLiteral("cannot start the port's thread: the "
+                                                             "system refused a new thread")});
         m_nSettled = m_nRequest;
         return false;
     }

@@ -72,6 +72,28 @@ CDataLayout::Update CDataLayout::SetBuffer(const QByteArray& buffer, qint64 stre
     return Update::Continued;
 }
 
+bool CDataLayout::CanExtend(qint64 streamStart, qint64 streamEnd, bool bHex) const
+{
+    return m_bValid && bHex == m_bHex && streamStart >= m_nStreamStart &&
+           streamStart <= StreamEnd() && streamEnd >= StreamEnd();
+}
+
+void CDataLayout::Extend(const QByteArray& tail, qint64 streamStart)
+{
+    const qint64 oldEnd = StreamEnd();
+    const qint64 nTrimmed = streamStart - m_nStreamStart;
+    m_buffer.append(tail);
+    if (nTrimmed > 0) {
+        m_buffer.remove(0, qsizetype(nTrimmed));
+        m_nStreamStart = streamStart;
+    }
+    if (!m_bHex) {
+        Append(oldEnd, StreamEnd());
+        if (nTrimmed > 0)
+            TrimFront();
+    }
+}
+
 void CDataLayout::SetColumns(int nColumns)
 {
     nColumns = std::max(1, nColumns);

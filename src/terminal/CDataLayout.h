@@ -36,6 +36,13 @@ public:
     Update SetBuffer(const QByteArray& buffer, qint64 streamStart, bool bHex);
     // Whether SetBuffer with these arguments would continue the layout.
     bool Continues(const QByteArray& buffer, qint64 streamStart, bool bHex) const;
+    // Whether Extend can continue the layout for a buffer that now spans
+    // [streamStart, streamEnd) in this mode.
+    bool CanExtend(qint64 streamStart, qint64 streamEnd, bool bHex) const;
+    // Continues the layout with the bytes appended after its end (`tail`),
+    // its front moved on to streamStart. The layout keeps its own copy of
+    // the bytes, so the caller's buffer is never left shared with it.
+    void Extend(const QByteArray& tail, qint64 streamStart);
     // Forgets everything; the next SetBuffer starts afresh.
     void Clear();
 
@@ -46,6 +53,7 @@ public:
     bool IsHex() const { return m_bHex; }
     const QByteArray& Buffer() const { return m_buffer; }
     qint64 StreamStart() const { return m_nStreamStart; }
+    qint64 StreamEnd() const { return m_nStreamStart + m_buffer.size(); }
     // Number of complete layouts done since construction (the rest were
     // incremental).
     int RebuildCount() const { return m_nRebuilds; }
@@ -105,8 +113,6 @@ private:
     {
         return static_cast<unsigned char>(m_buffer.constData()[pos - m_nStreamStart]);
     }
-    qint64 StreamEnd() const { return m_nStreamStart + m_buffer.size(); }
-
     QByteArray m_buffer;
     qint64 m_nStreamStart = 0;
     bool m_bHex = false;

@@ -69,6 +69,25 @@ void CDataView::SetBuffer(const QByteArray& buffer, qint64 streamStart, bool bHe
     TellChanges();
 }
 
+void CDataView::ExtendBuffer(const QByteArray& tail, qint64 streamStart)
+{
+    const bool bAccessible = Heard();
+    const qint64 oldEnd = m_layout.TextOrigin() + m_layout.CharacterCount();
+    const qint64 nRemoved = bAccessible && streamStart > m_layout.StreamStart()
+                                ? m_layout.OffsetOfPosition(streamStart)
+                                : 0;
+    m_layout.Extend(tail, streamStart);
+    UpdateScrollBar();
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    viewport()->update();
+    if (bAccessible) {
+        const int count = m_layout.CharacterCount();
+        const qint64 kept = std::max<qint64>(0, oldEnd - m_layout.TextOrigin());
+        m_notices.Changed(nRemoved, count - kept, count);
+    }
+    TellChanges();
+}
+
 void CDataView::Clear()
 {
     if (Heard())

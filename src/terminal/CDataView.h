@@ -41,6 +41,15 @@ public:
     // extends the previous one is laid out from where the last call ended;
     // anything else is laid out afresh. Scrolls to the end.
     void SetBuffer(const QByteArray& buffer, qint64 streamStart, bool bHex);
+    // Continues the view with the bytes appended since it last showed the
+    // buffer (`tail`), its front moved on to streamStart; valid when
+    // CanExtend says so. Copies only the tail. Scrolls to the end.
+    bool CanExtend(qint64 streamStart, qint64 streamEnd, bool bHex) const
+    {
+        return m_layout.CanExtend(streamStart, streamEnd, bHex);
+    }
+    qint64 StreamEnd() const { return m_layout.StreamEnd(); }
+    void ExtendBuffer(const QByteArray& tail, qint64 streamStart);
     // Empties the view; the next SetBuffer starts afresh.
     void Clear();
 

@@ -58,23 +58,33 @@ void CTerminalDlg::UpdateStatusBar()
 
 void CTerminalDlg::Refresh()
 {
-    QByteArray snapshot;
+    QByteArray bytes;
     qint64 nStart = 0;
     bool bChanged = false;
+    bool bExtend = false;
     bool bHex = false;
     {
         std::lock_guard<std::recursive_mutex> guard(m_lock);
-        bChanged = m_pRefresh->TakeChanges(&nStart);
+        bChanged = m_pRefresh->TakeChanges(&nStart) && m_editData;
         if (bChanged) {
-            snapshot = m_strData; // shared, not copied
             bHex = m_bHexDisplay.load();
+            // Only what the view has not seen is copied, so the buffer is
+            // never left shared (the next append would copy all of it);
+            // anything else (a new mode, the view fallen behind) starts the
+            // view afresh.
+            bExtend = m_editData->CanExtend(nStart, nStart + m_strData.size(), bHex);
+            bytes =
+                bExtend ? m_strData.mid(qsizetype(m_editData->StreamEnd() - nStart)) : m_strData;
         }
         UpdateStatusBar();
     }
-    // The view copies nothing it does not show; the lock is not held while
-    // it lays out and paints.
-    if (bChanged && m_editData)
-        m_editData->SetBuffer(snapshot, nStart, bHex);
+    // The lock is not held while the view lays out and paints.
+    if (!bChanged)
+        return;
+    if (bExtend)
+        m_editData->ExtendBuffer(bytes, nStart);
+    else
+        m_editData->SetBuffer(bytes, nStart, bHex);
 }
 
 void CTerminalDlg::FlushRefresh()
