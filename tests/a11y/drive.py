@@ -135,6 +135,7 @@ class Driver:
             return self.finish("FAIL: the alert shows %r" % texts)
         self.done = True
         self.say("box up")
+        self.result = "FAIL: standard input did not end"
         GLib.io_add_watch(sys.stdin.fileno(), GLib.IO_IN | GLib.IO_HUP, self.on_input)
         return False
 
