@@ -3,6 +3,7 @@
 #include "CEndOnSignal.h"
 #include "CStatusBarCtrl.h"
 #include "FileFaults.h"
+#include "RealProgram.h"
 #include "TerminalFixture.h"
 
 #include <QApplication>
@@ -19,31 +20,6 @@
 #include <QToolTip>
 #include <csignal>
 #include <cstring>
-
-namespace {
-
-// Whether process `pid` holds `path` open (Linux /proc).
-bool ProcessHasOpen(qint64 pid, const QString& path)
-{
-    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
-    for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
-        if (fd.symLinkTarget() == path)
-            return true;
-    }
-    return false;
-}
-
-// The real program, headless, in the test's current folder.
-void StartProgram(QProcess& proc, const QString& program)
-{
-    proc.setWorkingDirectory(QDir::currentPath());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    proc.setProcessEnvironment(env);
-    proc.start(program, {});
-}
-
-} // namespace
 
 class TestTerminalStartup : public QObject
 {
@@ -270,8 +246,7 @@ void TestTerminalStartup::closeAndDestructionWriteTheFile()
 void TestTerminalStartup::sigtermWritesTheFile()
 {
     TerminalFixture fx;
-    const QString program = QStringLiteral(VORNTERM_BINARY_DIR "/vornterm");
-    if (!QFileInfo::exists(program))
+    if (!QFileInfo::exists(ProgramPath()))
         QFAIL("the vornterm program is not built");
     for (const int sig : {SIGTERM, SIGINT}) {
         // The program opens this pseudo-terminal once it has read its
@@ -282,13 +257,13 @@ void TestTerminalStartup::sigtermWritesTheFile()
         QVERIFY(fx.WriteSettings(config));
 
         QProcess proc;
-        StartProgram(proc, program);
+        StartProgram(proc);
         QVERIFY(proc.waitForStarted(10000));
         // Once the port is open the file has been read; remove it so that
         // only the write at exit can bring it back.
         QTRY_VERIFY_WITH_TIMEOUT(ProcessHasOpen(proc.processId(), pty.SlavePath()), 15000);
         QVERIFY(QFile::remove(fx.SettingsPath()));
-        QCOMPARE(::kill(pid_t(proc.processId()), sig), 0);
+        QVERIFY(SignalProgram(proc, sig));
         QVERIFY2(proc.waitForFinished(10000), strsignal(sig));
         QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
         QCOMPARE(proc.exitCode(), 0);
@@ -301,25 +276,24 @@ void TestTerminalStartup::fileSizeSignalDoesNotEndTheProgram()
     // A write beyond "ulimit -f" sends SIGXFSZ, whose default ends the
     // process; the program ignores it and sees the write fail instead.
     TerminalFixture fx;
-    const QString program = QStringLiteral(VORNTERM_BINARY_DIR "/vornterm");
-    if (!QFileInfo::exists(program))
+    if (!QFileInfo::exists(ProgramPath()))
         QFAIL("the vornterm program is not built");
     PtyPair pty;
     QVERIFY(pty.IsValid());
     QVERIFY(fx.WriteSettings(ConfigFor(pty.SlavePath())));
 
     QProcess proc;
-    StartProgram(proc, program);
+    StartProgram(proc);
     QVERIFY(proc.waitForStarted(10000));
     // Once the port is open the program is up, its handlers in place.
     QTRY_VERIFY_WITH_TIMEOUT(ProcessHasOpen(proc.processId(), pty.SlavePath()), 15000);
-    QCOMPARE(::kill(pid_t(proc.processId()), SIGXFSZ), 0);
+    QVERIFY(SignalProgram(proc, SIGXFSZ));
     QVERIFY2(!proc.waitForFinished(300),
              qPrintable(QStringLiteral("ended with status %1 (%2): %3")
                             .arg(proc.exitCode())
                             .arg(proc.exitStatus() == QProcess::CrashExit ? "crashed" : "exited")
                             .arg(QString::fromLocal8Bit(proc.readAllStandardError()))));
-    QCOMPARE(::kill(pid_t(proc.processId()), SIGTERM), 0);
+    QVERIFY(SignalProgram(proc, SIGTERM));
     QVERIFY(proc.waitForFinished(10000));
     QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
     QCOMPARE(proc.exitCode(), 0);
