@@ -54,11 +54,12 @@ done
 logs="$build/stress"
 rm -rf "$logs"
 mkdir -p "$logs"
+list="$build/Testing/Temporary/LastTestsFailed.log" # ctest's own record of a run
 declare -A failures=()
 failed_runs=0
 for ((run = 1; run <= runs; ++run)); do
   log="$logs/run-$run.log"
-  rm -f "$build/Testing/Temporary/LastTestsFailed.log"
+  rm -f "$list"
   if ctest --test-dir "$build" --output-on-failure --no-tests=error -j"$jobs" "${filter[@]}" \
        >"$log" 2>&1; then
     echo "run $run/$runs: passed ($(grep -o 'Total Test time.*' "$log"))"
@@ -66,7 +67,8 @@ for ((run = 1; run <= runs; ++run)); do
     continue
   fi
   failed_runs=$((failed_runs + 1))
-  names=$(cut -d: -f2 "$build/Testing/Temporary/LastTestsFailed.log" 2>/dev/null || echo "ctest")
+  names="ctest" # when ctest itself failed
+  [[ -f "$list" ]] && names=$(cut -d: -f2 "$list" | xargs)
   for name in $names; do
     failures[$name]=$((${failures[$name]:-0} + 1))
   done
@@ -78,5 +80,5 @@ summary=""
 for name in $(printf '%s\n' "${!failures[@]}" | sort); do
   summary+=" $name ${failures[$name]}/$runs;"
 done
-echo "stress: $runs runs of $build${filter[*]:+ (${filter[*]})}, $failed_runs failed;${summary:- no suite failed}"
+echo "stress: $runs runs of $build${filter[*]:+ (${filter[*]})}: $failed_runs failed;${summary:- no suite failed}"
 ((failed_runs == 0))
