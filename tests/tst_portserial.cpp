@@ -99,6 +99,7 @@ private Q_SLOTS:
     void deviceWithoutAccessIsPermissionDenied();
     void lockFileOfAnotherProgram_data();
     void lockFileOfAnotherProgram();
+    void binaryLockThatLooksLikeText();
     void nameThatIsNoSerialDevice_data();
     void nameThatIsNoSerialDevice();
     void systemErrorsInPlainWords_data();
@@ -399,6 +400,33 @@ void TestPortSerial::lockFileOfAnotherProgram()
     const QByteArray now = ReadFile(lock);
     QVERIFY2(now.isEmpty() || now.startsWith(QByteArray::number(::getpid()) + '\n'),
              now.constData());
+}
+
+void TestPortSerial::binaryLockThatLooksLikeText()
+{
+    // A native int whose bytes read as text name process 1: ' ' '1' 0 0 is
+    // process 12576. That one is gone, so the lock is stale.
+    int pid = 0;
+    for (const char space : {' ', '\t', '\v', '\f', '\r'}) {
+        const int candidate = uchar(space) | '1' << 8;
+        if (::kill(candidate, 0) != 0 && errno == ESRCH) {
+            pid = candidate;
+            break;
+        }
+    }
+    if (pid == 0)
+        QSKIP("processes 12553 to 12576 all live");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SocatPty pty(dir.path());
+    QVERIFY2(pty.Start(), qPrintable(pty.Error()));
+    LockFolder locks;
+    const QString lock = locks.Write(QFileInfo(pty.DevicePath()).canonicalFilePath(),
+                                     QByteArray(reinterpret_cast<const char*>(&pid), sizeof pid));
+    QVERIFY(!lock.isEmpty());
+    CKrCommPortEx port;
+    port.SetConfig(ConfigFor(pty.DevicePath()));
+    QVERIFY2(OpenSettled(port), qPrintable(port.GetLastError()));
 }
 
 void TestPortSerial::nameThatIsNoSerialDevice_data()
