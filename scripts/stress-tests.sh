@@ -33,7 +33,7 @@ if [[ ! -f "$build/CMakeCache.txt" ]]; then
   [[ $# -eq 0 ]] || { echo "$build is not a configured build tree" >&2; exit 2; }
   cmake -S "$root" -B "$build" -DVORNTERM_TESTS=ON -DVORNTERM_BENCH=OFF -DVORNTERM_SANITIZE= >/dev/null
 fi
-cmake --build "$build" -j"$jobs" >/dev/null
+cmake --build "$build" -j"$(nproc)" >/dev/null
 
 # The sanitizer trees need the settings scripts/test.sh gives them; the others ignore them.
 export QT_QPA_PLATFORM=offscreen
