@@ -58,6 +58,17 @@ QString CDataView::SelectedText() const
     return m_layout.Text(start, end);
 }
 
+QByteArray CDataView::SelectedBytes() const
+{
+    int start, end;
+    GetSelection(start, end);
+    if (start == end)
+        return QByteArray();
+    const qint64 from = m_layout.PositionOfOffset(start);
+    const qint64 to = m_layout.PositionOfOffset(end, true);
+    return m_layout.Buffer().mid(qsizetype(from - m_layout.StreamStart()), qsizetype(to - from));
+}
+
 void CDataView::SelectAll()
 {
     SetSelection(0, m_layout.CharacterCount());
@@ -119,12 +130,24 @@ void CDataView::ScrollToOffset(int offset)
         verticalScrollBar()->setValue(row - VisibleRowCount() + 1);
 }
 
+void CDataView::SetHighlights(const std::vector<qint64>& positions, qsizetype nLength, int nCurrent,
+                              bool bScroll)
+{
+    m_highlights = positions;
+    m_nHighlightLength = nLength;
+    m_nHighlightCurrent = nCurrent;
+    if (bScroll && nCurrent >= 0 && size_t(nCurrent) < positions.size())
+        ScrollToOffset(m_layout.OffsetOfPosition(positions[size_t(nCurrent)]));
+    viewport()->update();
+}
+
 QMenu* CDataView::CreateContextMenu(QWidget* pParent)
 {
     auto* pMenu = new QMenu(pParent);
     QAction* pCopy = pMenu->addAction(tr("Copy"), this, &CDataView::Copy);
     pCopy->setEnabled(HasSelection());
     pMenu->addAction(tr("Select All"), this, &CDataView::SelectAll);
+    Q_EMIT ContextMenuOpening(pMenu);
     return pMenu;
 }
 

@@ -48,6 +48,12 @@ void CFindMatches::Update(const QByteArray& buffer, qint64 streamStart)
     const auto firstKept = std::lower_bound(m_matches.begin(), m_matches.end(), streamStart);
     const int nDropped = int(firstKept - m_matches.begin());
     m_matches.erase(m_matches.begin(), firstKept);
+    // Nor can a match lie beyond the buffer's end.
+    const qint64 nLastStart = streamStart + buffer.size() - m_pattern.size();
+    while (!m_matches.empty() && m_matches.back() > nLastStart)
+        m_matches.pop_back();
+    if (m_nCurrent >= int(m_matches.size()))
+        m_nCurrent = int(m_matches.size()) - 1;
     if (m_nCurrent >= 0)
         m_nCurrent = nCurrentPos >= streamStart ? m_nCurrent - nDropped : 0;
     // A match may end in the new bytes and start before them.
