@@ -135,8 +135,7 @@ void CDataTools::SaveReceivedData()
 {
     // The selection's bytes when there is one, else the whole buffer; raw,
     // never through the display's translation.
-    const QByteArray bytes =
-        m_pView->HasSelection() ? m_pView->SelectedBytes() : m_hooks.buffer();
+    const QByteArray bytes = m_pView->HasSelection() ? m_pView->SelectedBytes() : m_hooks.buffer();
     const QString path = AfxGetSaveFileName(m_pWindow, QStringLiteral("received.bin"));
     if (path.isEmpty())
         return;

@@ -125,6 +125,9 @@ protected:
     void mouseMoveEvent(QMouseEvent* pEvent) override;
     void mouseReleaseEvent(QMouseEvent* pEvent) override;
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
+    // The Menu key and Shift+F10 open the context menu at the caret: they
+    // make no character, so nothing typed is taken from the device.
+    void keyPressEvent(QKeyEvent* pEvent) override;
 
 private:
     static constexpr int kMargin = 2; // pixels left of the first cell

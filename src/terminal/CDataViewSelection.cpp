@@ -5,6 +5,7 @@
 
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
@@ -198,6 +199,22 @@ void CDataView::mouseReleaseEvent(QMouseEvent* pEvent)
         return;
     }
     m_bSelecting = false;
+}
+
+void CDataView::keyPressEvent(QKeyEvent* pEvent)
+{
+    const bool bMenuKey = pEvent->key() == Qt::Key_Menu ||
+                          (pEvent->key() == Qt::Key_F10 && pEvent->modifiers() == Qt::ShiftModifier);
+    if (!bMenuKey) {
+        QAbstractScrollArea::keyPressEvent(pEvent);
+        return;
+    }
+    // At the caret when it is in sight, else at the view's top left.
+    QPoint at = CharacterRect(CursorPosition()).bottomLeft();
+    if (!viewport()->rect().contains(at))
+        at = QPoint(0, 0);
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, at, viewport()->mapToGlobal(at));
+    contextMenuEvent(&event);
 }
 
 void CDataView::contextMenuEvent(QContextMenuEvent* pEvent)

@@ -35,7 +35,8 @@ CFindBar::CFindBar(QWidget* pParent) : QFrame(pParent)
     pNext->setToolTip(tr("Next match (F3)"));
     m_pResult = new QLabel(this);
     m_pResult->setAccessibleName(tr("Find result"));
-    m_pResult->setMinimumWidth(m_pResult->fontMetrics().horizontalAdvance(QStringLiteral("888,888 of 888,888")));
+    m_pResult->setMinimumWidth(
+        m_pResult->fontMetrics().horizontalAdvance(QStringLiteral("888,888 of 888,888")));
     auto* pClose = new QToolButton(this);
     pClose->setText(QStringLiteral("\u00D7"));
     pClose->setAccessibleName(tr("Close find"));

@@ -33,7 +33,8 @@ public:
                            },
                            [this](QDialog& dlg) { return onModal ? onModal(dlg) : IDCANCEL; },
                            [this] { ++beeps; }, [this](QWidget*) { return openFileName; },
-                           [](const QString&) { return false; }})
+                           [](const QString&) { return false; },
+                           [this](QWidget*, const QString&) { return saveFileName; }})
     {
         QDir::setCurrent(m_dir.path());
     }
@@ -77,6 +78,7 @@ public:
     QStringList messages;
     int beeps = 0;
     QString openFileName;
+    QString saveFileName; // what the save prompt picks
     std::function<int(QDialog&)> onModal;
     std::function<void()> messageHook; // runs while a message "shows"
 
