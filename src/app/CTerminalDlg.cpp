@@ -1,6 +1,7 @@
 #include "CTerminalDlg.h"
 
 #include "Afx.h"
+#include "CArrivalColumn.h"
 #include "CCheckBox.h"
 #include "CDataTools.h"
 #include "CDataView.h"
@@ -76,8 +77,11 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
         CKrCommPort::kMaxQueued, this);
     // The port tells of every change of its state; the caption shows it, and
     // the status bar, since a close or a loss may drop bytes that Tx counted.
+    // Its events (opened, lost, closed) go with the received bytes, so the
+    // receive sink hears them first and passes the state on.
     m_pCaption = new CPortCaption(this, m_port);
-    m_port.SetStateListener(m_pCaption);
+    m_receiveSink.PassStatusTo(m_pCaption);
+    m_port.SetStateListener(&m_receiveSink);
     connect(m_pCaption, &CPortCaption::Changed, this, [this] { UpdateStatusBar(); });
 }
 
@@ -137,6 +141,8 @@ bool CTerminalDlg::Create()
     new CDataTools(this, m_editData,
                    CDataTools::Hooks{[this] { return GetData(); },
                                      [this](const QByteArray& bytes) { return SendSequence(bytes); }});
+    // When the bytes arrived: a tooltip, and a time column on request.
+    m_pArrivalColumn = new CArrivalColumn(m_editData);
     m_chkLocalEcho = new CCheckBox(QStringLiteral("Local Echo"), this);
     m_chkLocalEcho->setGeometry(du.Rect(kLocalEchoDlu.x(), kLocalEchoDlu.y(), kLocalEchoDlu.width(),
                                         kLocalEchoDlu.height()));

@@ -11,6 +11,7 @@
 // UpdateStatusBar and the state getters: the port's I/O thread through the
 // receive sink, the file send's thread through its hooks.
 
+#include "CArrivalTimes.h"
 #include "CKrCommPort.h"
 #include "CReceiveSink.h"
 
@@ -23,6 +24,7 @@
 #include <mutex>
 
 class CArchive;
+class CArrivalColumn;
 class CCheckBox;
 class CDataView;
 class CFileSend;
@@ -52,6 +54,12 @@ public:
 
     // Receive path (any thread)
     void AppendText(QByteArray text);
+    // A received block, appended as AppendText does, with its arrival times,
+    // which the data window keeps for what its buffer holds.
+    void AppendReceived(const QByteArray& block, const KrBlockTimes& times);
+    // A port event, shown between the bytes before and after it while the
+    // data window shows arrival times.
+    void AppendPortEvent(const KrPortEvent& event);
     QByteArray FormatHexData() const;
     void UpdateStatusBar();
     bool IsCounterRunning() const { return m_bCounterRunning.load(); }
@@ -118,6 +126,7 @@ private:
     // Sends one typed character; true when the key press is consumed.
     bool PreTranslateKey(int nCharCode);
     void Refresh();
+    void AppendTimed(const QByteArray& text, const KrBlockTimes* pTimes);
     void SetCaptionFromPort();
     // Bytes of a file being sent: written, counted and echoed (on the file
     // send's thread).
@@ -148,6 +157,10 @@ private:
     CViewRefresh* m_pRefresh = nullptr; // the buffer's way to the data window
     CFileSend* m_pFileSend = nullptr;   // progress and streaming of file sends
     CPortCaption* m_pCaption = nullptr; // the port's state in the caption
+    // Arrival times of what the view has not shown yet (under m_lock), and
+    // the view's time column, which keeps those of what it shows.
+    CArrivalTimes m_arrivals;
+    CArrivalColumn* m_pArrivalColumn = nullptr;
 
     // Last: the port goes first when the window is destroyed, which ends
     // every call from its thread before anything else is torn down.

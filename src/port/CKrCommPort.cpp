@@ -134,7 +134,7 @@ void CKrCommPort::SetConfig(const CKrCommConfig& config)
     m_config = config;
 }
 
-void CKrCommPort::DeliverReceived(const QByteArray&) {}
+void CKrCommPort::DeliverReceived(const QByteArray&, const KrBlockTimes&) {}
 
 void CKrCommPort::Shutdown()
 {
@@ -147,8 +147,8 @@ CKrCommPortEx::~CKrCommPortEx()
     Shutdown();
 }
 
-void CKrCommPortEx::DeliverReceived(const QByteArray& block)
+void CKrCommPortEx::DeliverReceived(const QByteArray& block, const KrBlockTimes& times)
 {
     if (m_pReceiver)
-        m_pReceiver->OnReceiveBlock(block);
+        m_pReceiver->OnReceiveTimed(block, times);
 }

@@ -105,9 +105,9 @@ public:
     void SetConfig(const CKrCommConfig& config);
 
 protected:
-    // Called on the I/O thread for each block read; the bytes may be kept
-    // (shared) beyond the call.
-    virtual void DeliverReceived(const QByteArray& block);
+    // Called on the I/O thread for each block read, with the time it was
+    // read; the bytes may be kept (shared) beyond the call.
+    virtual void DeliverReceived(const QByteArray& block, const KrBlockTimes& times);
     // Ends the I/O thread; after it returns DeliverReceived and the listener
     // are never called again. It waits only for such a call in progress.
     // Derived classes call it first in their destructors.
@@ -129,5 +129,5 @@ public:
     CKrCommReceiver* m_pReceiver = nullptr;
 
 protected:
-    void DeliverReceived(const QByteArray& block) override;
+    void DeliverReceived(const QByteArray& block, const KrBlockTimes& times) override;
 };

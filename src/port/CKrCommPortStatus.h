@@ -3,6 +3,8 @@
 // and the same in plain words) and the one line that describes it. A port
 // tells a listener of its own whenever any of it changes; nothing polls.
 
+#include "KrPortEvent.h"
+
 #include <QString>
 
 enum class KrPortState
@@ -69,6 +71,10 @@ class CKrCommPortListener
 {
 public:
     virtual void OnPortStatus(const CKrCommPortStatus& status) = 0;
+    // The port was opened, lost, reopened or closed, or opened with another
+    // configuration, at event.time; in the order it happened, before any
+    // block read after it reaches the receiver. Ignored unless overridden.
+    virtual void OnPortEvent(const KrPortEvent& /*event*/) {}
 
 protected:
     ~CKrCommPortListener() = default;

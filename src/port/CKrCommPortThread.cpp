@@ -265,6 +265,12 @@ void CKrCommPortThread::Apply()
         m_nApplied = nRequest;
         DisposeBackend();
         m_nRetryDelayMs = 0;
+        // A port that was open under the old request (even if lost since)
+        // is closed by its owner now: a Close, a new Open or the end.
+        if (m_bOpenedForRequest)
+            TellEvent(KrPortEventKind::Closed, QString());
+        m_bOpenedForRequest = false;
+        m_bLostSinceOpen = false;
         if (bWanted && !bShutdown) {
             // The device last open under this name is looked for again.
             if (request.strPort != m_attempt.strPort)
@@ -322,6 +328,8 @@ void CKrCommPortThread::Opened()
     m_pWorker->m_openLimitTimer.stop();
     m_bBackendOpen = true;
     m_openedAt.start();
+    CKrCommConfig request;
+    QString description;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!CurrentLocked())
@@ -331,8 +339,22 @@ void CKrCommPortThread::Opened()
         SetStatusLocked(KrPortState::Open, KrPortFailure{KrPortError::None, QString()});
         m_nSettled = m_nApplied;
         m_settled.notify_all();
+        request = m_request;
+        description = m_status.strDescription;
     }
     Publish();
+    // Before any block read from it.
+    if (m_bLostSinceOpen) {
+        TellEvent(KrPortEventKind::Reopened, description);
+    } else {
+        if (m_bEverOpened && request != m_lastOpened)
+            TellEvent(KrPortEventKind::ConfigChanged, description);
+        TellEvent(KrPortEventKind::Opened, description);
+    }
+    m_bOpenedForRequest = true;
+    m_bLostSinceOpen = false;
+    m_bEverOpened = true;
+    m_lastOpened = request;
     if (KrReopenPolicyFor(m_attempt.strPort).bFollowsDevice) {
         // What the system knows of the device, to find it again should it come
         // back under another name. Read after the owner has heard the outcome.
@@ -465,6 +487,18 @@ void CKrCommPortThread::Publish()
         pListener->OnPortStatus(status);
 }
 
+void CKrCommPortThread::TellEvent(KrPortEventKind kind, const QString& strText)
+{
+    const KrTimeStamp time = KrTimeStamp::Now();
+    CKrCommPortListener* pListener = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        pListener = m_pListener;
+    }
+    if (pListener)
+        pListener->OnPortEvent(KrPortEvent{kind, strText, time});
+}
+
 void CKrCommPortThread::BackendOpened()
 {
     if (m_pBackend && !m_bBackendOpen)
@@ -474,9 +508,10 @@ void CKrCommPortThread::BackendOpened()
 void CKrCommPortThread::BackendReceived(const QByteArray& block)
 {
     // Straight to the receiver, also after a Close that this thread has not
-    // carried out yet: what was read before it is the user's.
+    // carried out yet: what was read before it is the user's. The arrival
+    // time is taken here, as the read returns, before any queue.
     if (!block.isEmpty())
-        m_port.DeliverReceived(block);
+        m_port.DeliverReceived(block, KrBlockTimes(KrTimeStamp::Now()));
 }
 
 void CKrCommPortThread::BackendWritten(qint64 nCount)
@@ -513,6 +548,8 @@ void CKrCommPortThread::BackendFailed(const KrPortFailure& failure)
         bWanted = m_bWanted;
     }
     Publish();
+    TellEvent(KrPortEventKind::Lost, failure.strText);
+    m_bLostSinceOpen = true;
     // A port that stayed open a while starts the back-off again; one that is
     // dropped as soon as it opens (a server that takes the connection and
     // closes it) goes on backing off.

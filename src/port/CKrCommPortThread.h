@@ -115,6 +115,8 @@ private:
     void DisposeBackend();
     void Drain();
     void Publish();
+    // Tells the listener of an event, stamped now.
+    void TellEvent(KrPortEventKind kind, const QString& strText);
     // Whether the current back end serves the latest request.
     bool CurrentLocked() const { return m_nRequest == m_nApplied; }
 
@@ -138,6 +140,12 @@ private:
     int m_nRetryDelayMs = 0;
     QElapsedTimer m_openedAt;
     CKrCommPortStatus m_published; // what the listener heard last
+    // For the events: the current request has had its port open; the port
+    // was lost since; the configuration of the last open.
+    bool m_bOpenedForRequest = false;
+    bool m_bLostSinceOpen = false;
+    bool m_bEverOpened = false;
+    CKrCommConfig m_lastOpened;
 
     mutable std::mutex m_mutex; // guards the members below
     std::condition_variable m_settled;

@@ -1,6 +1,7 @@
 #include "CDataView.h"
 
 #include "CDataViewAccessible.h"
+#include "CDataViewGutter.h"
 
 #include <QFontDatabase>
 #include <QScrollBar>
@@ -128,8 +129,8 @@ QStringList CDataView::VisibleRows() const
 // place.
 void CDataView::UpdateColumns()
 {
-    const int nColumns =
-        std::max(1, static_cast<int>((viewport()->width() - 2 * kMargin) / m_cellWidth));
+    const int nColumns = std::max(
+        1, static_cast<int>((viewport()->width() - kMargin - TextLeft()) / m_cellWidth));
     if (nColumns != m_layout.Columns()) {
         const int top = m_layout.RowStartOffset(std::min(TopRow(), TotalRows() - 1));
         m_layout.SetColumns(nColumns);
@@ -147,6 +148,22 @@ void CDataView::UpdateScrollBar()
     QScrollBar* pBar = verticalScrollBar();
     pBar->setRange(0, std::max(0, TotalRows() - visible));
     pBar->setPageStep(visible);
+}
+
+int CDataView::TextLeft() const
+{
+    return kMargin + (m_pGutter ? m_pGutter->Width() : 0);
+}
+
+void CDataView::SetGutter(const CDataViewGutter* pGutter)
+{
+    m_pGutter = pGutter;
+    GutterChanged();
+}
+
+void CDataView::GutterChanged()
+{
+    UpdateColumns();
 }
 
 void CDataView::resizeEvent(QResizeEvent* pEvent)

@@ -24,6 +24,7 @@
 #include <QTimer>
 #include <vector>
 
+class CDataViewGutter;
 class QMenu;
 
 class CDataView : public QAbstractScrollArea
@@ -104,6 +105,11 @@ public:
     // then what the helpers add as it opens (ContextMenuOpening).
     QMenu* CreateContextMenu(QWidget* pParent);
 
+    // A column at the left of the rows (nullptr: none); GutterChanged()
+    // after its width changed.
+    void SetGutter(const CDataViewGutter* pGutter);
+    void GutterChanged();
+
     // Matches to mark: stream positions, each nLength bytes, the current one
     // marked apart; bScroll brings the current one into sight.
     void SetHighlights(const std::vector<qint64>& positions, qsizetype nLength, int nCurrent,
@@ -131,6 +137,8 @@ protected:
 
 private:
     static constexpr int kMargin = 2; // pixels left of the first cell
+    // Where the first cell begins: after the margin and the gutter.
+    int TextLeft() const;
 
     void UpdateMetrics();
     void UpdateColumns();
@@ -169,6 +177,7 @@ private:
     std::vector<qint64> m_highlights;
     qsizetype m_nHighlightLength = 0;
     int m_nHighlightCurrent = -1;
+    const CDataViewGutter* m_pGutter = nullptr;
     CTextChangeThrottle m_notices;
     QTimer m_noticeTimer; // for what waits until the interval ends
 };

@@ -2,6 +2,7 @@
 // table. User-interface thread.
 
 #include "CDataView.h"
+#include "CDataViewGutter.h"
 
 #include <QFontMetrics>
 #include <QFontMetricsF>
@@ -105,6 +106,9 @@ void CDataView::PaintRow(QPainter& painter, const CDataLayout::Cells& cells, int
         painter.setPen(pal.color(QPalette::HighlightedText));
         DrawCells(painter, cells.text, a, b, y);
     }
+    // The column at the left (arrival times), and what it marks on the row.
+    if (m_pGutter)
+        m_pGutter->PaintRow(painter, cells, QRect(0, y, viewport()->width(), m_nRowHeight));
 }
 
 quint32 CDataView::Glyph(QChar ch) const

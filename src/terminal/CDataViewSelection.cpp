@@ -92,7 +92,7 @@ int CDataView::CursorPosition() const
 
 qreal CDataView::CellX(int cell) const
 {
-    return kMargin + cell * m_cellWidth;
+    return TextLeft() + cell * m_cellWidth;
 }
 
 QRect CDataView::CharacterRect(int offset) const
@@ -118,7 +118,7 @@ int CDataView::OffsetAt(const QPoint& viewportPos) const
         return 0;
     if (row >= TotalRows())
         return m_layout.CharacterCount();
-    const int cell = static_cast<int>(std::lround((viewportPos.x() - kMargin) / m_cellWidth));
+    const int cell = static_cast<int>(std::lround((viewportPos.x() - TextLeft()) / m_cellWidth));
     return m_layout.OffsetAtCell(row, std::max(0, cell));
 }
 

@@ -1,6 +1,7 @@
 #include "CInputLog.h"
 
 #include "CInputLogFile.h"
+#include "CLogIndex.h"
 #include "Figure.h"
 #include "KrThreadName.h"
 
@@ -40,7 +41,8 @@ struct CInputLog::State
     {
         QString strName;
         QByteArray data;
-        qsizetype nFrom = 0; // bytes of data already written or dropped
+        qsizetype nFrom = 0;   // bytes of data already written or dropped
+        CLogIndexMarks marks; // what the timing index says of data
     };
 
     Clock clock;
@@ -66,6 +68,9 @@ struct CInputLog::State
     bool bWriterExited = false;
     bool bWriterWaiting = false;
     std::vector<QByteArray> spares; // written entries' memory, for new entries
+    CLogIndexLoss loss;             // dropped before the oldest entry waiting
+    bool bIndexing = true;
+    QString strIndexFailure;
     quint64 nAttemptsBegun = 0;
     quint64 nAttemptsEnded = 0;
 
@@ -75,6 +80,7 @@ struct CInputLog::State
     qint64 nToldLost = 0;
     QString strToldName;
     QString strToldReason;
+    QString strToldIndex;
 
     // Today's file name and the span of system time it holds for; under mutex.
     QString strDayName;
@@ -89,7 +95,7 @@ struct CInputLog::State
     QString TodaysName();
     // pBlock, when given, holds the bytes and may be shared instead of copied.
     void Enqueue(const QString& strName, const char* pData, qint64 nLength,
-                 const QByteArray* pBlock);
+                 const QByteArray* pBlock, const KrBlockTimes& times, const KrPortEvent* pEvent);
     // No byte waits (a zero-length block's pending opening does not count).
     bool IsEmpty() const { return nQueued == 0; }
     bool Drain(std::unique_lock<std::mutex>& lock);
@@ -123,15 +129,26 @@ bool CInputLog::Write(const char* pData, int nLength)
 {
     if (!pData || nLength < 0)
         nLength = 0;
-    return Hand(pData, nLength, nullptr);
+    return Hand(pData, nLength, nullptr, KrBlockTimes(KrTimeStamp::Now()));
 }
 
 bool CInputLog::Write(const QByteArray& block)
 {
-    return Hand(block.constData(), block.size(), &block);
+    return Hand(block.constData(), block.size(), &block, KrBlockTimes(KrTimeStamp::Now()));
 }
 
-bool CInputLog::Hand(const char* pData, qint64 nLength, const QByteArray* pBlock)
+bool CInputLog::Write(const QByteArray& block, const KrBlockTimes& times)
+{
+    return Hand(block.constData(), block.size(), &block, times);
+}
+
+bool CInputLog::WriteEvent(const KrPortEvent& event)
+{
+    return Hand(nullptr, 0, nullptr, KrBlockTimes(), &event);
+}
+
+bool CInputLog::Hand(const char* pData, qint64 nLength, const QByteArray* pBlock,
+                     const KrBlockTimes& times, const KrPortEvent* pEvent)
 {
     State& s = *m_pState;
     std::unique_lock<std::mutex> guard(s.mutex);
@@ -152,7 +169,7 @@ bool CInputLog::Hand(const char* pData, qint64 nLength, const QByteArray* pBlock
         }
     }
     const qint64 nLostBefore = s.nLost;
-    s.Enqueue(s.TodaysName(), pData, nLength, pBlock);
+    s.Enqueue(s.TodaysName(), pData, nLength, pBlock, times, pEvent);
     // A writer at work finds the block when it looks again; only one that
     // waits needs waking, once.
     const bool bWake = s.bWriterWaiting && !s.bNewBlock;
@@ -236,44 +253,62 @@ QString CInputLog::State::TodaysName()
 }
 
 void CInputLog::State::Enqueue(const QString& strName, const char* pData, qint64 nLength,
-                               const QByteArray* pBlock)
+                               const QByteArray* pBlock, const KrBlockTimes& blockTimes,
+                               const KrPortEvent* pEvent)
 {
     // The entry being written cannot be dropped; what does not fit beside it
-    // goes, the oldest first, this block's own oldest bytes last.
+    // goes, the oldest first, this block's own oldest bytes last. The index
+    // records each loss before the next bytes written.
+    KrBlockTimes times = blockTimes;
     const qint64 nRoom = std::max<qint64>(nQueueCap - nInFlight, 0);
     if (nLength > nRoom) {
         const qint64 nDrop = nLength - nRoom;
         nLost += nDrop;
+        loss.Add(nDrop, times.TimeAt(0));
+        times = times.From(nDrop);
         pData += nDrop;
         nLength = nRoom;
     }
+    // The block's times (and the event) go with its bytes into an entry.
+    const auto mark = [&](Pending& entry, qint64 nAt, qint64 nBlockFrom) {
+        entry.marks.AddTimes(nAt, nBlockFrom == 0 ? times : times.From(nBlockFrom));
+        if (pEvent && nBlockFrom == 0)
+            entry.marks.AddEvent(nAt, *pEvent);
+    };
     qint64 nExcess = nQueued + nLength - nQueueCap;
     while (nExcess > 0 && !queue.empty()) {
         Pending& oldest = queue.front();
         const qint64 nLeft = oldest.data.size() - oldest.nFrom;
         const qint64 nDrop = std::min(nLeft, nExcess);
+        loss.Add(nDrop, oldest.marks.TimeAt(oldest.nFrom));
         oldest.nFrom += nDrop;
         nQueued -= nDrop;
         nLost += nDrop;
         nExcess -= nDrop;
-        if (nDrop == nLeft)
+        if (nDrop == nLeft) {
+            for (KrPortEvent& e : oldest.marks.TakeEvents())
+                loss.events.push_back(std::move(e));
             queue.pop_front();
+        }
     }
     // A large block, taken whole, is shared; small ones are gathered into
     // one entry, which costs less than an entry each.
     if (pBlock && nLength == pBlock->size() && nLength >= kShareFrom && nLength <= kMaxEntry) {
-        queue.push_back(Pending{strName, *pBlock, 0});
+        queue.push_back(Pending{strName, *pBlock, 0, {}});
+        mark(queue.back(), 0, 0);
         nQueued += nLength;
         return;
     }
     if (!queue.empty() && queue.back().strName == strName &&
         queue.back().data.size() + nLength <= kMaxEntry) {
+        mark(queue.back(), queue.back().data.size(), 0);
         queue.back().data.append(pData, qsizetype(nLength));
         nQueued += nLength;
         return;
     }
     // Even a zero-length block gets an entry: the writer opens, and so
     // creates, the file for it.
+    qint64 nBlockFrom = 0;
     do {
         const qsizetype nPiece = qsizetype(std::min<qint64>(nLength, kMaxEntry));
         // Room for the blocks that follow, so that appending never moves it;
@@ -285,7 +320,9 @@ void CInputLog::State::Enqueue(const QString& strName, const char* pData, qint64
         }
         data.reserve(kMaxEntry);
         data.append(pData, nPiece);
-        queue.push_back(Pending{strName, std::move(data), 0});
+        queue.push_back(Pending{strName, std::move(data), 0, {}});
+        mark(queue.back(), 0, nBlockFrom);
+        nBlockFrom += nPiece;
         pData += nPiece;
         nLength -= nPiece;
         nQueued += nPiece;
@@ -305,25 +342,45 @@ bool CInputLog::State::Drain(std::unique_lock<std::mutex>& lock)
         // One opening for each run of blocks of the same day.
         const QString strName = queue.front().strName;
         CInputLogFile file;
+        CLogIndexWriter index;
+        const bool bIndex = bIndexing;
         lock.unlock();
         const bool bOpen = file.Open(strName);
+        // Where the next bytes land, for the timing index, which is opened
+        // beside the log; its trouble never stops the log.
+        qint64 nLogEnd = bOpen && bIndex ? file.Size() : -1;
+        if (nLogEnd >= 0 && !index.Open(strName, nLogEnd))
+            nLogEnd = -1;
         lock.lock();
         if (!bOpen) {
             Fail(strName, file.ErrorText());
             return false;
         }
+        strIndexFailure = bIndex ? index.ErrorText() : QString();
         bool bOk = true;
         while (bOk && !queue.empty() && queue.front().strName == strName && !bStop) {
             // The writer holds the oldest entry while it writes it, so that
             // blocks handed over meanwhile never touch it.
             Pending entry = std::move(queue.front());
             queue.pop_front();
+            CLogIndexLoss lost = std::move(loss);
+            loss = CLogIndexLoss();
             const qint64 nLeft = entry.data.size() - entry.nFrom;
             nInFlight = nLeft;
             strInFlightName = strName;
             lock.unlock();
             const qint64 nDone = file.Append(entry.data.constData() + entry.nFrom, nLeft);
+            // ---- The timing index: the records of what this entry put in
+            // the log (and of what was lost before it), after those bytes
+            // and before the next entry's.
+            if (nLogEnd >= 0) {
+                index.RecordLoss(lost, nLogEnd);
+                index.Record(entry.marks, entry.nFrom, entry.nFrom + nDone, nLogEnd);
+                nLogEnd += nDone;
+            }
             lock.lock();
+            if (bIndex && !index.ErrorText().isEmpty())
+                strIndexFailure = index.ErrorText();
             nInFlight = 0;
             nQueued -= nDone;
             if (nDone < nLeft) {
@@ -338,6 +395,7 @@ bool CInputLog::State::Drain(std::unique_lock<std::mutex>& lock)
             }
         }
         lock.unlock();
+        index.Close();
         file.Close();
         lock.lock();
         if (!bOk)
@@ -355,12 +413,13 @@ bool CInputLog::State::TakeNews()
 {
     const bool bNews = bFailing != bToldFailing || nLost != nToldLost ||
                        strFailName != strToldName || strFailReason != strToldReason ||
-                       (bFailing && nQueued != nToldQueued);
+                       (bFailing && nQueued != nToldQueued) || strIndexFailure != strToldIndex;
     bToldFailing = bFailing;
     nToldQueued = nQueued;
     nToldLost = nLost;
     strToldName = strFailName;
     strToldReason = strFailReason;
+    strToldIndex = strIndexFailure;
     return bNews;
 }
 
@@ -439,6 +498,18 @@ QString CInputLog::UnwrittenText() const
         s.bFailing ? s.strFailReason : QStringLiteral("the writing did not end in time");
     return QStringLiteral("%1 received bytes could not be written to the log file '%2': %3.")
         .arg(Figure(s.nQueued), QFileInfo(strName).absoluteFilePath(), strReason);
+}
+
+QString CInputLog::IndexFailureText() const
+{
+    std::lock_guard<std::mutex> guard(m_pState->mutex);
+    return m_pState->strIndexFailure;
+}
+
+void CInputLog::SetIndexing(bool bOn)
+{
+    std::lock_guard<std::mutex> guard(m_pState->mutex);
+    m_pState->bIndexing = bOn;
 }
 
 qint64 CInputLog::QueuedBytes() const

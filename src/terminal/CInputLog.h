@@ -1,5 +1,8 @@
 #pragma once
 
+#include "KrPortEvent.h"
+#include "KrTimeStamp.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -21,6 +24,11 @@
 // Each block carries the name of the day it was received on. Blocks that
 // cannot be written wait and the writer tries them again by itself; the
 // waiting bytes are capped, the oldest dropped first and counted as lost.
+//
+// Beside each day's log the same writer keeps its timing index
+// ("VornTerm.MM-DD-YY.IDX", CLogIndex): the arrival times of the bytes, the
+// port's events and the bytes lost, each record written after the log bytes
+// it describes. An index that cannot be written never stops the log.
 class CInputLog
 {
 public:
@@ -46,8 +54,12 @@ public:
     // finished (the block is then dropped and counted as lost).
     bool Write(const char* pData, int nLength);
     // The same for a block held in a byte array: a large one is shared, not
-    // copied.
+    // copied. Without times the block is stamped as it is handed over.
     bool Write(const QByteArray& block);
+    bool Write(const QByteArray& block, const KrBlockTimes& times);
+    // A port event, between the bytes handed over before and after it; it
+    // goes to the index only.
+    bool WriteEvent(const KrPortEvent& event);
     // Has the writer try what waits now and waits up to nTimeoutMs for that
     // attempt to end. True when nothing waits.
     bool Flush(int nTimeoutMs);
@@ -65,6 +77,12 @@ public:
     // written to the log file '/home/ann/VornTerm.12-06-26.LOG': not a regular
     // file."
     QString UnwrittenText() const;
+    // Empty while the timing index is written, else why it is not, e.g.
+    // "Cannot write 'VornTerm.12-06-26.IDX': Permission denied".
+    QString IndexFailureText() const;
+    // Whether the index is kept (it is by default); for comparing costs.
+    void SetIndexing(bool bOn);
+
     // Bytes handed over and not yet in their file.
     qint64 QueuedBytes() const;
     // Bytes dropped from a full queue, or after Finish, since construction.
@@ -72,13 +90,15 @@ public:
 
     // Called on the writer's thread, with no lock of the log held, whenever
     // IsFailing(), LostBytes() or the failing file or reason changes, and
-    // while failing whenever QueuedBytes() changes. It must not call Write(),
+    // while failing whenever QueuedBytes() changes, and whenever
+    // IndexFailureText() changes. It must not call Write(),
     // Flush() or Finish(); it should only hand the news on.
     void SetStateChangedCallback(std::function<void()> fnChanged);
 
 private:
     struct State;
-    bool Hand(const char* pData, qint64 nLength, const QByteArray* pBlock);
+    bool Hand(const char* pData, qint64 nLength, const QByteArray* pBlock,
+              const KrBlockTimes& times, const KrPortEvent* pEvent = nullptr);
     std::shared_ptr<State> m_pState;
     std::thread m_writer;
 };

@@ -22,6 +22,8 @@ public:
     // Appends at the end of the file. Returns how many bytes reached it: less
     // than nLength only on failure, with the reason in ErrorText().
     qint64 Append(const char* pData, qint64 nLength);
+    // The file's size now; -1 on failure. The next Append lands there.
+    qint64 Size();
     void Close();
 
     // The system's reason for the last failure.

@@ -105,6 +105,16 @@ qint64 CInputLogFile::Append(const char* pData, qint64 nLength)
     return nDone;
 }
 
+qint64 CInputLogFile::Size()
+{
+    struct stat st = {};
+    if (m_hFile < 0 || ::fstat(int(m_hFile), &st) != 0) {
+        m_strError = qt_error_string(m_hFile < 0 ? EBADF : errno);
+        return -1;
+    }
+    return qint64(st.st_size);
+}
+
 void CInputLogFile::Close()
 {
     if (m_hFile >= 0) {

@@ -69,6 +69,16 @@ qint64 CInputLogFile::Append(const char* pData, qint64 nLength)
     return nDone;
 }
 
+qint64 CInputLogFile::Size()
+{
+    LARGE_INTEGER size = {};
+    if (m_hFile == -1 || !::GetFileSizeEx(reinterpret_cast<HANDLE>(m_hFile), &size)) {
+        m_strError = KrWinErrorText(::GetLastError());
+        return -1;
+    }
+    return qint64(size.QuadPart);
+}
+
 void CInputLogFile::Close()
 {
     if (m_hFile != -1) {

@@ -1,24 +1,37 @@
 #pragma once
 // The Terminal window's receiver: the port calls it, on the port's I/O
-// thread, with every block it reads. It uses only the window's public
-// operations.
+// thread, with every block it reads and its arrival time, and tells it of
+// the port's events (it is the port's state listener, and passes the state
+// on). It uses only the window's public operations.
 
 #include "CInputLog.h"
+#include "CKrCommPortStatus.h"
 #include "CKrCommReceiver.h"
 
 class CTerminalDlg;
 
-class CReceiveSink : public CKrCommReceiver
+class CReceiveSink : public CKrCommReceiver, public CKrCommPortListener
 {
 public:
     CReceiveSink();
     ~CReceiveSink() override;
 
     void SetOwner(CTerminalDlg* pOwner) { m_pOwner = pOwner; }
+    // Where the port's state goes on to (the caption). Set before the port
+    // is opened.
+    void PassStatusTo(CKrCommPortListener* pNext) { m_pNext = pNext; }
 
     void OnReceive(const char* pData, int nLength) override;
-    // The same block, whose bytes the buffer copies once and the log shares.
+    // The same block, stamped as it is handed over.
     void OnReceiveBlock(const QByteArray& block) override;
+    // The block as the port delivers it, with the time it was read: the
+    // buffer copies it once and keeps its times, the log shares it.
+    void OnReceiveTimed(const QByteArray& block, const KrBlockTimes& times) override;
+
+    void OnPortStatus(const CKrCommPortStatus& status) override;
+    // The event goes to the window (shown with the arrival times) and, with
+    // "Log Input Data" checked, to the log's timing index.
+    void OnPortEvent(const KrPortEvent& event) override;
 
     // Hands the block to the day's log, whose own thread writes it; never
     // waits for the disk. Blocks that cannot be written wait in the log's
@@ -31,5 +44,6 @@ public:
 
 private:
     CTerminalDlg* m_pOwner = nullptr;
+    CKrCommPortListener* m_pNext = nullptr;
     CInputLog m_log;
 };

@@ -32,6 +32,8 @@ public:
     // stream position of the buffer's first byte.
     bool TakeChanges(qint64* pStreamStart);
     bool HasChanges() const { return m_bChanged; }
+    // Under the owner's lock: the stream position of the buffer's first byte.
+    qint64 StreamStart() const { return m_nStreamStart; }
 
     // Any thread: a refresh is wanted.
     void Request();

@@ -81,5 +81,6 @@ void CTerminalDlg::OnClearData()
     if (m_editData)
         m_editData->Clear();
     m_strData.clear();
+    m_arrivals.Clear();
     m_pRefresh->Cleared();
 }

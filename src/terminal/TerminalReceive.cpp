@@ -1,6 +1,7 @@
 // The Terminal window's receive path: the buffer, its display and the
 // status bar figures.
 
+#include "CArrivalColumn.h"
 #include "CDataView.h"
 #include "CStatusBarCtrl.h"
 #include "CTerminalDlg.h"
@@ -11,9 +12,32 @@
 
 void CTerminalDlg::AppendText(QByteArray text)
 {
+    AppendTimed(text, nullptr);
+}
+
+void CTerminalDlg::AppendReceived(const QByteArray& block, const KrBlockTimes& times)
+{
+    AppendTimed(block, &times);
+}
+
+void CTerminalDlg::AppendPortEvent(const KrPortEvent& event)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_arrivals.AddEvent(m_pRefresh->StreamStart() + m_strData.size(), event);
+    m_pRefresh->Appended(0, !m_bPaused.load());
+    m_pRefresh->Request();
+}
+
+void CTerminalDlg::AppendTimed(const QByteArray& text, const KrBlockTimes* pTimes)
+{
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     if (!m_bEchoPending.load() || IsLocalEchoChecked()) {
+        const qint64 nPos = m_pRefresh->StreamStart() + m_strData.size();
         const int nTrimmed = ReceiveBuffer::AppendAndTrim(m_strData, text);
+        // The times of what is appended; those of what was trimmed go.
+        m_arrivals.AddBlock(nPos, text.size(), pTimes);
+        if (nTrimmed > 0)
+            m_arrivals.TrimBefore(m_pRefresh->StreamStart() + nTrimmed);
         m_pRefresh->Appended(nTrimmed, !m_bPaused.load());
     }
     m_nRxCount = int(m_strData.size());
@@ -75,6 +99,9 @@ void CTerminalDlg::Refresh()
             bExtend = m_editData->CanExtend(nStart, nStart + m_strData.size(), bHex);
             bytes =
                 bExtend ? m_strData.mid(qsizetype(m_editData->StreamEnd() - nStart)) : m_strData;
+            // The times of the bytes it is about to show, before it shows them.
+            if (m_pArrivalColumn)
+                m_pArrivalColumn->Take(m_arrivals);
         }
         UpdateStatusBar();
     }

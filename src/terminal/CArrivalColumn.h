@@ -1,0 +1,66 @@
+#pragma once
+// The arrival times in the data window. Resting the pointer on received
+// bytes shows when they arrived in a tooltip. "Show Arrival Times" in the
+// context menu turns on a column at the left of each row with the time of
+// the row's first byte, in a muted colour, and the port's events as marked
+// lines between the rows ("14:03:10.123 disconnected: the device was
+// removed"). It is off at every start, so that the window looks as it always
+// did until asked; the buffer's bytes never change.
+//
+// User-interface thread. A child of the data view; the Terminal window hands
+// it the times of the bytes the view is about to show (Take).
+
+#include "CArrivalTimes.h"
+#include "CDataViewGutter.h"
+
+#include <QObject>
+#include <QString>
+
+class CDataView;
+class QMenu;
+class QPoint;
+
+class CArrivalColumn : public QObject, public CDataViewGutter
+{
+    Q_OBJECT
+public:
+    explicit CArrivalColumn(CDataView* pView);
+
+    // The times (and events) the window kept since the last refresh; under
+    // the window's lock, just before the view shows the bytes.
+    void Take(CArrivalTimes& fresh);
+
+    bool IsShown() const { return m_bShown; }
+    void SetShown(bool bShown);
+    void AddToMenu(QMenu* pMenu);
+
+    // The tooltip for a point of the viewport: when the byte under it
+    // arrived; empty where there is no received byte.
+    QString ToolTipAt(const QPoint& pos) const;
+    // What the column shows for a row: the time of its first byte, empty
+    // where none is known.
+    QString TimeText(const CDataLayout::Cells& cells) const;
+    // The events marked at a row's bottom edge, or with bAbove at the top
+    // edge of the buffer's first row (those before its first byte).
+    QStringList EventTexts(const CDataLayout::Cells& cells, bool bAbove) const;
+    const CArrivalTimes& Times() const { return m_times; }
+
+    // Local time: "14:03:10.123", or "14:03:10.123456" with bMicro.
+    static QString FormatTime(qint64 nWallUs, bool bMicro);
+
+    int Width() const override;
+    void PaintRow(QPainter& painter, const CDataLayout::Cells& cells,
+                  const QRect& row) const override;
+
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+
+private:
+    void Follow(bool bAfresh);
+    // The stream positions a row's bytes take, [begin, end).
+    void RowSpan(const CDataLayout::Cells& cells, qint64* pBegin, qint64* pEnd) const;
+
+    CDataView* m_pView;
+    CArrivalTimes m_times;
+    bool m_bShown = false;
+};

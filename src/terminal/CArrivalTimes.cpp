@@ -1,0 +1,85 @@
+#include "CArrivalTimes.h"
+
+#include <algorithm>
+
+void CArrivalTimes::Add(qint64 nPos, qint64 nWallUs)
+{
+    if (!m_marks.empty() && m_marks.back().nPos >= nPos) {
+        // A mark at the same place (an empty part) gives way to the new one.
+        m_marks.back().nWallUs = nWallUs;
+        return;
+    }
+    if (!m_marks.empty() && m_marks.back().nWallUs == nWallUs)
+        return;
+    m_marks.push_back(Mark{nPos, nWallUs});
+}
+
+void CArrivalTimes::AddBlock(qint64 nPos, qint64 nLength, const KrBlockTimes* pTimes)
+{
+    if (nLength <= 0)
+        return;
+    if (!pTimes || pTimes->IsEmpty()) {
+        Add(nPos, kNoTime);
+        return;
+    }
+    for (qsizetype i = 0; i < pTimes->Count(); ++i) {
+        if (pTimes->At(i).nOffset < nLength)
+            Add(nPos + pTimes->At(i).nOffset, pTimes->At(i).time.nWallUs);
+    }
+}
+
+void CArrivalTimes::AddEvent(qint64 nPos, const KrPortEvent& event)
+{
+    m_events.push_back(Event{nPos, event.time.nWallUs, event.Text()});
+    if (m_events.size() > kMaxEvents)
+        m_events.pop_front();
+}
+
+void CArrivalTimes::TrimBefore(qint64 nPos)
+{
+    // The last mark before nPos still holds the byte at nPos.
+    while (m_marks.size() > 1 && m_marks[1].nPos <= nPos)
+        m_marks.pop_front();
+    if (m_marks.size() == 1 && m_marks.front().nPos < nPos)
+        m_marks.front().nPos = nPos;
+    while (!m_events.empty() && m_events.front().nPos < nPos)
+        m_events.pop_front();
+}
+
+void CArrivalTimes::TrimAfter(qint64 nEnd)
+{
+    while (!m_marks.empty() && m_marks.back().nPos >= nEnd)
+        m_marks.pop_back();
+    while (!m_events.empty() && m_events.back().nPos > nEnd)
+        m_events.pop_back();
+}
+
+void CArrivalTimes::Clear()
+{
+    m_marks.clear();
+    m_events.clear();
+    m_bCleared = true;
+}
+
+void CArrivalTimes::MoveInto(CArrivalTimes& to)
+{
+    if (m_bCleared)
+        to.Clear();
+    for (const Mark& m : m_marks)
+        to.Add(m.nPos, m.nWallUs);
+    for (Event& e : m_events) {
+        to.m_events.push_back(std::move(e));
+        if (to.m_events.size() > kMaxEvents)
+            to.m_events.pop_front();
+    }
+    m_marks.clear();
+    m_events.clear();
+    m_bCleared = false;
+}
+
+qint64 CArrivalTimes::WallAt(qint64 nPos) const
+{
+    const auto it = std::upper_bound(m_marks.begin(), m_marks.end(), nPos,
+                                     [](qint64 n, const Mark& m) { return n < m.nPos; });
+    return it == m_marks.begin() ? kNoTime : std::prev(it)->nWallUs;
+}

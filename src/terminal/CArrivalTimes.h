@@ -1,0 +1,60 @@
+#pragma once
+// The arrival times of the bytes a receive buffer holds, by stream position
+// (the position of a byte since the buffer was last cleared), and the port's
+// events between them. Bytes appended without a time (the echo of what was
+// sent) have none. Bounded by the buffer: trimmed with it, and at most
+// kMaxEvents events.
+// Not synchronised: the Terminal window keeps one under its lock for what the
+// view has not shown yet, the data view's time column one of its own.
+
+#include "KrPortEvent.h"
+#include "KrTimeStamp.h"
+
+#include <QString>
+#include <deque>
+#include <limits>
+
+class CArrivalTimes
+{
+public:
+    static constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
+    static constexpr size_t kMaxEvents = 256;
+
+    struct Event
+    {
+        qint64 nPos; // before the byte at this position
+        qint64 nWallUs;
+        QString strText; // "disconnected: the device was removed"
+    };
+
+    // nLength bytes appended at nPos, with their times (none: no time).
+    void AddBlock(qint64 nPos, qint64 nLength, const KrBlockTimes* pTimes);
+    void AddEvent(qint64 nPos, const KrPortEvent& event);
+    // The buffer's front moved on to nPos.
+    void TrimBefore(qint64 nPos);
+    // The buffer ends at nEnd: times and events past it go.
+    void TrimAfter(qint64 nEnd);
+    // The buffer was emptied: positions start again at 0.
+    void Clear();
+    // Hands everything to `to` (which then drops what it had, when this was
+    // cleared since) and is left empty.
+    void MoveInto(CArrivalTimes& to);
+
+    bool IsEmpty() const { return m_marks.empty() && m_events.empty(); }
+    // The wall clock time of the byte at nPos (microseconds since 1970 UTC),
+    // kNoTime when it has none.
+    qint64 WallAt(qint64 nPos) const;
+    const std::deque<Event>& Events() const { return m_events; }
+
+private:
+    struct Mark
+    {
+        qint64 nPos;
+        qint64 nWallUs;
+    };
+    void Add(qint64 nPos, qint64 nWallUs);
+
+    std::deque<Mark> m_marks; // in order of position; each holds to the next
+    std::deque<Event> m_events;
+    bool m_bCleared = false;
+};

@@ -1,0 +1,141 @@
+#include "LogIndexFormat.h"
+
+#include <QtEndian>
+
+#include <cstring>
+
+namespace LogIndex {
+
+namespace {
+
+constexpr int kCheckAt = 14;
+
+quint16 Check(const char* pRecord)
+{
+    char copy[kRecordSize];
+    std::memcpy(copy, pRecord, kRecordSize);
+    copy[kCheckAt] = copy[kCheckAt + 1] = 0;
+    return qChecksum(QByteArrayView(copy, kRecordSize), Qt::ChecksumIso3309);
+}
+
+} // namespace
+
+QString IndexNameFor(const QString& strLogPath)
+{
+    if (strLogPath.endsWith(QLatin1String(".LOG"), Qt::CaseInsensitive))
+        return strLogPath.left(strLogPath.size() - 4) + QStringLiteral(".IDX");
+    return strLogPath + QStringLiteral(".IDX");
+}
+
+QByteArray EncodeHeader(const QString& strLogName)
+{
+    QByteArray header(kHeaderSize, '\0');
+    char* p = header.data();
+    std::memcpy(p, kMagic, sizeof kMagic);
+    const QByteArray name = strLogName.toUtf8().left(kMaxNameBytes);
+    qToLittleEndian<quint16>(kVersion, p + 8);
+    qToLittleEndian<quint16>(kHeaderSize, p + 10);
+    qToLittleEndian<quint16>(kRecordSize, p + 12);
+    qToLittleEndian<quint16>(quint16(name.size()), p + 14);
+    std::memcpy(p + 16, name.constData(), size_t(name.size()));
+    return header;
+}
+
+bool DecodeHeader(const QByteArray& bytes, QString* pLogName, QString* pWhy)
+{
+    if (bytes.size() < kHeaderSize || std::memcmp(bytes.constData(), kMagic, sizeof kMagic) != 0) {
+        *pWhy = QStringLiteral("not a timing index");
+        return false;
+    }
+    const char* p = bytes.constData();
+    const quint16 nVersion = qFromLittleEndian<quint16>(p + 8);
+    if (nVersion != kVersion) {
+        *pWhy = QStringLiteral("index format version %1 is not known (this program reads %2)")
+                    .arg(nVersion)
+                    .arg(kVersion);
+        return false;
+    }
+    const quint16 nNameLength = qFromLittleEndian<quint16>(p + 14);
+    if (qFromLittleEndian<quint16>(p + 10) != kHeaderSize ||
+        qFromLittleEndian<quint16>(p + 12) != kRecordSize || nNameLength > kMaxNameBytes) {
+        *pWhy = QStringLiteral("damaged header");
+        return false;
+    }
+    *pLogName = QString::fromUtf8(p + 16, nNameLength);
+    return true;
+}
+
+QByteArray EncodeRecord(const Record& r)
+{
+    QByteArray bytes(kRecordSize, '\0');
+    char* p = bytes.data();
+    qToLittleEndian<quint64>(quint64(r.nOffset), p);
+    qToLittleEndian<quint32>(r.nLength, p + 8);
+    p[12] = char(r.kind);
+    p[13] = char(r.nCode);
+    if (r.kind == RecordKind::Text) {
+        std::memcpy(p + 16, r.text.constData(), size_t(qMin<qsizetype>(r.text.size(), 16)));
+    } else {
+        qToLittleEndian<qint64>(r.time.nWallUs, p + 16);
+        qToLittleEndian<qint64>(r.time.nMonoUs, p + 24);
+    }
+    qToLittleEndian<quint16>(Check(p), p + kCheckAt);
+    return bytes;
+}
+
+bool DecodeRecord(const char* p, Record* pRecord)
+{
+    if (qFromLittleEndian<quint16>(p + kCheckAt) != Check(p))
+        return false;
+    Record r;
+    r.nOffset = qint64(qFromLittleEndian<quint64>(p));
+    r.nLength = qFromLittleEndian<quint32>(p + 8);
+    r.kind = RecordKind(quint8(p[12]));
+    r.nCode = quint8(p[13]);
+    if (r.nOffset < 0)
+        return false;
+    if (r.kind == RecordKind::Text) {
+        if (r.nLength > quint32(kTextPerRecord))
+            return false;
+        r.text = QByteArray(p + 16, qsizetype(r.nLength));
+    } else {
+        r.time.nWallUs = qFromLittleEndian<qint64>(p + 16);
+        r.time.nMonoUs = qFromLittleEndian<qint64>(p + 24);
+    }
+    *pRecord = r;
+    return true;
+}
+
+QByteArray EncodeEvent(qint64 nOffset, quint8 nCode, const KrTimeStamp& time,
+                       const QString& strText)
+{
+    Record event;
+    event.nOffset = nOffset;
+    event.kind = RecordKind::Event;
+    event.nCode = nCode;
+    event.time = time;
+    QByteArray bytes = EncodeRecord(event);
+    // Whole characters only: the text is cut before the first one that does
+    // not fit.
+    QByteArray text;
+    for (const QChar* p = strText.constBegin(); p != strText.constEnd();) {
+        const int n = p->isHighSurrogate() && p + 1 != strText.constEnd() ? 2 : 1;
+        const QByteArray ch = QString(p, n).toUtf8();
+        if (text.size() + ch.size() > kTextPerRecord * kMaxTextPieces)
+            break;
+        text += ch;
+        p += n;
+    }
+    for (int i = 0; i * kTextPerRecord < text.size(); ++i) {
+        Record piece;
+        piece.nOffset = nOffset;
+        piece.kind = RecordKind::Text;
+        piece.nCode = quint8(i);
+        piece.text = text.mid(i * kTextPerRecord, kTextPerRecord);
+        piece.nLength = quint32(piece.text.size());
+        bytes += EncodeRecord(piece);
+    }
+    return bytes;
+}
+
+} // namespace LogIndex
