@@ -89,11 +89,11 @@ QStringList CArrivalColumn::EventTexts(const CDataLayout::Cells& cells, bool bAb
     for (const CArrivalTimes::Event& e : m_times.Events()) {
         // Between this row and the next; the last row also takes what came
         // after it, the first what came before its first byte.
-        const bool bHere =
-            bAbove ? nBegin <= layout.StreamStart() && e.nPos <= nBegin && nBegin < nEnd
-                   : (e.nPos > nBegin && e.nPos <= nEnd) ||
-                         (nEnd >= layout.StreamEnd() && e.nPos > nEnd) ||
-                         (nBegin == nEnd && nBegin == layout.StreamStart());
+        const bool bHere = bAbove
+                               ? nBegin <= layout.StreamStart() && e.nPos <= nBegin && nBegin < nEnd
+                               : (e.nPos > nBegin && e.nPos <= nEnd) ||
+                                     (nEnd >= layout.StreamEnd() && e.nPos > nEnd) ||
+                                     (nBegin == nEnd && nBegin == layout.StreamStart());
         if (bHere)
             texts.append(FormatTime(e.nWallUs, false) + QLatin1Char(' ') + e.strText);
     }

@@ -41,7 +41,7 @@ struct CInputLog::State
     {
         QString strName;
         QByteArray data;
-        qsizetype nFrom = 0;   // bytes of data already written or dropped
+        qsizetype nFrom = 0;  // bytes of data already written or dropped
         CLogIndexMarks marks; // what the timing index says of data
     };
 

@@ -81,8 +81,8 @@ qint64 CLogIndexFile::ReadAt(qint64 nOffset, char* pData, qint64 nLength)
 {
     qint64 nDone = 0;
     while (nDone < nLength) {
-        const ssize_t n = ::pread(int(m_hFile), pData + nDone, size_t(nLength - nDone),
-                                  off_t(nOffset + nDone));
+        const ssize_t n =
+            ::pread(int(m_hFile), pData + nDone, size_t(nLength - nDone), off_t(nOffset + nDone));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {

@@ -26,6 +26,12 @@ void CLogIndicator::Update()
     // Only what changed is set again: a new style sheet costs a restyle.
     const QString style =
         text.isEmpty() ? QString() : QStringLiteral("QCheckBox { color: #c00000; }");
+    // A timing index that cannot be written leaves the log as it is: said,
+    // not marked red.
+    const QString strIndex = m_pCheck->isChecked() ? m_log.IndexFailureText() : QString();
+    if (!strIndex.isEmpty())
+        text = (text.isEmpty() ? QString() : text + QLatin1Char('\n')) +
+               QStringLiteral("The log is written without arrival times. %1").arg(strIndex);
     if (m_pCheck->styleSheet() != style)
         m_pCheck->setStyleSheet(style);
     if (m_pCheck->toolTip() != text)

@@ -2,6 +2,8 @@
 // The "Log Input Data" checkbox as the daily log's indicator: red, with the
 // file, the reason and the bytes waiting (or lost) in its tooltip, while the
 // log cannot be written. Bytes lost stay on show until the box is unchecked.
+// When only the timing index beside the log cannot be written, the tooltip
+// says so and the box keeps its colour.
 //
 // Lives on the user-interface thread. The log tells of every change on its
 // writer's thread; the checkbox follows through one coalesced call.

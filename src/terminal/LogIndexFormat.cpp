@@ -92,7 +92,8 @@ bool DecodeRecord(const char* p, Record* pRecord)
     r.nLength = qFromLittleEndian<quint32>(p + 8);
     r.kind = RecordKind(quint8(p[12]));
     r.nCode = quint8(p[13]);
-    if (r.nOffset < 0)
+    // No offset a file can reach is this large; it keeps End() in range.
+    if (r.nOffset < 0 || r.nOffset > (qint64(1) << 56))
         return false;
     if (r.kind == RecordKind::Text) {
         if (r.nLength > quint32(kTextPerRecord))

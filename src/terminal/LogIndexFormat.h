@@ -61,8 +61,8 @@ struct Record
     quint32 nLength = 0;
     RecordKind kind = RecordKind::Data;
     quint8 nCode = 0;
-    KrTimeStamp time;    // not for text
-    QByteArray text;     // text only: its bytes in this record
+    KrTimeStamp time; // not for text
+    QByteArray text;  // text only: its bytes in this record
 
     qint64 End() const { return nOffset + (kind == RecordKind::Data ? qint64(nLength) : 0); }
 };
