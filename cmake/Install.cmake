@@ -1,4 +1,4 @@
-# What `cmake --install` puts in place besides the two programs and the
+# What `cmake --install` puts in place besides the three programs and the
 # licence, and the Debian package `cpack -G DEB` makes of it. Included at the
 # end of the top-level CMakeLists.txt.
 
@@ -29,7 +29,9 @@ if(UNIX AND NOT APPLE)
   install(DIRECTORY "${CMAKE_SOURCE_DIR}/res/icons/hicolor"
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
   install(FILES "${VORNTERM_DIST}/vornterm.1" "${VORNTERM_DIST}/vornterm-cfg.1"
+                "${VORNTERM_DIST}/vornterm-log.1"
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES "${VORNTERM_DIST}/vornterm-index.5" DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
 endif()
 
 # The Debian package. Its dependencies are found from the programs by
@@ -45,7 +47,8 @@ hexadecimal bytes, and sends typed characters, a running counter or a whole
 file to it, with a daily log of the received data. It opens serial devices
 and USB adapters, a loopback, raw TCP serial servers and RFC 2217 servers.
 The settings file and the logs lie in the folder it is started from;
-vornterm-cfg prints or changes the settings from a shell.")
+vornterm-cfg prints or changes the settings from a shell; vornterm-log prints
+a daily log with the time each line arrived.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "vornterm")
 set(CPACK_RESOURCE_FILE_LICENSE "${CMAKE_SOURCE_DIR}/res/VornLicense.txt")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")

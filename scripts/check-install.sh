@@ -13,10 +13,11 @@ stage="$(mktemp -d)"
 trap 'rm -rf "$stage"' EXIT
 fail() { echo "check-install: $*" >&2; exit 1; }
 
-files=(usr/bin/vornterm usr/bin/vornterm-cfg usr/libexec/vornterm/vornterm-desktop
+files=(usr/bin/vornterm usr/bin/vornterm-cfg usr/bin/vornterm-log usr/libexec/vornterm/vornterm-desktop
        usr/share/vornterm/VornLicense.txt "usr/share/applications/$id.desktop"
        "usr/share/metainfo/$id.metainfo.xml" usr/share/man/man1/vornterm.1
-       usr/share/man/man1/vornterm-cfg.1 "usr/share/icons/hicolor/scalable/apps/$id.svg")
+       usr/share/man/man1/vornterm-cfg.1 usr/share/man/man1/vornterm-log.1
+       usr/share/man/man5/vornterm-index.5 "usr/share/icons/hicolor/scalable/apps/$id.svg")
 sizes=(16 22 24 32 48 64 128 256)
 for s in "${sizes[@]}"; do files+=("usr/share/icons/hicolor/${s}x${s}/apps/$id.png"); done
 
@@ -46,9 +47,9 @@ echo "== AppStream metadata"
 appstreamcli validate --no-net "$stage/root/usr/share/metainfo/$id.metainfo.xml"
 
 echo "== manual pages"
-for page in vornterm.1 vornterm-cfg.1; do
+for page in man1/vornterm.1 man1/vornterm-cfg.1 man1/vornterm-log.1 man5/vornterm-index.5; do
   err="$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
-    man --warnings -l "$stage/root/usr/share/man/man1/$page" 2>&1 >/dev/null)"
+    man --warnings -l "$stage/root/usr/share/man/$page" 2>&1 >/dev/null)"
   [[ -z $err ]] || fail "man $page: $err"
 done
 
@@ -59,7 +60,8 @@ deb="$(echo "$stage"/pkg/vornterm_*.deb)"
 [[ -f $deb ]] || fail "cpack made no vornterm_*.deb"
 listing="$(dpkg-deb -c "$deb" | awk '{print $6}')"
 # Debian's way: manual pages compressed, the licence as the copyright file.
-pkgfiles=("${files[@]/%.1/.1.gz}" usr/share/doc/vornterm/copyright)
+pkgfiles=("${files[@]/%.1/.1.gz}")
+pkgfiles=("${pkgfiles[@]/%.5/.5.gz}" usr/share/doc/vornterm/copyright)
 for f in "${pkgfiles[@]}"; do grep -qx "./$f" <<<"$listing" || fail "not in the package: /$f"; done
 dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./usr/share/applications/$id.desktop" |
   grep -qx 'Exec=/usr/libexec/vornterm/vornterm-desktop' || fail "the packaged desktop entry's Exec"

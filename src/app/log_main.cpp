@@ -1,0 +1,6 @@
+#include "LogTool.h"
+
+int main(int argc, char* argv[])
+{
+    return RunLogTool(argc, argv);
+}
