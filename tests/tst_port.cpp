@@ -14,6 +14,26 @@
 #include <atomic>
 #include <memory>
 
+namespace {
+
+// Counts the bytes received and the blocks that came without a time for
+// their first byte.
+class TimedReceiver : public CKrCommReceiver
+{
+public:
+    void OnReceive(const char*, int) override {}
+    void OnReceiveTimed(const QByteArray& block, const KrBlockTimes& times) override
+    {
+        m_nBytes += block.size();
+        if (times.IsEmpty() || times.At(0).nOffset != 0 || !times.TimeAt(0).IsValid())
+            ++m_nUntimed;
+    }
+    std::atomic<qint64> m_nBytes{0};
+    std::atomic<int> m_nUntimed{0};
+};
+
+} // namespace
+
 class TestPort : public QObject
 {
     Q_OBJECT
@@ -35,6 +55,7 @@ private Q_SLOTS:
     void destructionEndsReceiverCalls();
     void writeQueueStreams_data();
     void writeQueueStreams();
+    void readsAndEventsCarryTheirTimes();
 };
 
 void TestPort::newPortIsClosedLoopback()
@@ -423,6 +444,35 @@ void TestPort::writeQueueStreams()
     for (int i = 0; i < CKrCommWriteQueue::kStreams; ++i)
         dropped << QString::number(q.TakeDropped(i));
     QTEST(dropped.join(QLatin1Char(',')), "dropped");
+}
+
+void TestPort::readsAndEventsCarryTheirTimes()
+{
+    RecordingListener states;
+    TimedReceiver rx;
+    CKrCommPortEx port;
+    port.SetStateListener(&states);
+    const KrTimeStamp before = KrTimeStamp::Now();
+    QVERIFY(OpenPort(port, CKrCommConfig(), &rx));
+    QCOMPARE(port.Write("abc", 3), 3);
+    QTRY_COMPARE(rx.m_nBytes.load(), qint64(3));
+    QCOMPARE(rx.m_nUntimed.load(), 0);
+    CKrCommConfig faster;
+    faster.nBaud = 115200;
+    QVERIFY(OpenPort(port, faster, &rx));
+    port.Close();
+    const QList<KrPortEventKind> expected = {KrPortEventKind::Opened, KrPortEventKind::Closed,
+                                             KrPortEventKind::ConfigChanged,
+                                             KrPortEventKind::Opened, KrPortEventKind::Closed};
+    QTRY_COMPARE(states.Events().size(), expected.size());
+    const QList<KrPortEvent> events = states.Events();
+    qint64 nMono = before.nMonoUs;
+    for (int i = 0; i < events.size(); ++i) {
+        QCOMPARE(events[i].kind, expected[i]);
+        QVERIFY(events[i].time.nMonoUs >= nMono && events[i].time.nWallUs > 0);
+        nMono = events[i].time.nMonoUs;
+    }
+    QCOMPARE(events[3].Text(), QStringLiteral("opened: loop:// 115200,8,N,1"));
 }
 
 QTEST_GUILESS_MAIN(TestPort)

@@ -115,10 +115,21 @@ public:
         return m_statuses.isEmpty() ? CKrCommPortStatus() : m_statuses.last();
     }
     KrPortState LastState() const { return Last().state; }
+    void OnPortEvent(const KrPortEvent& event) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_events.append(event);
+    }
+    QList<KrPortEvent> Events() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_events;
+    }
 
 private:
     mutable QMutex m_mutex;
     QList<CKrCommPortStatus> m_statuses;
+    QList<KrPortEvent> m_events;
 };
 
 class CollectingReceiver : public CKrCommReceiver
