@@ -133,7 +133,7 @@ void CLogIndexWriter::RecordLoss(CLogIndexLoss& loss, qint64 nLogOffset)
         r.nLength = quint32(std::min<qint64>(loss.nBytes, 0xFFFFFFFF));
         r.kind = LogIndex::RecordKind::Lost;
         r.time = loss.first;
-        m_pending += LogIndex::EncodeRecord(r);
+        LogIndex::AppendRecord(m_pending, r);
     }
     for (const KrPortEvent& e : loss.events)
         m_pending += LogIndex::EncodeEvent(nLogOffset, quint8(e.kind), e.time, e.strText);
@@ -169,7 +169,7 @@ void CLogIndexWriter::Record(CLogIndexMarks& m, qint64 nFrom, qint64 nTo, qint64
             r.nLength = quint32(nEnd - nPos);
             r.kind = LogIndex::RecordKind::Data;
             r.time = m.m_times[m.m_nTime - 1].time;
-            m_pending += LogIndex::EncodeRecord(r);
+            LogIndex::AppendRecord(m_pending, r);
         }
         nPos = nEnd;
     }
@@ -187,7 +187,7 @@ void CLogIndexWriter::Write()
         Fail(QStringLiteral("Cannot write '%1': %2").arg(m_strName, m_file.ErrorText()));
         return;
     }
-    m_pending.clear();
+    m_pending.resize(0); // keeps its room for the next records
     m_strError.clear();
 }
 

@@ -67,8 +67,17 @@ bool DecodeHeader(const QByteArray& bytes, QString* pLogName, QString* pWhy)
 
 QByteArray EncodeRecord(const Record& r)
 {
-    QByteArray bytes(kRecordSize, '\0');
-    char* p = bytes.data();
+    QByteArray bytes;
+    AppendRecord(bytes, r);
+    return bytes;
+}
+
+void AppendRecord(QByteArray& to, const Record& r)
+{
+    const qsizetype nAt = to.size();
+    to.resize(nAt + kRecordSize);
+    char* p = to.data() + nAt;
+    std::memset(p, 0, kRecordSize);
     qToLittleEndian<quint64>(quint64(r.nOffset), p);
     qToLittleEndian<quint32>(r.nLength, p + 8);
     p[12] = char(r.kind);
@@ -80,7 +89,6 @@ QByteArray EncodeRecord(const Record& r)
         qToLittleEndian<qint64>(r.time.nMonoUs, p + 24);
     }
     qToLittleEndian<quint16>(Check(p), p + kCheckAt);
-    return bytes;
 }
 
 bool DecodeRecord(const char* p, Record* pRecord)

@@ -78,6 +78,8 @@ QByteArray EncodeHeader(const QString& strLogName);
 bool DecodeHeader(const QByteArray& bytes, QString* pLogName, QString* pWhy);
 
 QByteArray EncodeRecord(const Record& record);
+// The same, appended to `to` without a byte array of its own.
+void AppendRecord(QByteArray& to, const Record& record);
 // False when the bytes are not a whole record with a correct check.
 bool DecodeRecord(const char* pBytes, Record* pRecord);
 // The records of an event: the event itself and its text, cut at a
