@@ -117,6 +117,33 @@ void CKrCommPort::SetStateListener(CKrCommPortListener* pListener)
     m_pThread->SetListener(pListener);
 }
 
+void CKrCommPort::AddListener(CKrCommPortListener* pListener)
+{
+    m_pThread->AddListener(pListener);
+}
+
+bool CKrCommPort::SetLine(KrLine line, bool bOn)
+{
+    return m_pThread->RequestLine(KrLineRequest{KrLineRequest::Kind::Set, line, bOn, 0});
+}
+
+bool CKrCommPort::PulseLine(KrLine line, int nMs)
+{
+    return nMs > 0 &&
+           m_pThread->RequestLine(KrLineRequest{KrLineRequest::Kind::Pulse, line, false, nMs});
+}
+
+bool CKrCommPort::SendBreak(int nMs)
+{
+    return nMs > 0 && m_pThread->RequestLine(
+                          KrLineRequest{KrLineRequest::Kind::Break, KrLine::Break, true, nMs});
+}
+
+KrLines CKrCommPort::GetLines() const
+{
+    return m_pThread->Lines();
+}
+
 int CKrCommPort::Write(const char* pData, int nLength, int nStream)
 {
     return m_pThread->Write(pData, nLength, nStream);

@@ -3,6 +3,8 @@
 // and the same in plain words) and the one line that describes it. A port
 // tells a listener of its own whenever any of it changes; nothing polls.
 
+#include "KrLines.h"
+
 #include <QString>
 
 enum class KrPortState
@@ -69,6 +71,9 @@ class CKrCommPortListener
 {
 public:
     virtual void OnPortStatus(const CKrCommPortStatus& status) = 0;
+    // The control lines changed, or a break began or ended; with the time the
+    // port saw it. A port that is not open has no lines.
+    virtual void OnPortLines(const KrLineEvent& event) { Q_UNUSED(event); }
 
 protected:
     ~CKrCommPortListener() = default;
