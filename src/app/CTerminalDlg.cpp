@@ -4,6 +4,7 @@
 #include "CCheckBox.h"
 #include "CDataView.h"
 #include "CFileSend.h"
+#include "CLineLamps.h"
 #include "CLogIndicator.h"
 #include "CPortCaption.h"
 #include "CSettingsFile.h"
@@ -78,6 +79,9 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     m_pCaption = new CPortCaption(this, m_port);
     m_port.SetStateListener(m_pCaption);
     connect(m_pCaption, &CPortCaption::Changed, this, [this] { UpdateStatusBar(); });
+    // The control lines too; their labels go to the status bar with it.
+    m_pLines = new CLineLamps(m_port, this);
+    m_port.AddListener(m_pLines);
 }
 
 CTerminalDlg::~CTerminalDlg()
@@ -222,6 +226,10 @@ int CTerminalDlg::CreateBars()
     const int w = m_wndStatusBar->rect().right() + 1;
     const int nTxWidth = qMax(70, m_wndStatusBar->WidthFor(QStringLiteral("Tx:0000000000")));
     m_wndStatusBar->SetParts({w - 330 - nTxWidth, w - 330, w - 300, -1});
+    // The last part's right end: the control lines; the line commands go to
+    // the data window's menu.
+    m_wndStatusBar->SetPartWidget(3, m_pLines);
+    m_editData->AddMenuActions(m_pLines->MenuActions());
 
     m_wndToolBar = new QToolBar(this);
     m_wndToolBar->setObjectName(QStringLiteral("toolbar140"));

@@ -4,8 +4,8 @@
 // the receive path, settings, transmit, commands and file send
 // (src/terminal/Terminal*.cpp). What it needs beyond its specified members
 // lives in small helpers it owns: the caption (CPortCaption), the log's
-// indicator (CLogIndicator), the refresh of the data window (CViewRefresh)
-// and the file send (CFileSend).
+// indicator (CLogIndicator), the refresh of the data window (CViewRefresh),
+// the file send (CFileSend) and the port's control lines (CLineLamps).
 //
 // Lives on the user-interface thread. Other threads call only AppendText,
 // UpdateStatusBar and the state getters: the port's I/O thread through the
@@ -26,6 +26,7 @@ class CArchive;
 class CCheckBox;
 class CDataView;
 class CFileSend;
+class CLineLamps;
 class CPortCaption;
 class CStatusBarCtrl;
 class CViewRefresh;
@@ -145,6 +146,7 @@ private:
     CViewRefresh* m_pRefresh = nullptr; // the buffer's way to the data window
     CFileSend* m_pFileSend = nullptr;   // progress and streaming of file sends
     CPortCaption* m_pCaption = nullptr; // the port's state in the caption
+    CLineLamps* m_pLines = nullptr;     // the control lines in the status bar
 
     // Last: the port goes first when the window is destroyed, which ends
     // every call from its thread before anything else is torn down.

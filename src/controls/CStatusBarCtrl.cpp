@@ -2,6 +2,7 @@
 
 #include <QHelpEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QToolTip>
@@ -34,7 +35,44 @@ void CStatusBarCtrl::SetParts(const QVector<int>& rightEdges)
         m_texts.append(QString());
     while (m_texts.size() > m_parts.size())
         m_texts.removeLast();
+    PlaceWidget();
     update();
+}
+
+void CStatusBarCtrl::SetPartWidget(int nPart, QWidget* pWidget)
+{
+    m_nWidgetPart = nPart;
+    m_pPartWidget = pWidget;
+    if (pWidget) {
+        pWidget->setParent(this);
+        pWidget->show();
+    }
+    PlaceWidget();
+    update();
+}
+
+void CStatusBarCtrl::PlaceWidget()
+{
+    if (!m_pPartWidget)
+        return;
+    // Inside the part's frame, flush with its right edge.
+    const QRect frame = PartRect(m_nWidgetPart).adjusted(0, 3, -kFrameRight - 1, -1);
+    const int w = qMin(m_pPartWidget->sizeHint().width(), qMax(0, frame.width() - 2));
+    m_pPartWidget->setGeometry(frame.right() + 1 - w, frame.top(), w, frame.height());
+}
+
+QRect CStatusBarCtrl::TextRectOf(int nPart) const
+{
+    QRect r = TextRect(PartRect(nPart));
+    if (nPart == m_nWidgetPart && m_pPartWidget && !m_pPartWidget->isHidden())
+        r.setRight(qMin(r.right(), m_pPartWidget->geometry().left() - kTextMargin - 1));
+    return r;
+}
+
+void CStatusBarCtrl::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    PlaceWidget();
 }
 
 QRect CStatusBarCtrl::PartRect(int nPart) const
@@ -70,7 +108,7 @@ QString CStatusBarCtrl::GetText(int nPart) const
 QString CStatusBarCtrl::ShownText(int nPart) const
 {
     return fontMetrics().elidedText(GetText(nPart), Qt::ElideRight,
-                                    qMax(0, TextRect(PartRect(nPart)).width()));
+                                    qMax(0, TextRectOf(nPart).width()));
 }
 
 int CStatusBarCtrl::WidthFor(const QString& text) const
@@ -113,7 +151,8 @@ void CStatusBarCtrl::paintEvent(QPaintEvent*)
         opt.state |= QStyle::State_Sunken;
         opt.lineWidth = 1;
         style()->drawPrimitive(QStyle::PE_Frame, &opt, &p, this);
-        p.drawText(r.adjusted(kTextMargin, 0, -kTextMargin, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                   ShownText(i));
+        const QRect text = TextRectOf(i);
+        p.drawText(QRect(text.left(), r.top(), text.width(), r.height()),
+                   Qt::AlignLeft | Qt::AlignVCenter, ShownText(i));
     }
 }

@@ -23,6 +23,7 @@
 #include <QStringList>
 #include <QTimer>
 
+class QAction;
 class QMenu;
 
 class CDataView : public QAbstractScrollArea
@@ -97,8 +98,12 @@ public:
     // Returns the previous handler.
     static QAccessible::UpdateHandler SetNoticeHandler(QAccessible::UpdateHandler handler);
 
-    // The context menu: "Copy" (enabled with a selection) and "Select All".
+    // The context menu: "Copy" (enabled with a selection) and "Select All",
+    // then the entries added below.
     QMenu* CreateContextMenu(QWidget* pParent);
+    // Entries of another helper's (the port's line commands), shown after a
+    // separator; they stay that helper's, which keeps them up to date.
+    void AddMenuActions(const QList<QAction*>& actions) { m_menuActions += actions; }
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
@@ -140,4 +145,5 @@ private:
     bool m_bSelecting = false;
     CTextChangeThrottle m_notices;
     QTimer m_noticeTimer; // for what waits until the interval ends
+    QList<QAction*> m_menuActions;
 };

@@ -125,6 +125,10 @@ QMenu* CDataView::CreateContextMenu(QWidget* pParent)
     QAction* pCopy = pMenu->addAction(tr("Copy"), this, &CDataView::Copy);
     pCopy->setEnabled(HasSelection());
     pMenu->addAction(tr("Select All"), this, &CDataView::SelectAll);
+    if (!m_menuActions.isEmpty()) {
+        pMenu->addSeparator();
+        pMenu->addActions(m_menuActions);
+    }
     return pMenu;
 }
 
