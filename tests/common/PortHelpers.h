@@ -48,6 +48,24 @@ inline QByteArray StoredConfig(const CKrCommConfig& config)
     return bytes;
 }
 
+// "DTR rts CTS ?DSR": each line a port has, upper case when on, lower case
+// when off, '?' before it when not known; "BREAK" while a break is sent.
+inline QString LinesText(const KrLines& lines)
+{
+    QStringList words;
+    for (KrLine line : kKrWires) {
+        if (!lines.Has(line))
+            continue;
+        const QString name = KrLineName(line);
+        words << (!lines.IsKnown(line) ? QLatin1Char('?') + name
+                  : lines.IsOn(line)   ? name
+                                       : name.toLower());
+    }
+    if (lines.IsOn(KrLine::Break))
+        words << QStringLiteral("BREAK");
+    return words.join(QLatin1Char(' '));
+}
+
 // Every byte value once, in order.
 inline QByteArray AllByteValues()
 {
