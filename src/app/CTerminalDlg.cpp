@@ -2,6 +2,7 @@
 
 #include "Afx.h"
 #include "CCheckBox.h"
+#include "CDataTools.h"
 #include "CDataView.h"
 #include "CFileSend.h"
 #include "CLineLamps.h"
@@ -136,6 +137,10 @@ bool CTerminalDlg::Create()
     m_editData = new CDataView(this);
     m_editData->setGeometry(du.Rect(kDataWindowDlu.x(), kDataWindowDlu.y(), kDataWindowDlu.width(),
                                     kDataWindowDlu.height()));
+    // Find, copy as hex or C string, save and send, in its context menu.
+    new CDataTools(this, m_editData,
+                   CDataTools::Hooks{[this] { return GetData(); },
+                                     [this](const QByteArray& bytes) { return SendSequence(bytes); }});
     m_chkLocalEcho = new CCheckBox(QStringLiteral("Local Echo"), this);
     m_chkLocalEcho->setGeometry(du.Rect(kLocalEchoDlu.x(), kLocalEchoDlu.y(), kLocalEchoDlu.width(),
                                         kLocalEchoDlu.height()));
@@ -229,7 +234,7 @@ int CTerminalDlg::CreateBars()
     // The last part's right end: the control lines; the line commands go to
     // the data window's menu.
     m_wndStatusBar->SetPartWidget(3, m_pLines);
-    m_editData->AddMenuActions(m_pLines->MenuActions());
+    connect(m_editData, &CDataView::ContextMenuOpening, m_pLines, &CLineLamps::AddToMenu);
 
     m_wndToolBar = new QToolBar(this);
     m_wndToolBar->setObjectName(QStringLiteral("toolbar140"));

@@ -67,6 +67,7 @@ void CDataView::SetBuffer(const QByteArray& buffer, qint64 streamStart, bool bHe
         m_notices.Changed(nRemoved, count - kept, count);
     }
     TellChanges();
+    Q_EMIT BufferChanged(bFresh);
 }
 
 void CDataView::ExtendBuffer(const QByteArray& tail, qint64 streamStart)
@@ -86,6 +87,7 @@ void CDataView::ExtendBuffer(const QByteArray& tail, qint64 streamStart)
         m_notices.Changed(nRemoved, count - kept, count);
     }
     TellChanges();
+    Q_EMIT BufferChanged(false);
 }
 
 void CDataView::Clear()
@@ -99,6 +101,7 @@ void CDataView::Clear()
     verticalScrollBar()->setValue(0);
     viewport()->update();
     TellChanges();
+    Q_EMIT BufferChanged(true);
 }
 
 int CDataView::TopRow() const

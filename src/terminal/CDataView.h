@@ -22,8 +22,8 @@
 #include <QRawFont>
 #include <QStringList>
 #include <QTimer>
+#include <vector>
 
-class QAction;
 class QMenu;
 
 class CDataView : public QAbstractScrollArea
@@ -75,6 +75,8 @@ public:
     void SetSelection(int start, int end);
     void ClearSelection();
     QString SelectedText() const;
+    // The bytes the selection shows, whatever the display; empty when none.
+    QByteArray SelectedBytes() const;
     void SelectAll();
     // Puts the selected text on the clipboard; nothing when none.
     void Copy();
@@ -99,11 +101,20 @@ public:
     static QAccessible::UpdateHandler SetNoticeHandler(QAccessible::UpdateHandler handler);
 
     // The context menu: "Copy" (enabled with a selection) and "Select All",
-    // then the entries added below.
+    // then what the helpers add as it opens (ContextMenuOpening).
     QMenu* CreateContextMenu(QWidget* pParent);
-    // Entries of another helper's (the port's line commands), shown after a
-    // separator; they stay that helper's, which keeps them up to date.
-    void AddMenuActions(const QList<QAction*>& actions) { m_menuActions += actions; }
+
+    // Matches to mark: stream positions, each nLength bytes, the current one
+    // marked apart; bScroll brings the current one into sight.
+    void SetHighlights(const std::vector<qint64>& positions, qsizetype nLength, int nCurrent,
+                       bool bScroll);
+
+Q_SIGNALS:
+    // The menu is about to show: helpers add their entries.
+    void ContextMenuOpening(QMenu* pMenu);
+    // The view shows new bytes; bAfresh when it was laid out anew (a new mode,
+    // cleared), which starts stream positions over.
+    void BufferChanged(bool bAfresh);
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
@@ -114,6 +125,9 @@ protected:
     void mouseMoveEvent(QMouseEvent* pEvent) override;
     void mouseReleaseEvent(QMouseEvent* pEvent) override;
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
+    // The Menu key and Shift+F10 open the context menu at the caret: they
+    // make no character, so nothing typed is taken from the device.
+    void keyPressEvent(QKeyEvent* pEvent) override;
 
 private:
     static constexpr int kMargin = 2; // pixels left of the first cell
@@ -124,8 +138,16 @@ private:
     void NotifySelection();
     void TellChanges();
     qreal CellX(int cell) const;
+    // Marked text ranges [start, end) in offsets, for a row's painting.
+    struct Mark
+    {
+        int nStart;
+        int nEnd;
+        bool bCurrent;
+    };
     void PaintRow(class QPainter& painter, const CDataLayout::Cells& cells, int y, int selStart,
-                  int selEnd) const;
+                  int selEnd, const std::vector<Mark>& marks) const;
+    std::vector<Mark> VisibleMarks(int firstRow, int lastRow) const;
     void DrawCells(QPainter& painter, const QString& text, int from, int to, int y) const;
     quint32 Glyph(QChar ch) const;
 
@@ -143,7 +165,10 @@ private:
     qint64 m_selAnchor = -1;
     qint64 m_selActive = -1;
     bool m_bSelecting = false;
+    // Find's matches (stream positions), their length, the current one.
+    std::vector<qint64> m_highlights;
+    qsizetype m_nHighlightLength = 0;
+    int m_nHighlightCurrent = -1;
     CTextChangeThrottle m_notices;
     QTimer m_noticeTimer; // for what waits until the interval ends
-    QList<QAction*> m_menuActions;
 };

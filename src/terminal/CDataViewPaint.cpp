@@ -39,15 +39,34 @@ void CDataView::paintEvent(QPaintEvent* pEvent)
     const int last = std::min(TotalRows() - 1, top + area.bottom() / m_nRowHeight);
     int selStart, selEnd;
     GetSelection(selStart, selEnd);
+    const std::vector<Mark> marks = VisibleMarks(first, last);
     CDataLayout::Cells cells;
     for (int row = first; row <= last; ++row) {
         m_layout.RowCells(row, cells);
-        PaintRow(painter, cells, (row - top) * m_nRowHeight, selStart, selEnd);
+        PaintRow(painter, cells, (row - top) * m_nRowHeight, selStart, selEnd, marks);
     }
 }
 
+std::vector<CDataView::Mark> CDataView::VisibleMarks(int firstRow, int lastRow) const
+{
+    std::vector<Mark> marks;
+    if (m_highlights.empty() || firstRow > lastRow)
+        return marks;
+    // Only the matches that can touch the rows in sight.
+    const qint64 from = m_layout.PositionOfOffset(m_layout.RowStartOffset(firstRow)) -
+                        m_nHighlightLength;
+    const qint64 to = m_layout.PositionOfOffset(m_layout.RowEndOffset(lastRow) + 1, true);
+    auto it = std::lower_bound(m_highlights.begin(), m_highlights.end(), from);
+    for (; it != m_highlights.end() && *it < to; ++it) {
+        marks.push_back(Mark{m_layout.OffsetOfPosition(*it),
+                             m_layout.OffsetOfPosition(*it + m_nHighlightLength),
+                             int(it - m_highlights.begin()) == m_nHighlightCurrent});
+    }
+    return marks;
+}
+
 void CDataView::PaintRow(QPainter& painter, const CDataLayout::Cells& cells, int y, int selStart,
-                         int selEnd) const
+                         int selEnd, const std::vector<Mark>& marks) const
 {
     const int n = static_cast<int>(cells.text.size());
     // Selected cells [a, b); the line end counts as one more cell.
@@ -60,6 +79,20 @@ void CDataView::PaintRow(QPainter& painter, const CDataLayout::Cells& cells, int
     }
     const bool bLineEndSelected = cells.bLineEnd && selStart <= cells.end && cells.end < selEnd;
     const QPalette& pal = palette();
+    // Find's matches under the text: the current one stronger.
+    for (const Mark& m : marks) {
+        if (m.nEnd <= cells.start || m.nStart > cells.end)
+            continue;
+        const auto cellOf = [&](int offset) {
+            return static_cast<int>(
+                std::lower_bound(cells.offset.begin(), cells.offset.end(), offset) -
+                cells.offset.begin());
+        };
+        const int c0 = cellOf(m.nStart);
+        const int c1 = std::max(cellOf(m.nEnd), c0 + (m.nEnd > cells.end ? 1 : 0));
+        painter.fillRect(QRectF(CellX(c0), y, CellX(c1) - CellX(c0), m_nRowHeight),
+                         m.bCurrent ? QColor(255, 150, 50) : QColor(255, 235, 120));
+    }
     if (a < b || bLineEndSelected) {
         const int endCell = b + (bLineEndSelected ? 1 : 0);
         painter.fillRect(QRectF(CellX(a), y, CellX(endCell) - CellX(a), m_nRowHeight),

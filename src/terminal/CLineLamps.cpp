@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -234,6 +235,13 @@ QString CLineLamps::Describe(KrLine line) const
         text += bOn ? QStringLiteral(" - click to turn it off")
                     : QStringLiteral(" - click to turn it on");
     return text;
+}
+
+
+void CLineLamps::AddToMenu(QMenu* pMenu)
+{
+    pMenu->addSeparator();
+    pMenu->addActions(m_actions);
 }
 
 #include "CLineLamps.moc"

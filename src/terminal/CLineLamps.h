@@ -22,6 +22,7 @@ class CKrCommPort;
 class CLineLamp;
 class QAction;
 class QLabel;
+class QMenu;
 
 class CLineLamps : public QWidget, public CKrCommPortListener
 {
@@ -33,9 +34,10 @@ public:
     void OnPortStatus(const CKrCommPortStatus&) override {}
     void OnPortLines(const KrLineEvent& event) override;
 
-    // The data window's entries: "Pulse DTR", "Pulse RTS", "Send Break",
-    // enabled while the port has what they need. Owned by this widget.
-    QList<QAction*> MenuActions() const { return m_actions; }
+    // Adds the data window's entries after a separator: "Pulse DTR",
+    // "Pulse RTS", "Send Break", enabled while the port has what they need.
+    // They stay this widget's, which keeps them up to date.
+    void AddToMenu(QMenu* pMenu);
 
     // Shows the port's lines now.
     void Show();
