@@ -138,9 +138,10 @@ bool CTerminalDlg::Create()
     m_editData->setGeometry(du.Rect(kDataWindowDlu.x(), kDataWindowDlu.y(), kDataWindowDlu.width(),
                                     kDataWindowDlu.height()));
     // Find, copy as hex or C string, save and send, in its context menu.
-    new CDataTools(this, m_editData,
-                   CDataTools::Hooks{[this] { return GetData(); },
-                                     [this](const QByteArray& bytes) { return SendSequence(bytes); }});
+    new CDataTools(
+        this, m_editData,
+        CDataTools::Hooks{[this] { return GetData(); },
+                          [this](const QByteArray& bytes) { return SendSequence(bytes); }});
     m_chkLocalEcho = new CCheckBox(QStringLiteral("Local Echo"), this);
     m_chkLocalEcho->setGeometry(du.Rect(kLocalEchoDlu.x(), kLocalEchoDlu.y(), kLocalEchoDlu.width(),
                                         kLocalEchoDlu.height()));

@@ -5,8 +5,8 @@
 
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QKeyEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -203,8 +203,9 @@ void CDataView::mouseReleaseEvent(QMouseEvent* pEvent)
 
 void CDataView::keyPressEvent(QKeyEvent* pEvent)
 {
-    const bool bMenuKey = pEvent->key() == Qt::Key_Menu ||
-                          (pEvent->key() == Qt::Key_F10 && pEvent->modifiers() == Qt::ShiftModifier);
+    const bool bMenuKey =
+        pEvent->key() == Qt::Key_Menu ||
+        (pEvent->key() == Qt::Key_F10 && pEvent->modifiers() == Qt::ShiftModifier);
     if (!bMenuKey) {
         QAbstractScrollArea::keyPressEvent(pEvent);
         return;

@@ -237,7 +237,6 @@ QString CLineLamps::Describe(KrLine line) const
     return text;
 }
 
-
 void CLineLamps::AddToMenu(QMenu* pMenu)
 {
     pMenu->addSeparator();
