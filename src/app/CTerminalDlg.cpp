@@ -21,6 +21,7 @@
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QFontInfo>
+#include <QMenu>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QToolBar>
