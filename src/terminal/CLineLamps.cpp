@@ -21,6 +21,11 @@ public:
     {
         setFocusPolicy(Qt::NoFocus);
         setAccessibleName(KrLineName(line));
+        // Smaller than the bar's text, so that a file send's progress keeps
+        // room for its figures beside the six labels.
+        QFont small = font();
+        small.setPointSizeF(qMax(6.0, small.pointSizeF() * 0.8));
+        setFont(small);
         if (IsOutput())
             setCursor(Qt::PointingHandCursor);
     }
@@ -34,7 +39,7 @@ public:
         QFont bold = font();
         bold.setBold(true);
         const QFontMetrics fm(bold);
-        return QSize(fm.horizontalAdvance(KrLineName(m_line)) + 6, fm.height());
+        return QSize(fm.horizontalAdvance(KrLineName(m_line)) + 4, fm.height());
     }
 
 protected:
