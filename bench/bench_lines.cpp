@@ -238,11 +238,12 @@ int main(int argc, char** argv)
         port.AddListener(&times);
         port.SetConfig(CKrCommConfig());
         port.Open();
-        WaitFor([&] { return port.IsOpen(); }, 20000);
+        WaitFor([&] { return port.GetLines().IsKnown(KrLine::Dtr); }, 20000);
         std::vector<double> ms;
         for (int i = 0; i < nPulses; ++i) {
             const size_t nBefore = times.Times().size();
-            port.PulseLine(KrLine::Dtr);
+            if (!port.PulseLine(KrLine::Dtr))
+                break;
             if (!WaitFor([&] { return times.Times().size() >= nBefore + 2; }, 20000))
                 break;
             const std::vector<qint64> t = times.Times();
