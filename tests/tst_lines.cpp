@@ -37,29 +37,15 @@ QString ChangedText(quint8 nChanged)
 }
 
 // Every line event a port tells, in order.
-class LinesListener : public CKrCommPortListener
+class LinesListener : public RecordingListener
 {
 public:
-    void OnPortStatus(const CKrCommPortStatus&) override {}
-    void OnPortLines(const KrLineEvent& event) override
+    QList<KrLineEvent> Events() const { return LineEvents(); }
+    QString LastLines() const
     {
-        QMutexLocker lock(&m_mutex);
-        m_events.append(event);
+        const QList<KrLineEvent> events = LineEvents();
+        return events.isEmpty() ? QString() : Text(events.last().lines);
     }
-    QList<KrLineEvent> Events() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_events;
-    }
-    QString Last() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_events.isEmpty() ? QString() : Text(m_events.last().lines);
-    }
-
-private:
-    mutable QMutex m_mutex;
-    QList<KrLineEvent> m_events;
 };
 
 // A port with a lines listener, opened on `config`.
@@ -288,7 +274,7 @@ void TestLines::loopIsANullModem()
         QTRY_VERIFY_WITH_TIMEOUT(p.port.GetLines().IsKnown(line), 20000);
         QVERIFY(p.port.SetLine(line, !p.port.GetLines().IsOn(line)));
     }
-    QTRY_COMPARE_WITH_TIMEOUT(p.lines.Last(), lines, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(p.lines.LastLines(), lines, 20000);
     if (set >= 0)
         QCOMPARE(ChangedText(p.lines.Events().last().nChanged).toUpper(), changed);
     // Closed, the port has no lines, and says why.
@@ -315,7 +301,7 @@ void TestLines::pulseAndBreakLastWhatWasAsked()
     QFETCH(QString, during);
     LinesPort p(ConfigFor(QStringLiteral("loop://")));
     QVERIFY(p.opened);
-    QTRY_COMPARE_WITH_TIMEOUT(p.lines.Last(), QStringLiteral("DTR RTS CTS DSR DCD ri"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(p.lines.LastLines(), QStringLiteral("DTR RTS CTS DSR DCD ri"), 20000);
     const qsizetype nBefore = p.lines.Events().size();
     const bool bBreak = KrLine(line) == KrLine::Break;
     const int nExpectedMs = ms       ? ms
@@ -363,7 +349,7 @@ void TestLines::rfc2217SetControlBytes()
     // At open, after the line settings: DTR on, RTS on, every modem change.
     const QByteArray atOpen = "fffa2c0508fff0fffa2c050bfff0fffa2c0bfffffff0";
     QTRY_VERIFY_WITH_TIMEOUT(server->Received().toHex().endsWith(atOpen), 20000);
-    QTRY_COMPARE_WITH_TIMEOUT(p.lines.Last(), QStringLiteral("DTR RTS CTS DSR DCD ri"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(p.lines.LastLines(), QStringLiteral("DTR RTS CTS DSR DCD ri"), 20000);
 
     const KrLine line = action.contains(QLatin1String("DTR")) ? KrLine::Dtr : KrLine::Rts;
     if (action.startsWith(QLatin1String("pulse")))
@@ -374,7 +360,7 @@ void TestLines::rfc2217SetControlBytes()
         QVERIFY(p.port.SetLine(line, action.endsWith(QLatin1String("on"))));
     QTRY_VERIFY_WITH_TIMEOUT(server->Received().toHex().endsWith(atOpen + wire), 20000);
     if (action.startsWith(QLatin1String("pulse")))
-        QCOMPARE(p.lines.Last(), QStringLiteral("DTR RTS CTS DSR DCD ri"));
+        QCOMPARE(p.lines.LastLines(), QStringLiteral("DTR RTS CTS DSR DCD ri"));
 }
 
 void TestLines::labelsFollowThePort_data()
@@ -455,7 +441,7 @@ void TestLines::clickingALabelTogglesItsLine()
     }
     QTRY_COMPARE_WITH_TIMEOUT(events.Events().size(), 2, 20000);
     QCOMPARE(Text(events.Events().first().lines), QStringLiteral("DTR rts cts DSR DCD ri"));
-    QCOMPARE(events.Last(), QStringLiteral("dtr rts cts dsr dcd ri"));
+    QCOMPARE(events.LastLines(), QStringLiteral("dtr rts cts dsr dcd ri"));
 }
 
 void TestLines::serialLinesAtOpen_data()

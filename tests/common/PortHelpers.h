@@ -113,7 +113,8 @@ inline bool OpenPort(CKrCommPortEx& port, const CKrCommConfig& config,
     return OpenSettled(port);
 }
 
-// Keeps every state a port reports, as its I/O thread reports them.
+// Keeps every state and every line event a port reports, as its I/O thread
+// reports them.
 class RecordingListener : public CKrCommPortListener
 {
 public:
@@ -121,6 +122,16 @@ public:
     {
         QMutexLocker lock(&m_mutex);
         m_statuses.append(status);
+    }
+    void OnPortLines(const KrLineEvent& event) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_lineEvents.append(event);
+    }
+    QList<KrLineEvent> LineEvents() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_lineEvents;
     }
     QList<CKrCommPortStatus> Statuses() const
     {
@@ -137,6 +148,7 @@ public:
 private:
     mutable QMutex m_mutex;
     QList<CKrCommPortStatus> m_statuses;
+    QList<KrLineEvent> m_lineEvents;
 };
 
 class CollectingReceiver : public CKrCommReceiver
