@@ -52,7 +52,7 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     m_nRxCount = 0;
     m_bHexDisplay = false;
 
-    m_pRefresh = new CViewRefresh([this] { Refresh(); }, 16, this);
+    m_pRefresh = new CViewRefresh([this] { Refresh(); }, 0, this);
     m_counterTimer.setInterval(kCounterPeriodMs);
     connect(&m_counterTimer, &QTimer::timeout, this, [this] { OnTimer(kCounterTimerId); });
     m_pFileSend = new CFileSend(
