@@ -261,7 +261,10 @@ int CTerminalDlg::CreateBars()
 void CTerminalDlg::paintEvent(QPaintEvent* e)
 {
     QDialog::paintEvent(e);
-    if (isMinimized())
+    // The small paints behind the status bar's figures, many a second while
+    // data comes, do not load the picture.
+    static const QRect picture(QPoint(30, 1), LoadBitmapResource(144).size());
+    if (isMinimized() || !e->region().intersects(picture))
         return;
     QPainter painter(this);
     DrawTransparentBitmap(30, 1, 144, RGB(255, 255, 255), &painter);

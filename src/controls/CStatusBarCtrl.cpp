@@ -1,6 +1,7 @@
 #include "CStatusBarCtrl.h"
 
 #include <QHelpEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFrame>
@@ -100,12 +101,13 @@ QSize CStatusBarCtrl::sizeHint() const
     return QSize(200, qMax(18, fontMetrics().height() + 6));
 }
 
-void CStatusBarCtrl::paintEvent(QPaintEvent*)
+void CStatusBarCtrl::paintEvent(QPaintEvent* e)
 {
     QPainter p(this);
     for (int i = 0; i < m_parts.size(); ++i) {
         const QRect r = PartRect(i).adjusted(0, 2, -kFrameRight, 0);
-        if (r.width() <= 0)
+        // A new text repaints its own part only.
+        if (r.width() <= 0 || !e->region().intersects(r))
             continue;
         QStyleOptionFrame opt;
         opt.initFrom(this);

@@ -38,7 +38,7 @@ void CDataView::SetSelection(int start, int end)
     const int count = m_layout.CharacterCount();
     m_selAnchor = m_layout.TextOrigin() + std::clamp(start, 0, count);
     m_selActive = m_layout.TextOrigin() + std::clamp(end, 0, count);
-    viewport()->update();
+    ShowChanges();
     NotifySelection();
 }
 
@@ -47,7 +47,7 @@ void CDataView::ClearSelection()
     if (m_selAnchor < 0)
         return;
     m_selAnchor = m_selActive = -1;
-    viewport()->update();
+    ShowChanges();
     NotifySelection();
 }
 
@@ -144,7 +144,7 @@ void CDataView::mousePressEvent(QMouseEvent* pEvent)
     }
     m_selActive = pos;
     m_bSelecting = true;
-    viewport()->update();
+    ShowChanges();
     NotifySelection();
 }
 
@@ -163,7 +163,7 @@ void CDataView::mouseMoveEvent(QMouseEvent* pEvent)
     const qint64 active = m_layout.TextOrigin() + OffsetAt(pos);
     if (active != m_selActive) {
         m_selActive = active;
-        viewport()->update();
+        ShowChanges();
         NotifySelection();
     }
 }
