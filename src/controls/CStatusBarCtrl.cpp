@@ -6,6 +6,7 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QToolTip>
+#include <algorithm>
 
 namespace {
 
@@ -26,6 +27,9 @@ CStatusBarCtrl::CStatusBarCtrl(QWidget* pParent) : QWidget(pParent)
     m_parts = {-1};
     m_texts = {QString()};
     setAccessibleName(QStringLiteral("Status bar"));
+    // It paints its own background (the window's colour), so that a new
+    // text repaints the bar alone, not the window behind it.
+    setAutoFillBackground(true);
 }
 
 void CStatusBarCtrl::SetParts(const QVector<int>& rightEdges)
@@ -70,8 +74,29 @@ QString CStatusBarCtrl::GetText(int nPart) const
 
 QString CStatusBarCtrl::ShownText(int nPart) const
 {
-    return fontMetrics().elidedText(GetText(nPart), Qt::ElideRight,
-                                    qMax(0, TextRect(PartRect(nPart)).width()));
+    const QString text = GetText(nPart);
+    const int nWidth = qMax(0, TextRect(PartRect(nPart)).width());
+    // A short text of printable ASCII that fits even in the font's widest of
+    // them, with a pixel to spare for each, needs no measuring (the figures
+    // change many times a second).
+    if (std::all_of(text.begin(), text.end(),
+                    [](QChar ch) { return ch.unicode() >= 0x20 && ch.unicode() < 0x7f; }) &&
+        text.size() * (MaxAsciiAdvance() + 1) <= nWidth)
+        return text;
+    return fontMetrics().elidedText(text, Qt::ElideRight, nWidth);
+}
+
+int CStatusBarCtrl::MaxAsciiAdvance() const
+{
+    if (m_nMaxAsciiAdvance < 0 || m_maxAdvanceFont != font()) {
+        const QFontMetrics metrics = fontMetrics();
+        m_nMaxAsciiAdvance = 0;
+        for (char ch = ' '; ch < 0x7f; ++ch)
+            m_nMaxAsciiAdvance =
+                qMax(m_nMaxAsciiAdvance, metrics.horizontalAdvance(QLatin1Char(ch)));
+        m_maxAdvanceFont = font();
+    }
+    return m_nMaxAsciiAdvance;
 }
 
 int CStatusBarCtrl::WidthFor(const QString& text) const

@@ -34,6 +34,11 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
+    // The widest advance of a printable ASCII character in the bar's font.
+    int MaxAsciiAdvance() const;
+
     QVector<int> m_parts;
     QStringList m_texts;
+    mutable int m_nMaxAsciiAdvance = -1;
+    mutable QFont m_maxAdvanceFont;
 };
