@@ -24,7 +24,7 @@ int main(int argc, char* argv[])
 
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
-    AfxScopedHooks quiet(AfxHooks{[](const QString&, int) { return IDOK; }, {}, [] {}, {}, {}});
+    AfxScopedHooks quiet(AfxHooks{[](const QString&, int) { return IDOK; }, {}, [] {}, {}, {}, {}});
 
     std::printf("%-6s %-4s %14s %10s %9s\n", "block", "hex", "blocks/s", "MB/s", "refreshes");
     for (const bool bHex : {false, true}) {

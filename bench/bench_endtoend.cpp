@@ -680,7 +680,7 @@ int main(int argc, char* argv[])
 
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
-    AfxScopedHooks quiet(AfxHooks{[](const QString&, int) { return IDOK; }, {}, [] {}, {}, {}});
+    AfxScopedHooks quiet(AfxHooks{[](const QString&, int) { return IDOK; }, {}, [] {}, {}, {}, {}});
 
     const QString devLink = dir.filePath(QStringLiteral("dev"));
     const QString peerLink = dir.filePath(QStringLiteral("peer"));
@@ -714,8 +714,7 @@ int main(int argc, char* argv[])
     std::fflush(stdout);
 
     bool bAllExact = true;
-    std::vector<double> ratios, rates, refs, peaks, cpus, windowCpus, portCpus, logCpus,
-        uiCpus;
+    std::vector<double> ratios, rates, refs, peaks, cpus, windowCpus, portCpus, logCpus, uiCpus;
     std::vector<double> delays;
     SPtyOwn before = MeasurePtyOwn(dev, fdPeer, nTotal, nSocatPid);
     for (int nRun = 1; nRun <= nRuns; ++nRun) {

@@ -386,9 +386,11 @@ int main(int argc, char* argv[])
                                       messages << text;
                                       return IDOK;
                                   },
-                                  [](QDialog&) { return IDCANCEL; }, [&] { ++nBeeps; },
+                                  [](QDialog&) { return IDCANCEL; },
+                                  [&] { ++nBeeps; },
                                   [&](QWidget*) { return strFile; },
-                                  [](const QString&) { return false; }});
+                                  [](const QString&) { return false; },
+                                  {}});
 
     CPty pty;
     if (!pty.Error().isEmpty()) {

@@ -466,7 +466,7 @@ void TestAboutDlg::enterPressesTheFocusedButton()
         }
         d.show();
         d.activateWindow();
-        if (!QTest::qWaitForWindowActive(&d))
+        if (!QTest::qWaitForWindowActive(&d, 20000))
             return IDCANCEL;
         // Through the System button, so that the focus leaves it for the
         // licence box as the Tab key would take it.

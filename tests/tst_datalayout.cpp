@@ -302,6 +302,18 @@ void TestDataLayout::textShownAndOffsets()
     QCOMPARE(layout.OffsetOfPosition(3), 2);
     QCOMPARE(layout.OffsetOfPosition(4), 3);
     QCOMPARE(layout.OffsetOfPosition(bytes.size()), shown.size());
+
+    // And back: a selection's edges in the bytes. The "\n" stands for both
+    // bytes of CR LF; a wrapped row's edge is the next byte.
+    QCOMPARE(layout.PositionOfOffset(2), qint64(2)); // before the "\n"
+    QCOMPARE(layout.PositionOfOffset(3), qint64(4)); // after it: CR LF both passed
+    QCOMPARE(layout.PositionOfOffset(7), qint64(8)); // "cdef|" then the tab
+    QCOMPARE(layout.PositionOfOffset(shown.size()), qint64(bytes.size()));
+    // In hex, an offset inside a group rounds to its start, or its end.
+    const CDataLayout hex = Laid(bytes, 12, true);
+    QCOMPARE(hex.PositionOfOffset(7), qint64(1));
+    QCOMPARE(hex.PositionOfOffset(7, true), qint64(2));
+    QCOMPARE(hex.PositionOfOffset(10, true), qint64(2));
 }
 
 void TestDataLayout::offsetAtCell()

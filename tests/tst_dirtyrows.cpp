@@ -11,9 +11,15 @@ Q_DECLARE_METATYPE(Lines)
 
 namespace {
 
-SKey Row(qint64 first, int chars, bool bLineEnd = false, int selFrom = 0, int selTo = 0)
+SKey Row(qint64 first, int chars, bool bLineEnd = false, int selFrom = 0, int selTo = 0,
+         std::vector<SKey::SMark> marks = {})
 {
-    return SKey{first, chars, bLineEnd, selFrom, selTo};
+    return SKey{first, chars, bLineEnd, selFrom, selTo, std::move(marks)};
+}
+// Row 107, not ending its line, with a match [from, to).
+SKey Marked(int chars, int from, int to, bool bCurrent = false)
+{
+    return Row(107, chars, false, 0, 0, {{from, to, bCurrent}});
 }
 const SKey kBlank; // below the end
 
@@ -61,6 +67,14 @@ void TestDirtyRows::plan_data()
     QTest::newRow("a selected row that grows is painted whole")
         << Lines{r0, Row(107, 12, false, 0, 12)} << Lines{r0, Row(107, 14, false, 0, 14)} << 0
         << "1:0";
+    QTest::newRow("a match marked in one row")
+        << Lines{r0, r3, r4} << Lines{r0, Marked(12, 3, 6), r4} << 0 << "1:0";
+    QTest::newRow("the current match moves to another")
+        << Lines{r0, Marked(12, 3, 6, true)} << Lines{r0, Marked(12, 3, 6)} << 0 << "1:0";
+    QTest::newRow("a row grown after its match is painted from its old end")
+        << Lines{r0, Marked(12, 3, 6)} << Lines{r0, Marked(14, 3, 6)} << 0 << "1:12";
+    QTest::newRow("a row grown under a match that went on past its end is painted whole")
+        << Lines{r0, Marked(12, 10, 13)} << Lines{r0, Marked(14, 10, 15)} << 0 << "1:0";
     QTest::newRow("the top row wrapped anew after a trim")
         << Lines{Row(0, 80), r1} << Lines{Row(3, 77), r1} << 0 << "0:0";
     QTest::newRow("blank lines below the end stay")

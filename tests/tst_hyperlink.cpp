@@ -1,5 +1,6 @@
 #include "Afx.h"
 #include "CHyperLink.h"
+#include "TryTimeout.h"
 
 #include <QApplication>
 #include <QHelpEvent>
@@ -373,7 +374,7 @@ void TestHyperLink::tooltipWidthLimited()
         QStringLiteral("Opens the VornTerm web site in your browser, where the manual lives");
     Dialog dlg(QStringLiteral("web site"));
     dlg.parent.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dlg.parent));
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg.parent, 20000));
     dlg.link->SetTarget(target);
 
     const QString tip = dlg.link->toolTip();

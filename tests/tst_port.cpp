@@ -4,6 +4,7 @@
 #include "CKrCommWriteQueue.h"
 #include "NoNewThreads.h"
 #include "PortHelpers.h"
+#include "TryTimeout.h"
 
 #include <QDeadlineTimer>
 #include <QSemaphore>
@@ -105,7 +106,7 @@ void TestPort::writeOnClosedPortIsRefused()
     port.m_pReceiver = &rx;
     QCOMPARE(port.Write("x", 1), -1);
     QCOMPARE(port.Write("x", -1), -1);
-    QVERIFY(port.Open());
+    QVERIFY(OpenSettled(port));
     QCOMPARE(port.Write("a", 1), 1);
     port.Close();
     QVERIFY(!port.IsOpen());
@@ -192,17 +193,17 @@ void TestPort::closeDropsQueuedBytesAndReopens()
     port.Close();
     QCOMPARE(port.GetPendingCount(), qint64(0));
     // What was read before the Close still arrives, and then nothing more.
-    QVERIFY(port.WaitSettled(10000));
-    const qsizetype got = rx.Size();
+    QVERIFY(port.WaitSettled(30000));
+    const QByteArray got = rx.Data(); // one reading, compared with itself
     QTest::qWait(50);
-    QCOMPARE(rx.Size(), got);
-    QVERIFY(got <= big.size());
-    QVERIFY(rx.Data() == big.left(got)); // what came, came in order
+    QCOMPARE(rx.Size(), got.size());
+    QVERIFY(got.size() <= big.size());
+    QVERIFY(got == big.left(got.size())); // what came, came in order
 
-    QVERIFY(port.Open());
+    QVERIFY(OpenSettled(port));
     QCOMPARE(port.Write("after", 5), 5);
     QTRY_VERIFY(rx.Data().endsWith("after"));
-    QCOMPARE(rx.Size(), got + 5);
+    QCOMPARE(rx.Size(), got.size() + 5);
 }
 
 void TestPort::openRefusesInvalidConfig_data()
@@ -230,7 +231,7 @@ void TestPort::openRefusesInvalidConfig()
 
     CKrCommPortEx port;
     port.SetConfig(config);
-    QVERIFY(!port.Open());
+    QVERIFY(!OpenSettled(port));
     QVERIFY(!port.IsOpen());
     QVERIFY2(port.GetLastError().startsWith(reasonStart), qPrintable(port.GetLastError()));
     QVERIFY(port.GetDescription().endsWith(QStringLiteral(" - not open: ") + port.GetLastError()));
@@ -240,14 +241,14 @@ void TestPort::openRefusesInvalidConfig()
 void TestPort::setConfigTakesEffectAtNextOpen()
 {
     CKrCommPortEx port;
-    QVERIFY(port.Open());
+    QVERIFY(OpenSettled(port));
     CKrCommConfig config;
     config.nBaud = 115200;
     config.flow = KrFlow::RtsCts;
     port.SetConfig(config);
     QCOMPARE(port.GetConfig(), config);
     QCOMPARE(port.GetDescription(), QStringLiteral("loop:// 9600,8,N,1"));
-    QVERIFY(port.Open());
+    QVERIFY(OpenSettled(port));
     QCOMPARE(port.GetDescription(), QStringLiteral("loop:// 115200,8,N,1,RTS/CTS"));
 }
 
@@ -290,7 +291,7 @@ void TestPort::receiverMayClosePortFromOnReceive()
     CKrCommPortEx port;
     port.m_pReceiver = &rx;
     rx.pPort = &port;
-    QVERIFY(port.Open());
+    QVERIFY(OpenSettled(port));
     for (int i = 0; i < 50; ++i)
         port.Write("abc", 3);
     QTRY_VERIFY(!port.IsOpen());
@@ -299,7 +300,7 @@ void TestPort::receiverMayClosePortFromOnReceive()
     // from inside the call, and it neither hangs nor breaks the port.
     QVERIFY(rx.calls.load() >= 1);
     QCOMPARE(port.GetPendingCount(), qint64(0));
-    QVERIFY(port.Open()); // the port is still usable
+    QVERIFY(OpenSettled(port)); // the port is still usable
     QVERIFY(port.IsOpen());
 }
 
@@ -322,8 +323,8 @@ void TestPort::destructionEndsReceiverCalls()
             if (calls++ == 10) {
                 inside.release();
                 // Held until destruction begins (the port reads on meanwhile
-                // and its queues fill up).
-                QDeadlineTimer held(10000);
+                // and its queues fill up); the bound outlasts the test's waits.
+                QDeadlineTimer held(60000);
                 while (!destroying && !held.hasExpired())
                     QThread::msleep(1);
                 QThread::msleep(20); // give the destructor time to run ahead
@@ -335,7 +336,7 @@ void TestPort::destructionEndsReceiverCalls()
 
     auto port = std::make_unique<CKrCommPortEx>();
     port->m_pReceiver = &rx;
-    QVERIFY(port->Open());
+    QVERIFY(OpenSettled(*port));
 
     // Another thread floods the port up to the teardown: the queue is full and
     // a receiver call is in progress when the destructor runs.
@@ -346,13 +347,13 @@ void TestPort::destructionEndsReceiverCalls()
             port->Write(chunk.constData(), int(chunk.size()));
     }));
     writer->start();
-    QVERIFY(rx.inside.tryAcquire(1, 10000));
+    QVERIFY(rx.inside.tryAcquire(1, 30000));
     // The receiver holds the I/O thread while the writer goes on, so the
     // queue fills; well over what the I/O thread can move in one turn is
     // still queued whatever it moves on after the writer stops.
-    QTRY_VERIFY_WITH_TIMEOUT(port->GetPendingCount() > 8 * 1024 * 1024, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(port->GetPendingCount() > 8 * 1024 * 1024, 30000);
     stopWriter = true;
-    QVERIFY(writer->wait(10000));
+    QVERIFY(writer->wait(30000));
     QVERIFY(port->GetPendingCount() > 0); // still flowing when destroyed
     rx.destroying = true;
     port.reset();

@@ -7,6 +7,7 @@
 #include "PortHelpers.h"
 #include "PtyPair.h"
 #include "SocatPty.h"
+#include "TryTimeout.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -98,6 +99,7 @@ private Q_SLOTS:
     void deviceWithoutAccessIsPermissionDenied();
     void lockFileOfAnotherProgram_data();
     void lockFileOfAnotherProgram();
+    void binaryLockThatLooksLikeText();
     void nameThatIsNoSerialDevice_data();
     void nameThatIsNoSerialDevice();
     void systemErrorsInPlainWords_data();
@@ -268,7 +270,7 @@ void TestPortSerial::missingDeviceIsNoSuchDevice()
     const QString path = dir.filePath(QStringLiteral("ttyUSB9"));
     CKrCommPortEx port;
     port.SetConfig(ConfigFor(path, 9600));
-    QVERIFY(!port.Open());
+    QVERIFY(!OpenSettled(port));
     QVERIFY(!port.IsOpen());
     QCOMPARE(port.GetLastError(), QStringLiteral("no such device"));
     QCOMPARE(port.GetDescription(),
@@ -285,16 +287,18 @@ void TestPortSerial::deviceHeldByAnotherPortIsInUse()
 
     CKrCommPortEx second;
     second.SetConfig(ConfigFor(pty.SlavePath()));
-    QVERIFY(!second.Open());
+    QVERIFY(!OpenSettled(second));
     QCOMPARE(second.GetLastError(), QStringLiteral("the device is in use by another program"));
     QCOMPARE(
         second.GetDescription(),
         pty.SlavePath() +
             QStringLiteral(" 115200,8,N,1 - not open: the device is in use by another program"));
 
-    // Once the first lets go, the second gets it.
+    // Once the first lets go, the second gets it. Close may return before
+    // the first's thread has let go: an open refused then is tried again.
     first.Close();
-    QVERIFY2(second.Open(), qPrintable(second.GetLastError()));
+    second.Open();
+    QTRY_VERIFY2(second.IsOpen(), qPrintable(second.GetLastError()));
 }
 
 void TestPortSerial::deviceWithoutAccessIsPermissionDenied()
@@ -323,7 +327,7 @@ void TestPortSerial::deviceWithoutAccessIsPermissionDenied()
             user = std::make_unique<EffectiveUser>(65534);
             QVERIFY2(user->Ok(), std::strerror(errno));
         }
-        opened = port.Open();
+        opened = OpenSettled(port); // the attempt ends while the user is dropped
     }
     QVERIFY(!opened);
     QCOMPARE(port.GetLastError(),
@@ -378,7 +382,7 @@ void TestPortSerial::lockFileOfAnotherProgram()
 
     CKrCommPortEx port;
     port.SetConfig(ConfigFor(pty.DevicePath()));
-    QVERIFY(!port.Open());
+    QVERIFY(!OpenSettled(port));
     QCOMPARE(port.GetLastError(),
              QStringLiteral("the device is in use by another program (%1)")
                  .arg(QString(held).replace(QLatin1String("%1"), QString::number(pid))));
@@ -392,10 +396,37 @@ void TestPortSerial::lockFileOfAnotherProgram()
         QCOMPARE(::utimes(QFile::encodeName(lock).constData(), aged), 0);
     }
     // Stale now: it goes (or becomes our own driver's), and the port opens.
-    QVERIFY2(port.Open(), qPrintable(port.GetLastError()));
+    QVERIFY2(OpenSettled(port), qPrintable(port.GetLastError()));
     const QByteArray now = ReadFile(lock);
     QVERIFY2(now.isEmpty() || now.startsWith(QByteArray::number(::getpid()) + '\n'),
              now.constData());
+}
+
+void TestPortSerial::binaryLockThatLooksLikeText()
+{
+    // A native int whose bytes read as text name process 1: ' ' '1' 0 0 is
+    // process 12576. That one is gone, so the lock is stale.
+    int pid = 0;
+    for (const char space : {' ', '\t', '\v', '\f', '\r'}) {
+        const int candidate = uchar(space) | '1' << 8;
+        if (::kill(candidate, 0) != 0 && errno == ESRCH) {
+            pid = candidate;
+            break;
+        }
+    }
+    if (pid == 0)
+        QSKIP("processes 12553 to 12576 all live");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SocatPty pty(dir.path());
+    QVERIFY2(pty.Start(), qPrintable(pty.Error()));
+    LockFolder locks;
+    const QString lock = locks.Write(QFileInfo(pty.DevicePath()).canonicalFilePath(),
+                                     QByteArray(reinterpret_cast<const char*>(&pid), sizeof pid));
+    QVERIFY(!lock.isEmpty());
+    CKrCommPortEx port;
+    port.SetConfig(ConfigFor(pty.DevicePath()));
+    QVERIFY2(OpenSettled(port), qPrintable(port.GetLastError()));
 }
 
 void TestPortSerial::nameThatIsNoSerialDevice_data()
@@ -431,10 +462,8 @@ void TestPortSerial::nameThatIsNoSerialDevice()
 
     CKrCommPortEx port;
     port.SetConfig(ConfigFor(path, 9600));
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(!port.Open());
-    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    // The attempt ends by itself: nobody ever opens the FIFO's other end.
+    QVERIFY(!OpenSettled(port));
     QCOMPARE(port.GetLastError(), reason);
     QCOMPARE(port.GetStatus().error, KrPortError::NotSerialDevice);
 }
@@ -507,7 +536,7 @@ void TestPortSerial::reopenAfterClose()
     QCOMPARE(port.GetDescription(),
              pty.SlavePath() + QStringLiteral(" 115200,8,N,1 - not open: port closed"));
     QVERIFY(pty.WriteMaster("lost"));
-    QVERIFY(port.Open());
+    QVERIFY(OpenSettled(port));
     QVERIFY(pty.WriteMaster("found"));
     QTRY_VERIFY(rx.Data().endsWith("found"));
     QVERIFY(!rx.Data().contains("lost") || rx.Data() == "lostfound");
@@ -535,17 +564,20 @@ void TestPortSerial::stalledLineAndBusyReceiverNeverHoldTheOwner()
     const QByteArray block = Pattern(8 * 1024 * 1024);
     QCOMPARE(port.Write(block.constData(), int(block.size())), int(block.size()));
     QVERIFY(pty.WriteMaster("x"));
-    QVERIFY(rx.entered.tryAcquire(1, 5000));
+    QVERIFY(rx.entered.tryAcquire(1, 20000));
 
+    // Waiting for either would take the receiver's 20 s or forever; the
+    // bound leaves a loaded machine a wide margin below that.
+    constexpr qint64 kBoundMs = 10000;
     QElapsedTimer timer;
     timer.start();
     port.Close();
-    QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < kBoundMs, qPrintable(QString::number(timer.elapsed())));
     // Still opening while the I/O thread is held; open once it is free, with
     // nothing of the old queue left.
     timer.restart();
     port.Open();
-    QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < kBoundMs, qPrintable(QString::number(timer.elapsed())));
     rx.release.release();
     QTRY_VERIFY_WITH_TIMEOUT(port.IsOpen(), 20000);
     QCOMPARE(port.GetPendingCount(), qint64(0));
@@ -562,7 +594,7 @@ void TestPortSerial::stalledLineAndBusyReceiverNeverHoldTheOwner()
     QVERIFY(port.GetPendingCount() <= CKrCommPort::kMaxQueued);
     timer.restart();
     port.Close();
-    QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < kBoundMs, qPrintable(QString::number(timer.elapsed())));
 }
 
 void TestPortSerial::closeKeepsWhatWasRead()

@@ -8,6 +8,7 @@
 #include "OwnThreads.h"
 #include "ReceiveBuffer.h"
 #include "TerminalFixture.h"
+#include "TryTimeout.h"
 
 #include <QCheckBox>
 #include <QDateTime>
@@ -148,6 +149,7 @@ void TestReceivePath::zeroLengthBlockClearsTheGate()
 void TestReceivePath::counterRunningBlocksAreOnlyLogged()
 {
     TerminalFixture fx;
+    const QDateTime started = QDateTime::currentDateTime();
     auto dlg = fx.Start();
     dlg->LogInputCheck()->setChecked(true);
     dlg->AppendText("seen");
@@ -157,8 +159,7 @@ void TestReceivePath::counterRunningBlocksAreOnlyLogged()
     QCOMPARE(dlg->GetData(), QByteArray("seen"));
     QCOMPARE(RxShown(*dlg), Rx(4));
     dlg->OnSendCounter();
-    const QString log = fx.Path(CInputLog::FileNameFor(QDateTime::currentDateTime()));
-    QTRY_COMPARE(ReadFile(log), QByteArray("hidden"));
+    QTRY_COMPARE(fx.LoggedSince(started), QByteArray("hidden"));
 }
 
 void TestReceivePath::pauseFreezesTheViewNotTheBuffer()
@@ -228,7 +229,7 @@ void TestReceivePath::blocksFromThePortThreadReachTheView()
     TerminalFixture fx;
     fx.Start().reset(); // writes the default settings: the loopback
     auto dlg = fx.Start();
-    QVERIFY(dlg->Port().IsOpen());
+    QVERIFY(SettledOpen(dlg->Port()));
     dlg->LocalEchoCheck()->setChecked(true);
     const QByteArray text("hello\0world", 11);
     QCOMPARE(dlg->Port().Write(text.constData(), int(text.size())), 11);
@@ -255,7 +256,8 @@ void TestReceivePath::unwritableLogShowsOnTheCheckbox()
     QFETCH(int, kind);
     TerminalFixture fx;
     auto dlg = fx.Start();
-    const QString name = CInputLog::FileNameFor(QDateTime::currentDateTime());
+    const QString name = TodaysLogName();
+    const QDateTime started = QDateTime::currentDateTime();
     LogObstacle obstacle(LogObstacle::Kind(kind), fx.Path(name));
     QVERIFY(obstacle.Place());
     dlg->LogInputCheck()->setChecked(true);
@@ -276,11 +278,11 @@ void TestReceivePath::unwritableLogShowsOnTheCheckbox()
     // Once the log can be written, the waiting bytes go out without a new
     // block and the checkbox looks as before.
     QVERIFY(obstacle.Remove());
-    QTRY_COMPARE_WITH_TIMEOUT(ReadFile(fx.Path(name)), first + second, 5000);
+    QTRY_COMPARE(ReadFile(fx.Path(name)), first + second);
     QTRY_VERIFY(dlg->LogInputCheck()->toolTip().isEmpty());
     QVERIFY(dlg->LogInputCheck()->styleSheet().isEmpty());
     dlg->ReceiveSink().OnReceive("more", 4);
-    QTRY_COMPARE(ReadFile(fx.Path(name)), first + second + "more");
+    QTRY_COMPARE(fx.LoggedSince(started), first + second + "more");
 }
 
 void TestReceivePath::commandsKeepPendingRefreshesAsAppended()
@@ -311,7 +313,7 @@ void TestReceivePath::lostLogBytesStayOnShow()
 {
     TerminalFixture fx;
     auto dlg = fx.Start();
-    const QString name = CInputLog::FileNameFor(QDateTime::currentDateTime());
+    const QString name = TodaysLogName();
     QVERIFY(QDir().mkdir(fx.Path(name)));
     dlg->LogInputCheck()->setChecked(true);
     // More than the log can keep waiting: the oldest 1,000 bytes are lost.
@@ -322,7 +324,7 @@ void TestReceivePath::lostLogBytesStayOnShow()
 
     // Writing works again: the loss is still told until the box is unchecked.
     QVERIFY(QDir().rmdir(fx.Path(name)));
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fx.Path(name)).size() == big.size(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fx.Path(name)).size() == big.size(), 30000);
     QTRY_VERIFY(dlg->LogInputCheck()->toolTip().contains(QStringLiteral("1,000 received bytes")));
     QVERIFY(!dlg->LogInputCheck()->styleSheet().isEmpty());
     dlg->LogInputCheck()->setChecked(false);
@@ -343,7 +345,7 @@ void TestReceivePath::exitWritesOrReportsWaitingLogBytes()
     QFETCH(bool, clears);
     TerminalFixture fx;
     auto dlg = fx.Start();
-    const QString name = CInputLog::FileNameFor(QDateTime::currentDateTime());
+    const QString name = TodaysLogName();
     LogObstacle obstacle(clears ? LogObstacle::Locked : LogObstacle::Fifo, fx.Path(name));
     QVERIFY(obstacle.Place());
     dlg->LogInputCheck()->setChecked(true);
@@ -363,8 +365,9 @@ void TestReceivePath::exitWritesOrReportsWaitingLogBytes()
     const qint64 nExitMs = exit.elapsed();
     if (release.joinable())
         release.join();
-    // A FIFO holds nothing up: the wait ends at its bound.
-    QVERIFY2(nExitMs < CTerminalDlg::kLogExitWaitMs + 2000, qPrintable(QString::number(nExitMs)));
+    // A FIFO holds nothing up: the wait ends at its bound (the margin is for
+    // a loaded machine).
+    QVERIFY2(nExitMs < CTerminalDlg::kLogExitWaitMs + 10000, qPrintable(QString::number(nExitMs)));
     if (clears) {
         QCOMPARE(ReadFile(fx.Path(name)), QByteArray("waiting at exit"));
         QCOMPARE(fx.messages, QStringList());
@@ -380,8 +383,8 @@ void TestReceivePath::exitStartsNothingWhileAMessageShows()
     TerminalFixture fx;
     fx.Start().reset(); // writes the default settings: the loopback
     auto dlg = fx.Start();
-    QVERIFY(dlg->Port().IsOpen());
-    const QString name = CInputLog::FileNameFor(QDateTime::currentDateTime());
+    QVERIFY(SettledOpen(dlg->Port()));
+    const QString name = TodaysLogName();
     LogObstacle fifo(LogObstacle::Fifo, fx.Path(name));
     QVERIFY(fifo.Place());
     dlg->LogInputCheck()->setChecked(true);
@@ -430,6 +433,7 @@ void TestReceivePath::ptyEndToEnd()
     TerminalFixture fx;
     PtyPair pty;
     QVERIFY(pty.IsValid());
+    const QDateTime started = QDateTime::currentDateTime();
     auto dlg = fx.Start();
     QVERIFY2(OpenOnPty(*dlg, pty), qPrintable(dlg->Port().GetDescription()));
     dlg->LogInputCheck()->setChecked(true);
@@ -438,12 +442,12 @@ void TestReceivePath::ptyEndToEnd()
     QByteArray sent;
     for (int i = 0; i < 4096; ++i)
         sent.append(char((i * 7) % 256));
-    pty.WriteMaster(sent);
-    QTRY_COMPARE_WITH_TIMEOUT(dlg->GetData(), sent, 10000);
+    QVERIFY(pty.WriteMaster(sent));
+    QTRY_COMPARE(dlg->GetData(), sent);
     dlg->FlushRefresh();
     QCOMPARE(dlg->DataView()->VisibleRows().join(QString()).toLatin1(),
              dlg->FormatHexData().right(dlg->DataView()->VisibleRows().join(QString()).size()));
-    QTRY_COMPARE(ReadFile(fx.Path(CInputLog::FileNameFor(QDateTime::currentDateTime()))), sent);
+    QTRY_COMPARE(fx.LoggedSince(started), sent);
 }
 
 QTEST_MAIN(TestReceivePath)

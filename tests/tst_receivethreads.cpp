@@ -8,6 +8,7 @@
 #include "PortHelpers.h"
 #include "PtyPair.h"
 #include "TerminalFixture.h"
+#include "TryTimeout.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -31,8 +32,9 @@ void TestReceiveThreads::floodWhileTheUserWorks()
 {
     TerminalFixture fx;
     fx.Start().reset();
+    const QDateTime started = QDateTime::currentDateTime();
     auto dlg = fx.Start(); // on the loopback
-    QVERIFY(dlg->Port().IsOpen());
+    QVERIFY(SettledOpen(dlg->Port()));
     dlg->LogInputCheck()->setChecked(true);
     dlg->show();
 
@@ -76,8 +78,10 @@ void TestReceiveThreads::floodWhileTheUserWorks()
     QCOMPARE(nDelivered.load(), kBlocks);
 
     // Whatever survived the clears is whole, in order, and matches Rx. The
-    // loopback is closed first, so no late echo of a typed x follows "end".
+    // loopback is closed first, and what it read before is delivered, so no
+    // late echo of a typed x follows "end".
     dlg->Port().Close();
+    QVERIFY(dlg->Port().WaitSettled(20000));
     dlg->OnClearData();
     if (bPaused)
         dlg->OnPauseScrolling();
@@ -93,10 +97,8 @@ void TestReceiveThreads::floodWhileTheUserWorks()
     for (int i = 0; i < kBlocks; ++i)
         expected += QByteArray::number(i) + "\r\n";
     QVERIFY(dlg->ReceiveSink().InputLog().Flush(10000));
-    QFile log(fx.Path(CInputLog::FileNameFor(QDateTime::currentDateTime())));
-    QVERIFY(log.open(QIODevice::ReadOnly));
     // The typed x's come back from the loopback between the blocks.
-    const QByteArray logged = log.readAll().replace('x', QByteArray());
+    const QByteArray logged = fx.LoggedSince(started).replace('x', QByteArray());
     QCOMPARE(logged, expected + "end\r\n");
 }
 
@@ -106,7 +108,7 @@ void TestReceiveThreads::destroyWhileReceiving()
     fx.Start().reset();
     for (int round = 0; round < 5; ++round) {
         auto dlg = fx.Start();
-        QVERIFY(dlg->Port().IsOpen());
+        QVERIFY(SettledOpen(dlg->Port()));
         dlg->LocalEchoCheck()->setChecked(true);
         // The loopback keeps the port's thread delivering while the window
         // goes away.
@@ -190,7 +192,7 @@ void TestReceiveThreads::dataWaitingAtStartUp()
     const QByteArray waiting(4000, 'w');
     QVERIFY(pty.WriteMaster(waiting));
     auto dlg = fx.Start();
-    QVERIFY(dlg->Port().IsOpen());
+    QVERIFY(SettledOpen(dlg->Port()));
     QTRY_COMPARE(dlg->GetData(), waiting);
     QTRY_COMPARE(dlg->StatusBar()->GetText(0), QStringLiteral("Rx:4000"));
 }

@@ -3,7 +3,9 @@
 #include "CEndOnSignal.h"
 #include "CStatusBarCtrl.h"
 #include "FileFaults.h"
+#include "RealProgram.h"
 #include "TerminalFixture.h"
+#include "TryTimeout.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,31 +21,6 @@
 #include <QToolTip>
 #include <csignal>
 #include <cstring>
-
-namespace {
-
-// Whether process `pid` holds `path` open (Linux /proc).
-bool ProcessHasOpen(qint64 pid, const QString& path)
-{
-    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
-    for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
-        if (fd.symLinkTarget() == path)
-            return true;
-    }
-    return false;
-}
-
-// The real program, headless, in the test's current folder.
-void StartProgram(QProcess& proc, const QString& program)
-{
-    proc.setWorkingDirectory(QDir::currentPath());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    proc.setProcessEnvironment(env);
-    proc.start(program, {});
-}
-
-} // namespace
 
 class TestTerminalStartup : public QObject
 {
@@ -89,8 +66,8 @@ void TestTerminalStartup::secondStartOpensTheLoopback()
     TerminalFixture fx;
     fx.Start().reset();
     auto dlg = fx.Start();
-    QVERIFY(dlg->Port().IsOpen());
-    QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm - ") + dlg->Port().GetDescription());
+    QVERIFY(SettledOpen(dlg->Port()));
+    QTRY_COMPARE(dlg->windowTitle(), QStringLiteral("VornTerm - ") + dlg->Port().GetDescription());
     QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm - loop:// 9600,8,N,1"));
     QVERIFY(fx.messages.isEmpty());
 }
@@ -136,7 +113,7 @@ void TestTerminalStartup::damagedSettings()
     fx.messages.clear();
     auto again = fx.Start();
     QVERIFY(fx.messages.isEmpty());
-    QVERIFY(again->Port().IsOpen());
+    QVERIFY(SettledOpen(again->Port()));
 }
 
 void TestTerminalStartup::bytesAfterTheConfigurationAreIgnored()
@@ -148,7 +125,7 @@ void TestTerminalStartup::bytesAfterTheConfigurationAreIgnored()
     auto dlg = fx.Start();
     QVERIFY(fx.messages.isEmpty());
     QVERIFY(dlg->Port().GetConfig() == config);
-    QVERIFY(dlg->Port().IsOpen());
+    QVERIFY(SettledOpen(dlg->Port()));
 }
 
 void TestTerminalStartup::failedSaveKeepsTheOldFile_data()
@@ -270,8 +247,7 @@ void TestTerminalStartup::closeAndDestructionWriteTheFile()
 void TestTerminalStartup::sigtermWritesTheFile()
 {
     TerminalFixture fx;
-    const QString program = QStringLiteral(VORNTERM_BINARY_DIR "/vornterm");
-    if (!QFileInfo::exists(program))
+    if (!QFileInfo::exists(ProgramPath()))
         QFAIL("the vornterm program is not built");
     for (const int sig : {SIGTERM, SIGINT}) {
         // The program opens this pseudo-terminal once it has read its
@@ -282,14 +258,14 @@ void TestTerminalStartup::sigtermWritesTheFile()
         QVERIFY(fx.WriteSettings(config));
 
         QProcess proc;
-        StartProgram(proc, program);
-        QVERIFY(proc.waitForStarted(10000));
+        StartProgram(proc);
+        QVERIFY(proc.waitForStarted(30000));
         // Once the port is open the file has been read; remove it so that
         // only the write at exit can bring it back.
-        QTRY_VERIFY_WITH_TIMEOUT(ProcessHasOpen(proc.processId(), pty.SlavePath()), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(ProcessHasOpen(proc.processId(), pty.SlavePath()), 30000);
         QVERIFY(QFile::remove(fx.SettingsPath()));
-        QCOMPARE(::kill(pid_t(proc.processId()), sig), 0);
-        QVERIFY2(proc.waitForFinished(10000), strsignal(sig));
+        QVERIFY(SignalProgram(proc, sig));
+        QVERIFY2(proc.waitForFinished(30000), strsignal(sig));
         QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
         QCOMPARE(proc.exitCode(), 0);
         QCOMPARE(ReadFile(fx.SettingsPath()), StoredConfig(config));
@@ -301,26 +277,25 @@ void TestTerminalStartup::fileSizeSignalDoesNotEndTheProgram()
     // A write beyond "ulimit -f" sends SIGXFSZ, whose default ends the
     // process; the program ignores it and sees the write fail instead.
     TerminalFixture fx;
-    const QString program = QStringLiteral(VORNTERM_BINARY_DIR "/vornterm");
-    if (!QFileInfo::exists(program))
+    if (!QFileInfo::exists(ProgramPath()))
         QFAIL("the vornterm program is not built");
     PtyPair pty;
     QVERIFY(pty.IsValid());
     QVERIFY(fx.WriteSettings(ConfigFor(pty.SlavePath())));
 
     QProcess proc;
-    StartProgram(proc, program);
-    QVERIFY(proc.waitForStarted(10000));
+    StartProgram(proc);
+    QVERIFY(proc.waitForStarted(30000));
     // Once the port is open the program is up, its handlers in place.
-    QTRY_VERIFY_WITH_TIMEOUT(ProcessHasOpen(proc.processId(), pty.SlavePath()), 15000);
-    QCOMPARE(::kill(pid_t(proc.processId()), SIGXFSZ), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(ProcessHasOpen(proc.processId(), pty.SlavePath()), 30000);
+    QVERIFY(SignalProgram(proc, SIGXFSZ));
     QVERIFY2(!proc.waitForFinished(300),
              qPrintable(QStringLiteral("ended with status %1 (%2): %3")
                             .arg(proc.exitCode())
                             .arg(proc.exitStatus() == QProcess::CrashExit ? "crashed" : "exited")
                             .arg(QString::fromLocal8Bit(proc.readAllStandardError()))));
-    QCOMPARE(::kill(pid_t(proc.processId()), SIGTERM), 0);
-    QVERIFY(proc.waitForFinished(10000));
+    QVERIFY(SignalProgram(proc, SIGTERM));
+    QVERIFY(proc.waitForFinished(30000));
     QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
     QCOMPARE(proc.exitCode(), 0);
 }
@@ -349,7 +324,7 @@ void TestTerminalStartup::signalCancelsDialogsOnTop()
             if (auto* d = qobject_cast<QDialog*>(w))
                 d->done(QDialog::Accepted);
     });
-    watchdog.start(10000);
+    watchdog.start(30000);
     QCOMPARE(dlg->exec(), int(QDialog::Rejected));
     QVERIFY(bInnerEnded);
     QVERIFY(!bWatchdog);
@@ -362,18 +337,19 @@ void TestTerminalStartup::ptyBytesTravelBothWays()
     QVERIFY(pty.IsValid());
     QVERIFY(fx.WriteSettings(ConfigFor(pty.SlavePath())));
     auto dlg = fx.Start();
-    QVERIFY2(dlg->Port().IsOpen(), qPrintable(dlg->Port().GetDescription()));
-    QCOMPARE(dlg->windowTitle(), QStringLiteral("VornTerm - %1 115200,8,N,1").arg(pty.SlavePath()));
+    QVERIFY2(SettledOpen(dlg->Port()), qPrintable(dlg->Port().GetDescription()));
+    QTRY_COMPARE(dlg->windowTitle(),
+                 QStringLiteral("VornTerm - %1 115200,8,N,1").arg(pty.SlavePath()));
 
     QByteArray sent;
     for (int i = 0; i < 2000; ++i)
         sent.append(char(i % 256));
-    pty.WriteMaster(sent);
-    QTRY_COMPARE_WITH_TIMEOUT(dlg->GetData(), sent, 10000);
+    QVERIFY(pty.WriteMaster(sent));
+    QTRY_COMPARE(dlg->GetData(), sent);
 
     const QByteArray out("to the device\r\n\0\xff", 17);
     QCOMPARE(dlg->Port().Write(out.constData(), int(out.size())), int(out.size()));
-    QCOMPARE(pty.ReadMasterFor(int(out.size()), 10000), out);
+    QCOMPARE(pty.ReadMasterFor(int(out.size())), out);
 }
 
 void TestTerminalStartup::failedOpenIsNamedInTheCaption()
@@ -383,8 +359,8 @@ void TestTerminalStartup::failedOpenIsNamedInTheCaption()
     config.strPort = fx.Path("no-such-tty");
     QVERIFY(fx.WriteSettings(config));
     auto dlg = fx.Start();
-    QVERIFY(!dlg->Port().IsOpen());
-    QCOMPARE(
+    QVERIFY(!SettledOpen(dlg->Port()));
+    QTRY_COMPARE(
         dlg->windowTitle(),
         QStringLiteral("VornTerm - %1 9600,8,N,1 - not open: no such device").arg(config.strPort));
 }

@@ -2,6 +2,7 @@
 
 #include "Afx.h"
 #include "CCheckBox.h"
+#include "CDataTools.h"
 #include "CDataView.h"
 #include "CFileSend.h"
 #include "CLogIndicator.h"
@@ -132,6 +133,10 @@ bool CTerminalDlg::Create()
     m_editData = new CDataView(this);
     m_editData->setGeometry(du.Rect(kDataWindowDlu.x(), kDataWindowDlu.y(), kDataWindowDlu.width(),
                                     kDataWindowDlu.height()));
+    // Find, copy as hex or C string, save and send, in its context menu.
+    new CDataTools(this, m_editData,
+                   CDataTools::Hooks{[this] { return GetData(); },
+                                     [this](const QByteArray& bytes) { return SendSequence(bytes); }});
     m_chkLocalEcho = new CCheckBox(QStringLiteral("Local Echo"), this);
     m_chkLocalEcho->setGeometry(du.Rect(kLocalEchoDlu.x(), kLocalEchoDlu.y(), kLocalEchoDlu.width(),
                                         kLocalEchoDlu.height()));

@@ -122,6 +122,9 @@ private:
     // Bytes of a file being sent: written, counted and echoed (on the file
     // send's thread).
     qint64 SendFileBytes(const QByteArray& bytes, bool bWhole, bool bFirst);
+    // A sequence from Send Bytes: written, counted and echoed as one
+    // transmission; false (and a beep) when the port is not open.
+    bool SendSequence(const QByteArray& bytes);
 
     // Members, in the order the window has always declared them.
     QByteArray m_strData;                    // receive text buffer

@@ -171,6 +171,15 @@ QString AfxGetOpenFileName(QWidget* pParent)
     return QFileDialog::getOpenFileName(pParent, QString(), QString(), QString());
 }
 
+QString AfxGetSaveFileName(QWidget* pParent, const QString& suggestedName)
+{
+    if (AfxIsUnattended())
+        return QString();
+    if (Hooks().saveFileName)
+        return Hooks().saveFileName(pParent, suggestedName);
+    return QFileDialog::getSaveFileName(pParent, QString(), suggestedName, QString());
+}
+
 bool AfxOpenTarget(const QString& target)
 {
     if (Hooks().openTarget)
@@ -189,6 +198,8 @@ AfxScopedHooks::AfxScopedHooks(const AfxHooks& hooks) : m_saved(Hooks())
         cur.beep = hooks.beep;
     if (hooks.openFileName)
         cur.openFileName = hooks.openFileName;
+    if (hooks.saveFileName)
+        cur.saveFileName = hooks.saveFileName;
     if (hooks.openTarget)
         cur.openTarget = hooks.openTarget;
 }

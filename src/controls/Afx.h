@@ -63,6 +63,10 @@ void AfxMessageBeep();
 // an empty string when the user cancelled (or nobody is there to choose).
 QString AfxGetOpenFileName(QWidget* pParent);
 
+// The save-file dialog, offering `suggestedName`. The chosen full path, or an
+// empty string when the user cancelled (or nobody is there to choose).
+QString AfxGetSaveFileName(QWidget* pParent, const QString& suggestedName);
+
 // Hands a web address or a mailto: target to the desktop. False when nothing
 // could open it.
 bool AfxOpenTarget(const QString& target);
@@ -74,6 +78,7 @@ struct AfxHooks
     std::function<void()> beep;
     std::function<QString(QWidget* pParent)> openFileName;
     std::function<bool(const QString& target)> openTarget;
+    std::function<QString(QWidget* pParent, const QString& suggested)> saveFileName;
 };
 
 // Replaces the hooks that are set in `hooks` (empty members keep the

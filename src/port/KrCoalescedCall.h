@@ -12,6 +12,7 @@
 #include <QObject>
 #include <atomic>
 #include <functional>
+#include <mutex>
 
 class KrCoalescedCall
 {
@@ -27,9 +28,16 @@ public:
     {
         if (m_bQueued.exchange(true))
             return;
+        // Qt's event queue hands the call over safely, but with futexes the
+        // thread checker cannot see; the call is made under a lock that the
+        // receiving side takes before it reads anything of the call, so the
+        // hand-over is one the checker sees too. Neither side holds it for
+        // longer than the posting, and the posting never calls back.
+        std::lock_guard<std::mutex> posting(s_posting);
         QMetaObject::invokeMethod(
             m_pTarget,
             [this] {
+                Received();
                 // Cleared first: news that comes while the call runs asks again.
                 m_bQueued = false;
                 m_fn();
@@ -40,6 +48,9 @@ public:
     bool IsPending() const { return m_bQueued.load(); }
 
 private:
+    static void Received() { std::lock_guard<std::mutex> posted(s_posting); }
+
+    static inline std::mutex s_posting;
     QObject* m_pTarget;
     std::function<void()> m_fn;
     std::atomic<bool> m_bQueued{false};

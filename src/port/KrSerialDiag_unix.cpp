@@ -31,18 +31,20 @@ QString LockFileName(const QString& path)
     return QStringLiteral("LCK..") + name;
 }
 
-// The process a lock file names: ASCII digits on its first line (in a field
-// of 10 characters or not, as older and newer programs write it), else, for
-// a file of exactly that size, a binary int in the system's byte order. 0
-// when it names no process.
+// The process a lock file names: a binary int in the system's byte order in
+// a file of exactly that size with a zero byte (every pid has one, no text
+// does: its other bytes may look like digits), else ASCII digits on the first
+// line (in a field of 10 characters or not, as older and newer programs
+// write it). 0 when it names no process.
 qint64 LockPid(const QByteArray& content)
 {
-    bool ok = false;
-    qint64 pid = content.split('\n').value(0).trimmed().toLongLong(&ok);
-    if (!ok && content.size() == qsizetype(sizeof(int))) {
+    qint64 pid = 0;
+    if (content.size() == qsizetype(sizeof(int)) && content.contains('\0')) {
         int n = 0;
         std::memcpy(&n, content.constData(), sizeof n);
         pid = n;
+    } else {
+        pid = content.split('\n').value(0).trimmed().toLongLong();
     }
     return pid > 0 && pid <= std::numeric_limits<pid_t>::max() ? pid : 0;
 }

@@ -307,6 +307,21 @@ int CDataLayout::OffsetOfPosition(qint64 pos) const
     return RowStartOffset(row) + static_cast<int>(std::min(pos, contentEnd) - begin);
 }
 
+qint64 CDataLayout::PositionOfOffset(int offset, bool bRoundUp) const
+{
+    offset = std::clamp(offset, 0, CharacterCount());
+    if (m_bHex) {
+        const int group = (offset + (bRoundUp ? kHexGroup - 1 : 0)) / kHexGroup;
+        return std::min(m_nStreamStart + group, StreamEnd());
+    }
+    const int row = RowOfOffset(offset);
+    qint64 begin, contentEnd, end;
+    RowBytes(row, begin, contentEnd, end);
+    const int k = offset - RowStartOffset(row);
+    // Past the row's content and its line end: the next row's first byte.
+    return k <= contentEnd - begin ? begin + k : end;
+}
+
 int CDataLayout::OffsetAtCell(int row, int cell) const
 {
     qint64 begin, contentEnd, end;

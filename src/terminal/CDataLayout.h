@@ -83,6 +83,11 @@ public:
     // The text offset of the character that shows the byte at a stream
     // position (both bytes of CR LF map to its one "\n").
     int OffsetOfPosition(qint64 pos) const;
+    // The stream position of the byte shown at a text offset: where a
+    // selection's edge lies in the bytes. A line end stands for its CR LF
+    // (both bytes); in hex mode an offset inside a group counts as that
+    // group's start, or with bRoundUp as its end.
+    qint64 PositionOfOffset(int offset, bool bRoundUp = false) const;
 
     int CharacterCount() const;
     qint64 TextOrigin() const;

@@ -71,6 +71,7 @@ void CDataView::SetBuffer(const QByteArray& buffer, qint64 streamStart, bool bHe
         m_notices.Changed(nRemoved, count - kept, count);
     }
     TellChanges();
+    Q_EMIT BufferChanged(bFresh);
 }
 
 void CDataView::ExtendBuffer(const QByteArray& tail, qint64 streamStart)
@@ -90,6 +91,7 @@ void CDataView::ExtendBuffer(const QByteArray& tail, qint64 streamStart)
         m_notices.Changed(nRemoved, count - kept, count);
     }
     TellChanges();
+    Q_EMIT BufferChanged(false);
 }
 
 void CDataView::Clear()
@@ -104,6 +106,7 @@ void CDataView::Clear()
     verticalScrollBar()->setValue(0);
     ShowChanges();
     TellChanges();
+    Q_EMIT BufferChanged(true);
 }
 
 int CDataView::TopRow() const

@@ -25,6 +25,7 @@
 #include <QRawFont>
 #include <QStringList>
 #include <QTimer>
+#include <vector>
 
 class QMenu;
 
@@ -77,6 +78,8 @@ public:
     void SetSelection(int start, int end);
     void ClearSelection();
     QString SelectedText() const;
+    // The bytes the selection shows, whatever the display; empty when none.
+    QByteArray SelectedBytes() const;
     void SelectAll();
     // Puts the selected text on the clipboard; nothing when none.
     void Copy();
@@ -100,8 +103,21 @@ public:
     // Returns the previous handler.
     static QAccessible::UpdateHandler SetNoticeHandler(QAccessible::UpdateHandler handler);
 
-    // The context menu: "Copy" (enabled with a selection) and "Select All".
+    // The context menu: "Copy" (enabled with a selection) and "Select All",
+    // then what the helpers add as it opens (ContextMenuOpening).
     QMenu* CreateContextMenu(QWidget* pParent);
+
+    // Matches to mark: stream positions, each nLength bytes, the current one
+    // marked apart; bScroll brings the current one into sight.
+    void SetHighlights(const std::vector<qint64>& positions, qsizetype nLength, int nCurrent,
+                       bool bScroll);
+
+Q_SIGNALS:
+    // The menu is about to show: helpers add their entries.
+    void ContextMenuOpening(QMenu* pMenu);
+    // The view shows new bytes; bAfresh when it was laid out anew (a new mode,
+    // cleared), which starts stream positions over.
+    void BufferChanged(bool bAfresh);
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
@@ -112,6 +128,9 @@ protected:
     void mouseMoveEvent(QMouseEvent* pEvent) override;
     void mouseReleaseEvent(QMouseEvent* pEvent) override;
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
+    // The Menu key and Shift+F10 open the context menu at the caret: they
+    // make no character, so nothing typed is taken from the device.
+    void keyPressEvent(QKeyEvent* pEvent) override;
 
 private:
     static constexpr int kMargin = 2; // pixels left of the first cell
@@ -125,11 +144,22 @@ private:
     // Lines of the viewport, the partly visible last one included.
     int LineCount() const;
     // Brings the viewport up to what the view shows now, painting only what
-    // changed; after every change of the content, the selection or the top.
+    // changed; after every change of the content, the selection, the marks
+    // or the top.
     void ShowChanges();
-    CDirtyRows::SKey RowKey(int row, int selStart, int selEnd) const;
+    // Find's matches as text ranges [start, end) in offsets.
+    struct Mark
+    {
+        int nStart;
+        int nEnd;
+        bool bCurrent;
+    };
+    // The matches that can touch rows [firstRow, lastRow].
+    std::vector<Mark> VisibleMarks(int firstRow, int lastRow) const;
+    CDirtyRows::SKey RowKey(int row, int selStart, int selEnd,
+                            const std::vector<Mark>& marks) const;
     void PaintRow(class QPainter& painter, const CDataLayout::Cells& cells, int y, int fromCell,
-                  int toCell, int selStart, int selEnd) const;
+                  int toCell, int selStart, int selEnd, const std::vector<Mark>& marks) const;
     void DrawCells(QPainter& painter, const QString& text, int from, int to, int y,
                    const QColor& colour) const;
     quint32 Glyph(QChar ch) const;
@@ -152,6 +182,10 @@ private:
     qint64 m_selAnchor = -1;
     qint64 m_selActive = -1;
     bool m_bSelecting = false;
+    // Find's matches (stream positions), their length, the current one.
+    std::vector<qint64> m_highlights;
+    qsizetype m_nHighlightLength = 0;
+    int m_nHighlightCurrent = -1;
     CTextChangeThrottle m_notices;
     QTimer m_noticeTimer; // for what waits until the interval ends
 };

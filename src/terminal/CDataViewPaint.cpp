@@ -43,7 +43,8 @@ int CDataView::LineCount() const
     return std::max(1, (viewport()->height() + m_nRowHeight - 1) / m_nRowHeight);
 }
 
-CDirtyRows::SKey CDataView::RowKey(int row, int selStart, int selEnd) const
+CDirtyRows::SKey CDataView::RowKey(int row, int selStart, int selEnd,
+                                   const std::vector<Mark>& marks) const
 {
     CDirtyRows::SKey key;
     const int start = m_layout.RowStartOffset(row);
@@ -55,6 +56,14 @@ CDirtyRows::SKey CDataView::RowKey(int row, int selStart, int selEnd) const
     key.nSelTo = std::clamp(selEnd - start, 0, last);
     if (key.nSelFrom >= key.nSelTo)
         key.nSelFrom = key.nSelTo = 0;
+    // As PaintRow takes them: a match that goes on past the row's end fills
+    // one more cell.
+    const int end = start + key.nChars;
+    for (const Mark& m : marks) {
+        if (m.nEnd > start && m.nStart <= end)
+            key.marks.push_back({std::max(0, m.nStart - start),
+                                 std::min(m.nEnd - start, key.nChars + 1), m.bCurrent});
+    }
     return key;
 }
 
@@ -65,8 +74,10 @@ void CDataView::ShowChanges()
     int selStart, selEnd;
     GetSelection(selStart, selEnd);
     std::vector<CDirtyRows::SKey> lines(static_cast<size_t>(LineCount()));
-    for (int i = 0; i < static_cast<int>(lines.size()) && top + i < total; ++i)
-        lines[static_cast<size_t>(i)] = RowKey(top + i, selStart, selEnd);
+    const int shown = std::min(static_cast<int>(lines.size()), total - top);
+    const std::vector<Mark> marks = VisibleMarks(top, top + shown - 1);
+    for (int i = 0; i < shown; ++i)
+        lines[static_cast<size_t>(i)] = RowKey(top + i, selStart, selEnd, marks);
     const CDirtyRows::SPlan plan = m_dirty.Plan(lines);
 
     QWidget* pViewport = viewport();
@@ -104,6 +115,7 @@ void CDataView::paintEvent(QPaintEvent* pEvent)
         painter.setClipRect(area);
         const int first = top + std::max(0, area.top()) / m_nRowHeight;
         const int last = std::min(total - 1, top + area.bottom() / m_nRowHeight);
+        const std::vector<Mark> marks = VisibleMarks(first, last);
         // The cells the area touches, and one more each side for a glyph
         // that reaches into its neighbour.
         const int fromCell =
@@ -111,17 +123,36 @@ void CDataView::paintEvent(QPaintEvent* pEvent)
         const int toCell = static_cast<int>((area.right() + 1 - kMargin) / m_cellWidth) + 2;
         for (int row = first; row <= last; ++row) {
             m_layout.RowCells(row, cells);
-            PaintRow(painter, cells, (row - top) * m_nRowHeight, fromCell, toCell, selStart,
-                     selEnd);
+            PaintRow(painter, cells, (row - top) * m_nRowHeight, fromCell, toCell, selStart, selEnd,
+                     marks);
         }
     }
 }
 
-// A row's cells [fromCell, toCell): the selection's background, the glyphs
-// in the text colour and the selected ones in the highlighted-text colour.
-// Whatever is added here must be added to RowKey as well.
+std::vector<CDataView::Mark> CDataView::VisibleMarks(int firstRow, int lastRow) const
+{
+    std::vector<Mark> marks;
+    if (m_highlights.empty() || firstRow > lastRow)
+        return marks;
+    // Only the matches that can touch the rows in sight.
+    const qint64 from =
+        m_layout.PositionOfOffset(m_layout.RowStartOffset(firstRow)) - m_nHighlightLength;
+    const qint64 to = m_layout.PositionOfOffset(m_layout.RowEndOffset(lastRow) + 1, true);
+    auto it = std::lower_bound(m_highlights.begin(), m_highlights.end(), from);
+    for (; it != m_highlights.end() && *it < to; ++it) {
+        marks.push_back(Mark{m_layout.OffsetOfPosition(*it),
+                             m_layout.OffsetOfPosition(*it + m_nHighlightLength),
+                             int(it - m_highlights.begin()) == m_nHighlightCurrent});
+    }
+    return marks;
+}
+
+// A row's cells [fromCell, toCell): find's matches and the selection's
+// background, the glyphs in the text colour and the selected ones in the
+// highlighted-text colour. Whatever is added here must be added to RowKey as
+// well.
 void CDataView::PaintRow(QPainter& painter, const CDataLayout::Cells& cells, int y, int fromCell,
-                         int toCell, int selStart, int selEnd) const
+                         int toCell, int selStart, int selEnd, const std::vector<Mark>& marks) const
 {
     const int n = static_cast<int>(cells.text.size());
     // Selected cells [a, b); the line end counts as one more cell.
@@ -134,6 +165,20 @@ void CDataView::PaintRow(QPainter& painter, const CDataLayout::Cells& cells, int
     }
     const bool bLineEndSelected = cells.bLineEnd && selStart <= cells.end && cells.end < selEnd;
     const QPalette& pal = palette();
+    // Find's matches under the text: the current one stronger.
+    for (const Mark& m : marks) {
+        if (m.nEnd <= cells.start || m.nStart > cells.end)
+            continue;
+        const auto cellOf = [&](int offset) {
+            return static_cast<int>(
+                std::lower_bound(cells.offset.begin(), cells.offset.end(), offset) -
+                cells.offset.begin());
+        };
+        const int c0 = cellOf(m.nStart);
+        const int c1 = std::max(cellOf(m.nEnd), c0 + (m.nEnd > cells.end ? 1 : 0));
+        painter.fillRect(QRectF(CellX(c0), y, CellX(c1) - CellX(c0), m_nRowHeight),
+                         m.bCurrent ? QColor(255, 150, 50) : QColor(255, 235, 120));
+    }
     if (a < b || bLineEndSelected) {
         const int endCell = b + (bLineEndSelected ? 1 : 0);
         painter.fillRect(QRectF(CellX(a), y, CellX(endCell) - CellX(a), m_nRowHeight),

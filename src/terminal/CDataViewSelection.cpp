@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -56,6 +57,17 @@ QString CDataView::SelectedText() const
     int start, end;
     GetSelection(start, end);
     return m_layout.Text(start, end);
+}
+
+QByteArray CDataView::SelectedBytes() const
+{
+    int start, end;
+    GetSelection(start, end);
+    if (start == end)
+        return QByteArray();
+    const qint64 from = m_layout.PositionOfOffset(start);
+    const qint64 to = m_layout.PositionOfOffset(end, true);
+    return m_layout.Buffer().mid(qsizetype(from - m_layout.StreamStart()), qsizetype(to - from));
 }
 
 void CDataView::SelectAll()
@@ -119,12 +131,24 @@ void CDataView::ScrollToOffset(int offset)
         verticalScrollBar()->setValue(row - VisibleRowCount() + 1);
 }
 
+void CDataView::SetHighlights(const std::vector<qint64>& positions, qsizetype nLength, int nCurrent,
+                              bool bScroll)
+{
+    m_highlights = positions;
+    m_nHighlightLength = nLength;
+    m_nHighlightCurrent = nCurrent;
+    if (bScroll && nCurrent >= 0 && size_t(nCurrent) < positions.size())
+        ScrollToOffset(m_layout.OffsetOfPosition(positions[size_t(nCurrent)]));
+    ShowChanges();
+}
+
 QMenu* CDataView::CreateContextMenu(QWidget* pParent)
 {
     auto* pMenu = new QMenu(pParent);
     QAction* pCopy = pMenu->addAction(tr("Copy"), this, &CDataView::Copy);
     pCopy->setEnabled(HasSelection());
     pMenu->addAction(tr("Select All"), this, &CDataView::SelectAll);
+    Q_EMIT ContextMenuOpening(pMenu);
     return pMenu;
 }
 
@@ -175,6 +199,23 @@ void CDataView::mouseReleaseEvent(QMouseEvent* pEvent)
         return;
     }
     m_bSelecting = false;
+}
+
+void CDataView::keyPressEvent(QKeyEvent* pEvent)
+{
+    const bool bMenuKey =
+        pEvent->key() == Qt::Key_Menu ||
+        (pEvent->key() == Qt::Key_F10 && pEvent->modifiers() == Qt::ShiftModifier);
+    if (!bMenuKey) {
+        QAbstractScrollArea::keyPressEvent(pEvent);
+        return;
+    }
+    // At the caret when it is in sight, else at the view's top left.
+    QPoint at = CharacterRect(CursorPosition()).bottomLeft();
+    if (!viewport()->rect().contains(at))
+        at = QPoint(0, 0);
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, at, viewport()->mapToGlobal(at));
+    contextMenuEvent(&event);
 }
 
 void CDataView::contextMenuEvent(QContextMenuEvent* pEvent)

@@ -55,7 +55,7 @@ int CDirtyRows::PaintFrom(const std::vector<SKey>& lines, int line, int nScroll)
         return -1;
     // Grown at its end: what was there stays as it is.
     if (now.nFirst >= 0 && was.nFirst == now.nFirst && !was.bLineEnd && now.nChars >= was.nChars &&
-        was.nSelFrom == now.nSelFrom && was.nSelTo == now.nSelTo)
+        was.nSelFrom == now.nSelFrom && was.nSelTo == now.nSelTo && was.marks == now.marks)
         return was.nChars;
     return 0;
 }

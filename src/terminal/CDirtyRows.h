@@ -30,11 +30,24 @@ public:
         // nChars is the line end. Both 0 when none.
         int nSelFrom = 0;
         int nSelTo = 0;
+        // Find's matches that touch the row, [nFrom, nTo), row-relative;
+        // nChars + 1 for one that goes on past the row.
+        struct SMark
+        {
+            int nFrom;
+            int nTo;
+            bool bCurrent;
+            bool operator==(const SMark& o) const
+            {
+                return nFrom == o.nFrom && nTo == o.nTo && bCurrent == o.bCurrent;
+            }
+        };
+        std::vector<SMark> marks;
 
         bool operator==(const SKey& o) const
         {
             return nFirst == o.nFirst && nChars == o.nChars && bLineEnd == o.bLineEnd &&
-                   nSelFrom == o.nSelFrom && nSelTo == o.nSelTo;
+                   nSelFrom == o.nSelFrom && nSelTo == o.nSelTo && marks == o.marks;
         }
         bool operator!=(const SKey& o) const { return !(*this == o); }
     };

@@ -145,7 +145,7 @@ void CFileSend::Run()
             break;
         }
     }
-    QMetaObject::invokeMethod(this, &CFileSend::ThreadEnded, Qt::QueuedConnection);
+    m_ended.Request();
 }
 
 bool CFileSend::SendFile(const Job& job, QString* pError)

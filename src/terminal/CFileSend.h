@@ -16,6 +16,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include "KrCoalescedCall.h"
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -100,6 +101,7 @@ private:
     Hooks m_hooks;
     const qint64 m_nWholeLimit;
     QTimer m_timer;
+    KrCoalescedCall m_ended{this, [this] { ThreadEnded(); }}; // the thread's end, told here
     qint64 m_nTotal = 0;   // bytes of the sends in progress
     qint64 m_nDropped = 0; // file bytes the port dropped since the progress began
     bool m_bCancelled = false;

@@ -94,3 +94,20 @@ qint64 CTerminalDlg::SendFileBytes(const QByteArray& bytes, bool bWhole, bool bF
     }
     return nSent;
 }
+
+bool CTerminalDlg::SendSequence(const QByteArray& bytes)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    const int nSent = m_port.Write(bytes, kStreamTyped);
+    if (nSent < 0) {
+        AfxMessageBeep(); // nothing would go anywhere: nothing is counted
+        return false;
+    }
+    // As a file: counted, the gate set once, echoed as one block.
+    m_nTxCount += nSent;
+    m_bEchoPending = true;
+    UpdateStatusBar();
+    if (IsLocalEchoChecked())
+        AppendText(nSent == bytes.size() ? bytes : bytes.left(nSent));
+    return true;
+}

@@ -2,6 +2,7 @@
 // data.
 
 #include "Afx.h"
+#include "CFindBar.h"
 #include "CTerminalDlg.h"
 #include "KeyToChar.h"
 
@@ -9,13 +10,23 @@
 #include <QKeyEvent>
 #include <QWidget>
 
+namespace {
+
+// A bar of the window's own (find) takes what is typed into it.
+bool KeepsItsKeys(const QWidget* pWidget)
+{
+    return pWidget->property(CFindBar::kKeepsKeys).toBool();
+}
+
+} // namespace
+
 bool CTerminalDlg::eventFilter(QObject* pWatched, QEvent* pEvent)
 {
     if (pEvent->type() == QEvent::KeyPress || pEvent->type() == QEvent::ShortcutOverride) {
         // Only keys meant for this window or one of its controls; other
         // windows (the dialogs it opens) keep their keys.
         auto* pWidget = qobject_cast<QWidget*>(pWatched);
-        if (pWidget && pWidget->window() == this && isEnabled()) {
+        if (pWidget && pWidget->window() == this && isEnabled() && !KeepsItsKeys(pWidget)) {
             const auto* pKey = static_cast<QKeyEvent*>(pEvent);
             const QList<int> codes = CharCodesForKey(*pKey);
             if (!codes.isEmpty()) {

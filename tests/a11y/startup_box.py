@@ -62,7 +62,9 @@ class Check:
             self.step = "terminal"
             self.failure = "the Terminal window was not announced after OK"
             buttons[0].queryAction().doAction(0)
-        elif self.step == "terminal" and role == "dialog" and event.source.name == "VornTerm":
+        elif (self.step == "terminal" and role == "dialog"
+              and event.source.name.startswith("VornTerm")):
+            # Its caption goes on to say why the port is not open.
             controls = [a for a in walk(event.source) if a.getRoleName() in NAMED_ROLES
                         and a.getState().contains(pyatspi.STATE_SHOWING)]
             unnamed = ["[%s]" % a.getRoleName() for a in controls if not a.name.strip()]

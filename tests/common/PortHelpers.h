@@ -67,27 +67,32 @@ inline QByteArray Pattern(qsizetype n)
     return b;
 }
 
-// Opens `port` with `config`, handing received blocks to `rx`.
-// Opens the port and waits until it is open or has failed for good: Open
-// itself waits only briefly, which a loaded machine may outlast.
-inline bool WaitOpen(CKrCommPort& port, int nTimeoutMs = 20000)
+// Open() waits at most about 150 ms for the port's I/O thread: on a loaded
+// machine the attempt can still be under way then, the port "Opening". Waits,
+// at most timeoutMs, until the attempt has ended either way; true when the
+// port is open. Any thread but the port's own.
+inline bool SettledOpen(const CKrCommPort& port, int timeoutMs = 20000)
 {
-    QDeadlineTimer deadline(nTimeoutMs);
-    while (!port.IsOpen() && !deadline.hasExpired()) {
-        const CKrCommPortStatus status = port.GetStatus();
-        if (status.state == KrPortState::Closed && !status.strReason.isEmpty())
-            return false; // it failed; the reason stays in GetLastError
-        QThread::msleep(5);
-    }
+    QDeadlineTimer deadline(timeoutMs);
+    while (port.GetStatus().state == KrPortState::Opening && !deadline.hasExpired())
+        QThread::msleep(2);
     return port.IsOpen();
 }
+
+// Opens `port` and waits for the attempt to end; true when it is open.
+inline bool OpenSettled(CKrCommPort& port)
+{
+    return port.Open() || SettledOpen(port);
+}
+
+// Opens `port` with `config`, handing received blocks to `rx`.
 
 inline bool OpenPort(CKrCommPortEx& port, const CKrCommConfig& config,
                      CKrCommReceiver* rx = nullptr)
 {
     port.m_pReceiver = rx;
     port.SetConfig(config);
-    return port.Open() || WaitOpen(port);
+    return OpenSettled(port);
 }
 
 // Keeps every state a port reports, as its I/O thread reports them.

@@ -55,14 +55,14 @@ public:
 
     // Writes all of data to the master; false when that does not succeed
     // within timeoutMs.
-    bool WriteMaster(const QByteArray& data, int timeoutMs = 5000)
+    bool WriteMaster(const QByteArray& data, int timeoutMs = 20000)
     {
         return FdWriteAll(m_master, data, timeoutMs);
     }
 
     // Reads from the master until n bytes arrived or timeoutMs passed;
     // returns what arrived.
-    QByteArray ReadMasterFor(qsizetype n, int timeoutMs = 5000)
+    QByteArray ReadMasterFor(qsizetype n, int timeoutMs = 20000)
     {
         return FdReadFor(m_master, n, timeoutMs);
     }

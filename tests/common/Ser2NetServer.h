@@ -123,7 +123,7 @@ public:
     QString DevicePath() const { return m_line.DevicePath(); }
 
     // Starts ser2net (again) and waits until both ports listen.
-    bool Start(int timeoutMs = 10000)
+    bool Start(int timeoutMs = 20000)
     {
         if (IsRunning())
             return true;
@@ -157,11 +157,11 @@ public:
     }
 
     // The far end of the line (B).
-    bool WriteLine(const QByteArray& data, int timeoutMs = 5000)
+    bool WriteLine(const QByteArray& data, int timeoutMs = 20000)
     {
         return m_line.WritePeer(data, timeoutMs);
     }
-    QByteArray ReadLineFor(qsizetype n, int timeoutMs = 5000)
+    QByteArray ReadLineFor(qsizetype n, int timeoutMs = 20000)
     {
         return m_line.ReadPeerFor(n, timeoutMs);
     }

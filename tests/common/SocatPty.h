@@ -39,11 +39,11 @@ public:
         m_socat.start(QStringLiteral("socat"),
                       {QStringLiteral("pty,raw,echo=0,link=") + m_strDevice,
                        QStringLiteral("pty,raw,echo=0,link=") + m_strPeer});
-        if (!m_socat.waitForStarted(5000)) {
+        if (!m_socat.waitForStarted(20000)) {
             m_strError = QStringLiteral("socat did not start: ") + m_socat.errorString();
             return false;
         }
-        QDeadlineTimer deadline(5000);
+        QDeadlineTimer deadline(20000);
         while (!(QFileInfo::exists(m_strDevice) && QFileInfo::exists(m_strPeer))) {
             if (deadline.hasExpired()) {
                 m_strError = QStringLiteral("socat made no terminals");
@@ -73,11 +73,11 @@ public:
         }
     }
 
-    bool WritePeer(const QByteArray& data, int timeoutMs = 5000)
+    bool WritePeer(const QByteArray& data, int timeoutMs = 20000)
     {
         return FdWriteAll(m_peer, data, timeoutMs);
     }
-    QByteArray ReadPeerFor(qsizetype n, int timeoutMs = 5000)
+    QByteArray ReadPeerFor(qsizetype n, int timeoutMs = 20000)
     {
         return FdReadFor(m_peer, n, timeoutMs);
     }

@@ -4,16 +4,19 @@
 // showing it.
 
 #include "Afx.h"
+#include "CInputLog.h"
 #include "CStatusBarCtrl.h"
 #include "CTerminalDlg.h"
 #include "FileBytes.h"
 #include "PortHelpers.h"
 #include "PtyPair.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QDir>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <functional>
 #include <memory>
 
@@ -30,7 +33,8 @@ public:
                            },
                            [this](QDialog& dlg) { return onModal ? onModal(dlg) : IDCANCEL; },
                            [this] { ++beeps; }, [this](QWidget*) { return openFileName; },
-                           [](const QString&) { return false; }})
+                           [](const QString&) { return false; },
+                           [this](QWidget*, const QString&) { return saveFileName; }})
     {
         QDir::setCurrent(m_dir.path());
     }
@@ -55,6 +59,15 @@ public:
         return WriteFile(SettingsPath(), StoredConfig(config));
     }
 
+    // The bytes logged from `since` until now: that day's log, followed by
+    // the next day's when midnight passed meanwhile.
+    QByteArray LoggedSince(const QDateTime& since) const
+    {
+        const QString first = CInputLog::FileNameFor(since);
+        const QString last = CInputLog::FileNameFor(QDateTime::currentDateTime());
+        return ReadFile(Path(first)) + (last == first ? QByteArray() : ReadFile(Path(last)));
+    }
+
     // Writes a file that the next file prompt picks.
     bool OfferFile(const QString& name, const QByteArray& content)
     {
@@ -65,6 +78,7 @@ public:
     QStringList messages;
     int beeps = 0;
     QString openFileName;
+    QString saveFileName; // what the save prompt picks
     std::function<int(QDialog&)> onModal;
     std::function<void()> messageHook; // runs while a message "shows"
 
@@ -85,12 +99,25 @@ inline QString Rx(int n)
     return QStringLiteral("Rx:%1").arg(n);
 }
 
+// The name of today's log, for a test that puts something in its way before
+// the blocks come: in the last minute before midnight it first waits for the
+// new day, so that the blocks of the next minute are received on the day the
+// name is for.
+inline QString TodaysLogName()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const qint64 nLeftMs = now.msecsTo(QDateTime(now.date().addDays(1), QTime(0, 0)));
+    if (nLeftMs < 60000)
+        QTest::qWait(int(nLeftMs) + 100);
+    return CInputLog::FileNameFor(QDateTime::currentDateTime());
+}
+
 // Opens the window's port on the pseudo-terminal, which, unlike the loopback,
 // sends nothing back by itself.
 inline bool OpenOnPty(CTerminalDlg& dlg, const PtyPair& pty)
 {
     dlg.Port().SetConfig(ConfigFor(pty.SlavePath()));
-    return dlg.Port().Open() || WaitOpen(dlg.Port());
+    return OpenSettled(dlg.Port());
 }
 
 // A started window whose port is open on a pseudo-terminal; tests check

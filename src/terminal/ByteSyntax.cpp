@@ -1,0 +1,212 @@
+#include "ByteSyntax.h"
+
+#include "Cp437.h"
+
+namespace ByteSyntax {
+
+namespace {
+
+const char kHexForm[] = "give bytes as pairs of hex digits, for example 0D 0A or [0D] [0A]";
+const char kEscapeForm[] = "use \\r, \\n, \\t, \\\\ or \\xNN with two hex digits";
+
+int HexValue(QChar ch)
+{
+    const char16_t c = ch.unicode();
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+Parsed Fail(int nAt, const QString& what, const char* form)
+{
+    Parsed p;
+    p.nErrorAt = nAt;
+    p.strError = QStringLiteral("position %1: %2; %3").arg(nAt + 1).arg(what, QLatin1String(form));
+    return p;
+}
+
+// The byte the data window shows as `ch`; -1 when there is none.
+int ByteFor(QChar ch)
+{
+    if (ch.unicode() >= 0x20 && ch.unicode() < 0x7F)
+        return ch.unicode();
+    for (int b = 0; b < 256; ++b) {
+        if (CCp437::ToUnicode(static_cast<unsigned char>(b)) == ch)
+            return b == 0 ? 0x20 : b; // the blank cell is the space's
+    }
+    return -1;
+}
+
+} // namespace
+
+Parsed FromShown(const QString& text)
+{
+    Parsed p;
+    for (int i = 0; i < text.size(); ++i) {
+        const int b = ByteFor(text[i]);
+        if (b < 0)
+            return Fail(i, QStringLiteral("'%1' is no character of the data window").arg(text[i]),
+                        "type the characters as the data window shows them");
+        p.bytes.append(char(b));
+    }
+    return p;
+}
+
+Parsed FromEscaped(const QString& text)
+{
+    Parsed p;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar ch = text[i];
+        if (ch != QLatin1Char('\\')) {
+            const int b = ByteFor(ch);
+            if (b < 0)
+                return Fail(i, QStringLiteral("'%1' is no character of the data window").arg(ch),
+                            kEscapeForm);
+            p.bytes.append(char(b));
+            continue;
+        }
+        if (i + 1 >= text.size())
+            return Fail(i, QStringLiteral("a lone \\ at the end"), kEscapeForm);
+        const QChar e = text[++i];
+        switch (e.unicode()) {
+        case 'r':
+            p.bytes.append('\r');
+            break;
+        case 'n':
+            p.bytes.append('\n');
+            break;
+        case 't':
+            p.bytes.append('\t');
+            break;
+        case '\\':
+            p.bytes.append('\\');
+            break;
+        case '"': // as a C string writes it
+            p.bytes.append('"');
+            break;
+        case 'x': {
+            const int hi = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
+            const int lo = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
+            if (hi < 0 || lo < 0)
+                return Fail(i - 1, QStringLiteral("\\x needs two hex digits"), kEscapeForm);
+            p.bytes.append(char(hi * 16 + lo));
+            i += 2;
+            break;
+        }
+        default:
+            return Fail(i - 1, QStringLiteral("\\%1 is not an escape").arg(e), kEscapeForm);
+        }
+    }
+    return p;
+}
+
+Parsed FromHex(const QString& text)
+{
+    Parsed p;
+    int nBracket = -1; // where an open bracket stands
+    int nHigh = -1;    // the first digit of a pair, and where
+    int nHighAt = -1;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar ch = text[i];
+        if (ch.isSpace() || ch == QLatin1Char(',')) {
+            if (nHigh >= 0)
+                return Fail(nHighAt, QStringLiteral("a single hex digit"), kHexForm);
+            continue;
+        }
+        if (ch == QLatin1Char('[')) {
+            if (nBracket >= 0 || nHigh >= 0)
+                return Fail(i, QStringLiteral("'[' inside a byte"), kHexForm);
+            nBracket = i;
+            continue;
+        }
+        if (ch == QLatin1Char(']')) {
+            if (nBracket < 0 || nHigh >= 0 || p.bytes.isEmpty())
+                return Fail(i, QStringLiteral("']' without a whole byte before it"), kHexForm);
+            nBracket = -1;
+            continue;
+        }
+        const int v = HexValue(ch);
+        if (v < 0)
+            return Fail(i, QStringLiteral("'%1' is not a hex digit").arg(ch), kHexForm);
+        if (nHigh < 0) {
+            nHigh = v;
+            nHighAt = i;
+        } else {
+            p.bytes.append(char(nHigh * 16 + v));
+            nHigh = -1;
+        }
+    }
+    if (nHigh >= 0)
+        return Fail(nHighAt, QStringLiteral("a single hex digit"), kHexForm);
+    if (nBracket >= 0)
+        return Fail(nBracket, QStringLiteral("'[' not closed"), kHexForm);
+    return p;
+}
+
+Parsed FromFindInHex(const QString& text)
+{
+    return text.contains(QLatin1Char('\\')) ? FromEscaped(text) : FromHex(text);
+}
+
+QString ToHex(const QByteArray& bytes)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    QString out;
+    out.reserve(bytes.size() * 3);
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (!out.isEmpty())
+            out += QLatin1Char(' ');
+        out += QLatin1Char(kDigits[b >> 4]);
+        out += QLatin1Char(kDigits[b & 0x0F]);
+    }
+    return out;
+}
+
+QString ToCString(const QByteArray& bytes)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    QString out;
+    bool bAfterHex = false;
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        const bool bHexDigit =
+            (b >= '0' && b <= '9') || (b >= 'a' && b <= 'f') || (b >= 'A' && b <= 'F');
+        const bool bPrintable = b >= 0x20 && b < 0x7F && !(bAfterHex && bHexDigit);
+        bAfterHex = false;
+        switch (b) {
+        case '\r':
+            out += QLatin1String("\\r");
+            continue;
+        case '\n':
+            out += QLatin1String("\\n");
+            continue;
+        case '\t':
+            out += QLatin1String("\\t");
+            continue;
+        case '\\':
+            out += QLatin1String("\\\\");
+            continue;
+        case '"':
+            out += QLatin1String("\\\"");
+            continue;
+        default:
+            break;
+        }
+        if (bPrintable) {
+            out += QLatin1Char(char(b));
+        } else {
+            out += QLatin1String("\\x");
+            out += QLatin1Char(kDigits[b >> 4]);
+            out += QLatin1Char(kDigits[b & 0x0F]);
+            bAfterHex = true;
+        }
+    }
+    return out;
+}
+
+} // namespace ByteSyntax

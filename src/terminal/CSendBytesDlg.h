@@ -1,0 +1,59 @@
+#pragma once
+// "Send Bytes": a line to send as text with escapes (\r \n \t \\ \xNN) or as
+// hex bytes, a line ending to append, and the sequences sent since the
+// program started, to pick again. Invalid input is refused with its position
+// and the accepted form before anything is sent. The dialog stays open for
+// the next sequence until it is closed.
+//
+// User-interface thread. What to do with the bytes is its opener's (a
+// function that sends them and says whether they went).
+
+#include <QDialog>
+#include <QStringList>
+#include <functional>
+
+class QComboBox;
+class QLabel;
+
+class CSendBytesDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    enum class Form
+    {
+        Escaped,
+        Hex
+    };
+    enum class Ending
+    {
+        None,
+        Cr,
+        Lf,
+        CrLf
+    };
+    static constexpr int kHistory = 20;
+
+    CSendBytesDlg(std::function<bool(const QByteArray&)> send, QStringList& history,
+                  QWidget* pParent = nullptr);
+
+    // The bytes a line stands for in a form, with the ending appended; an
+    // error (position and accepted form) when it is invalid.
+    static QByteArray BytesFor(const QString& line, Form form, Ending ending, QString* pError,
+                               int* pErrorAt = nullptr);
+
+    // What Send does: checks, sends, and keeps the line in the history.
+    bool SendLine();
+
+    QComboBox* LineBox() const { return m_pLine; }
+    QComboBox* FormBox() const { return m_pForm; }
+    QComboBox* EndingBox() const { return m_pEnding; }
+    QString Error() const;
+
+private:
+    std::function<bool(const QByteArray&)> m_send;
+    QStringList& m_history;
+    QComboBox* m_pLine;
+    QComboBox* m_pForm;
+    QComboBox* m_pEnding;
+    QLabel* m_pError;
+};

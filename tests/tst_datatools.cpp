@@ -1,0 +1,273 @@
+// The data window's toolbox: find, copy as hex or C string, save and send
+// bytes, reached through its context menu.
+
+#include "CDataTools.h"
+#include "CDataView.h"
+#include "CFindBar.h"
+#include "CSendBytesDlg.h"
+#include "TerminalFixture.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+
+namespace {
+
+CDataTools* Tools(CTerminalDlg& dlg)
+{
+    return dlg.DataView()->findChild<CDataTools*>();
+}
+
+// Every byte value, then a marker.
+QByteArray AllBytes()
+{
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all.append(char(b));
+    return all;
+}
+
+} // namespace
+
+class TestDataTools : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void findInTextAndHex_data();
+    void findInTextAndHex();
+    void findKeepsItsPlaceAcrossATrim();
+    void copiesAndSaveGiveTheBytes();
+    void sendBytes_data();
+    void sendBytes();
+    void sendBytesRefusesBadInput();
+    void menuFromTheKeyboardThroughAccessibility();
+};
+
+void TestDataTools::findInTextAndHex_data()
+{
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<QString>("what");
+    QTest::newRow("text") << false << "OK\u266B"; // the glyph of 0x0E
+    QTest::newRow("hex bytes") << true << "4F 4B 0E";
+    QTest::newRow("hex as shown") << true << "[4F] [4B] [0E]";
+}
+
+void TestDataTools::findInTextAndHex()
+{
+    QFETCH(bool, hex);
+    QFETCH(QString, what);
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    if (hex)
+        fx.dlg->OnToggleHex();
+    // A full buffer; one match spans two blocks.
+    QByteArray filler(100000, 'x');
+    for (int i = 0; i < 4; ++i)
+        fx.dlg->AppendText(filler + "OK\x0E");
+    fx.dlg->AppendText(filler + "O");
+    fx.dlg->AppendText("K\x0E" + QByteArray(99990, 'y'));
+    fx.dlg->FlushRefresh();
+    CDataTools* pTools = Tools(*fx.dlg);
+    pTools->OpenFind();
+    auto* pEdit = pTools->FindBar()->findChild<QLineEdit*>();
+    pEdit->setText(what);
+    QCOMPARE(pTools->Matches().Count(), 3);
+    QVERIFY2(pTools->FindBar()->Result().endsWith(QStringLiteral(" of 3")),
+             qPrintable(pTools->FindBar()->Result()));
+    // F3 steps on and sends nothing to the device.
+    fx.dlg->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(fx.dlg.get()));
+    const qint64 nBefore = pTools->Matches().CurrentPosition();
+    QTest::keyClick(fx.dlg.get(), Qt::Key_F3);
+    QVERIFY(pTools->Matches().CurrentPosition() != nBefore);
+    QTest::keyClick(fx.dlg.get(), Qt::Key_F3, Qt::ShiftModifier);
+    QCOMPARE(pTools->Matches().CurrentPosition(), nBefore);
+    QCOMPARE(fx.pty.ReadMasterFor(1, 300), QByteArray());
+    QCOMPARE(fx.dlg->GetTxCount(), qint64(0));
+    // What is typed in the bar stays in the bar.
+    QTest::keyClicks(pEdit, hex ? QStringLiteral(" 7A") : QStringLiteral("z"));
+    QCOMPARE(fx.pty.ReadMasterFor(1, 300), QByteArray());
+    QCOMPARE(pTools->FindBar()->Result(), QStringLiteral("no match"));
+}
+
+void TestDataTools::findKeepsItsPlaceAcrossATrim()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    dlg->AppendText("first ab " + QByteArray(300000, '.') + " second ab");
+    dlg->FlushRefresh();
+    CDataTools* pTools = Tools(*dlg);
+    pTools->OpenFind();
+    pTools->FindBar()->findChild<QLineEdit*>()->setText(QStringLiteral("ab"));
+    QCOMPARE(pTools->Matches().Count(), 2);
+    // The current match is the first in sight: the second.
+    const qint64 nSecond = pTools->Matches().CurrentPosition();
+    QCOMPARE(nSecond, qint64(dlg->GetData().indexOf(" second ab") + 8));
+    // The trim takes the first match away; the current one stays on its
+    // bytes, and a new one is found.
+    dlg->AppendText(QByteArray(250000, '.') + " third ab");
+    dlg->FlushRefresh();
+    QCOMPARE(pTools->Matches().Count(), 2);
+    QCOMPARE(pTools->Matches().CurrentPosition(), nSecond);
+    QCOMPARE(pTools->FindBar()->Result(), QStringLiteral("1 of 2"));
+    // Escape closes the bar.
+    QTest::keyClick(pTools->FindBar()->findChild<QLineEdit*>(), Qt::Key_Escape);
+    QVERIFY(!pTools->FindBar()->isVisible());
+}
+
+void TestDataTools::copiesAndSaveGiveTheBytes()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    const QByteArray all = AllBytes();
+    dlg->AppendText("<" + all + ">");
+    dlg->FlushRefresh();
+    CDataView* pView = dlg->DataView();
+    // The selection's bytes, whatever the display shows for them.
+    pView->SetSelection(1, pView->CharacterCount() - 1);
+    QCOMPARE(pView->SelectedBytes(), all);
+    CDataTools* pTools = Tools(*dlg);
+    pTools->CopyAsHex();
+    QVERIFY(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("00 01 02 ")));
+    QVERIFY(QGuiApplication::clipboard()->text().endsWith(QStringLiteral(" FE FF")));
+    pTools->CopyAsCString();
+    QVERIFY(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("\\x00\\x01")));
+    // Saved raw: the NUL bytes themselves, the whole buffer without a
+    // selection.
+    pView->ClearSelection();
+    fx.saveFileName = fx.Path(QStringLiteral("saved.bin"));
+    pTools->SaveReceivedData();
+    QCOMPARE(ReadFile(fx.Path(QStringLiteral("saved.bin"))), "<" + all + ">");
+    // A folder that cannot be written: the file and the reason are named.
+    fx.saveFileName = fx.Path(QStringLiteral("no-such-folder/x.bin"));
+    pTools->SaveReceivedData();
+    QCOMPARE(fx.messages.size(), 1);
+    QVERIFY2(fx.messages.first().contains(fx.Path(QStringLiteral("no-such-folder/x.bin"))),
+             qPrintable(fx.messages.first()));
+}
+
+void TestDataTools::sendBytes_data()
+{
+    QTest::addColumn<int>("form");
+    QTest::addColumn<int>("ending");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QByteArray>("sent");
+    const int esc = int(CSendBytesDlg::Form::Escaped), hex = int(CSendBytesDlg::Form::Hex);
+    QTest::newRow("escapes, CR LF") << esc << int(CSendBytesDlg::Ending::CrLf) << "AT\\t\\\\\\x00"
+                                    << QByteArray("AT\t\\\0\r\n", 7);
+    QTest::newRow("escapes, none")
+        << esc << int(CSendBytesDlg::Ending::None) << "a\\r\\nb" << QByteArray("a\r\nb");
+    QTest::newRow("hex, LF") << hex << int(CSendBytesDlg::Ending::Lf) << "02 10 FF 03"
+                             << QByteArray("\x02\x10\xFF\x03\n");
+    QTest::newRow("hex as shown, CR")
+        << hex << int(CSendBytesDlg::Ending::Cr) << "[41][42]" << QByteArray("AB\r");
+}
+
+void TestDataTools::sendBytes()
+{
+    QFETCH(int, form);
+    QFETCH(int, ending);
+    QFETCH(QString, line);
+    QFETCH(QByteArray, sent);
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    fx.dlg->LocalEchoCheck()->setChecked(true);
+    fx.onModal = [&](QDialog& dlg) {
+        auto& send = static_cast<CSendBytesDlg&>(dlg);
+        send.LineBox()->setCurrentText(line);
+        send.FormBox()->setCurrentIndex(form);
+        send.EndingBox()->setCurrentIndex(ending);
+        send.SendLine();
+        return IDCANCEL;
+    };
+    Tools(*fx.dlg)->SendBytes();
+    QCOMPARE(fx.pty.ReadMasterFor(sent.size() + 1, 2000), sent);
+    // As a file send: counted, echoed as one block, the gate set and used.
+    QCOMPARE(fx.dlg->GetTxCount(), qint64(sent.size()));
+    QCOMPARE(fx.dlg->GetData(), sent);
+    QVERIFY(!fx.dlg->IsEchoPending());
+}
+
+void TestDataTools::sendBytesRefusesBadInput()
+{
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    QString error;
+    bool bBadWent = true;
+    QStringList history;
+    fx.onModal = [&](QDialog& dlg) {
+        auto& send = static_cast<CSendBytesDlg&>(dlg);
+        send.LineBox()->setCurrentText(QStringLiteral("ok\\q"));
+        bBadWent = send.SendLine();
+        error = send.Error();
+        // A good line goes, and is offered again the next time.
+        send.LineBox()->setCurrentText(QStringLiteral("ok"));
+        send.SendLine();
+        for (int i = 0; i < send.LineBox()->count(); ++i)
+            history << send.LineBox()->itemText(i);
+        return IDCANCEL;
+    };
+    Tools(*fx.dlg)->SendBytes();
+    QVERIFY(!bBadWent);
+    QVERIFY2(error.startsWith(QStringLiteral("position 3: \\q is not an escape; use")),
+             qPrintable(error));
+    QCOMPARE(fx.pty.ReadMasterFor(3, 2000), QByteArray("ok"));
+    QCOMPARE(history, QStringList{QStringLiteral("ok")});
+    // A closed port beeps, as a typed character does, and counts nothing.
+    fx.dlg->Port().Close();
+    fx.onModal = [&](QDialog& dlg) {
+        auto& send = static_cast<CSendBytesDlg&>(dlg);
+        send.LineBox()->setCurrentText(QStringLiteral("x"));
+        send.SendLine();
+        return IDCANCEL;
+    };
+    Tools(*fx.dlg)->SendBytes();
+    QCOMPARE(fx.beeps, 1);
+    QCOMPARE(fx.dlg->GetTxCount(), qint64(2));
+}
+
+void TestDataTools::menuFromTheKeyboardThroughAccessibility()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    dlg->show();
+    dlg->AppendText("hello");
+    dlg->FlushRefresh();
+    dlg->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
+    dlg->DataView()->setFocus();
+    // Shift+F10 opens the menu; its entries are named in the accessibility
+    // tree, and pressing "Find..." there opens the find bar.
+    QStringList names;
+    QTimer::singleShot(0, dlg.get(), [&] {
+        auto* pMenu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!pMenu)
+            return;
+        QAccessibleInterface* pAcc = QAccessible::queryAccessibleInterface(pMenu);
+        QAccessibleInterface* pFind = nullptr;
+        for (int i = 0; i < pAcc->childCount(); ++i) {
+            QAccessibleInterface* pChild = pAcc->child(i);
+            names << pChild->text(QAccessible::Name);
+            if (pChild->text(QAccessible::Name) == QStringLiteral("Find..."))
+                pFind = pChild;
+        }
+        if (pFind && pFind->actionInterface())
+            pFind->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        pMenu->close();
+    });
+    QTest::keyClick(dlg->DataView(), Qt::Key_F10, Qt::ShiftModifier);
+    for (const char* name : {"Copy", "Select All", "Find...", "Copy as Hex", "Copy as C String",
+                             "Save Received Data...", "Send Bytes..."})
+        QVERIFY2(names.contains(QLatin1String(name)),
+                 qPrintable(QStringLiteral("%1 not in [%2]").arg(name, names.join(QLatin1Char('|')))));
+    QTRY_VERIFY(Tools(*dlg)->FindBar()->isVisible());
+}
+
+QTEST_MAIN(TestDataTools)
+#include "tst_datatools.moc"
