@@ -23,10 +23,15 @@ namespace {
 // size, so the one entry the writer holds while it writes stays small.
 constexpr qsizetype kMaxEntry = 1024 * 1024;
 
-constexpr size_t kMaxSpares = 2;
+// Written entries' memory kept for new entries: about what a flood fills
+// while the writer waits for its batch (CLogPacing).
+constexpr size_t kMaxSpares = 6;
 
 // A block at least this long is shared with its sender rather than copied.
-constexpr qsizetype kShareFrom = 4 * 1024;
+// Smaller ones are copied into recycled entries: held through a batch, the
+// senders' own blocks would make the heap grow and shrink by a batch every
+// time, fresh pages faulted in for every block.
+constexpr qsizetype kShareFrom = 256 * 1024;
 
 // After the wait Finish() grants, how long the writer has to notice the stop.
 constexpr int kStopGraceMs = 250;
