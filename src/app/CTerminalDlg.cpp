@@ -55,7 +55,7 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     m_nRxCount = 0;
     m_bHexDisplay = false;
 
-    m_pRefresh = new CViewRefresh([this] { Refresh(); }, 16, this);
+    m_pRefresh = new CViewRefresh([this] { Refresh(); }, 0, this);
     m_counterTimer.setInterval(kCounterPeriodMs);
     connect(&m_counterTimer, &QTimer::timeout, this, [this] { OnTimer(kCounterTimerId); });
     m_pFileSend = new CFileSend(
@@ -276,7 +276,10 @@ int CTerminalDlg::CreateBars()
 void CTerminalDlg::paintEvent(QPaintEvent* e)
 {
     QDialog::paintEvent(e);
-    if (isMinimized())
+    // The small paints behind the status bar's figures, many a second while
+    // data comes, do not load the picture.
+    static const QRect picture(QPoint(30, 1), LoadBitmapResource(144).size());
+    if (isMinimized() || !e->region().intersects(picture))
         return;
     QPainter painter(this);
     DrawTransparentBitmap(30, 1, 144, RGB(255, 255, 255), &painter);
