@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 CViewRefresh::CViewRefresh(std::function<void()> refresh, int nIntervalMs, QObject* pParent)
     : QObject(pParent), m_refresh(std::move(refresh)), m_nIntervalMs(nIntervalMs),
@@ -69,6 +70,7 @@ void CViewRefresh::OnRequested()
 {
     if (m_bStopped.load() || m_timer.isActive() || !m_bOnItsWay.load())
         return; // on its way already, or flushed meanwhile
+    m_bFollowUp = false;
     const int nInterval = IntervalMs();
     const qint64 elapsed = m_last.isValid() ? m_last.elapsed() : nInterval;
     if (elapsed < nInterval)
@@ -85,12 +87,24 @@ void CViewRefresh::Fire()
     // Cleared before the refresh takes the changes: whatever is appended
     // after that asks again.
     m_bOnItsWay.store(false);
+    const bool bFollowUp = std::exchange(m_bFollowUp, false);
+    const QElapsedTimer previous = m_last;
     m_last.restart();
     m_bTookChanges = false;
     m_refresh();
+    if (!m_bTookChanges) {
+        // The frame after a spell of data found nothing new: the spell is
+        // over, and this look does not count as a frame, so that a byte
+        // that comes next is shown as soon as a frame has passed since the
+        // last refresh that showed something.
+        if (bFollowUp)
+            m_last = previous;
+        return;
+    }
     // Data keeps coming, most likely: the next refresh waits for the next
-    // frame, and until then no request wakes the thread. A refresh that
-    // finds nothing new ends the spell.
-    if (m_bTookChanges && !m_bStopped.load() && !m_bOnItsWay.exchange(true))
+    // frame, and until then no request wakes the thread.
+    if (!m_bStopped.load() && !m_bOnItsWay.exchange(true)) {
+        m_bFollowUp = true;
         m_timer.start(IntervalMs());
+    }
 }

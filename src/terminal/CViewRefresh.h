@@ -58,6 +58,7 @@ private:
     qint64 m_nStreamStart = 0;   // under the owner's lock
     bool m_bChanged = false;     // under the owner's lock
     bool m_bTookChanges = false; // the running refresh had something to show
+    bool m_bFollowUp = false;    // the timer runs for the frame after a refresh
     std::atomic<bool> m_bStopped{false};
     // A refresh is queued or waits for the next frame: it takes whatever is
     // appended until it runs, so a request need not wake the thread.
