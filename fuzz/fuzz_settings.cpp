@@ -1,7 +1,9 @@
 // The settings file's port configuration read from arbitrary bytes: a load
 // either throws and leaves the configuration as it was, or yields a valid
-// configuration that stores as the very bytes it was read from and loads back
-// equal. The archive's buffer size must not matter. Single-threaded.
+// configuration that stores as the very bytes it was read from (less DTR and
+// RTS at open when they are on, which are not stored) and loads back equal,
+// lines at open included. The archive's buffer size must not matter.
+// Single-threaded.
 
 #include "CArchive.h"
 #include "CKrCommPort.h"

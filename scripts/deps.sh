@@ -11,6 +11,8 @@ if [[ "${1:-}" == "--test" ]]; then
   # private X server with the accessibility bus for the start-up box check.
   packages+=(desktop-file-utils appstream man-db groff-base dpkg-dev file xvfb dbus-daemon
              dbus-bin at-spi2-core python3-pyatspi python3-gi gir1.2-atspi-2.0)
+  # bench/bench_pacedrate: the X server's damage reports.
+  packages+=(pkg-config libxcb-damage0-dev)
 fi
 
 missing=()

@@ -19,9 +19,9 @@ ctest --test-dir "$root/build" --output-on-failure --no-tests=error -j"$jobs"
 echo "== the threaded suites again, under ThreadSanitizer"
 cmake -S "$root" -B "$root/build-tsan" -DVORNTERM_SANITIZE=thread -DVORNTERM_BENCH=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$root/build-tsan" -j"$jobs" --target tst_receivethreads tst_receivepath tst_transmit tst_port tst_portserial tst_inputlog tst_logindex tst_reopen tst_netport
+cmake --build "$root/build-tsan" -j"$jobs" --target tst_receivethreads tst_receivepath tst_transmit tst_port tst_portserial tst_inputlog tst_logindex tst_reopen tst_netport tst_lines
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 die_after_fork=0 suppressions=$root/tests/tsan.supp" \
-  ctest --test-dir "$root/build-tsan" --output-on-failure --no-tests=error -R '^(tst_receivethreads|tst_receivepath|tst_transmit|tst_port|tst_portserial|tst_inputlog|tst_logindex|tst_reopen|tst_netport)$'
+  ctest --test-dir "$root/build-tsan" --output-on-failure --no-tests=error -R '^(tst_receivethreads|tst_receivepath|tst_transmit|tst_port|tst_portserial|tst_inputlog|tst_logindex|tst_reopen|tst_netport|tst_lines)$'
 
 echo "== every suite again, under AddressSanitizer and UndefinedBehaviorSanitizer"
 # -O1 and no benchmarks keep this tree quick to build; the first fault stops a suite.

@@ -85,23 +85,24 @@ void TestCfgTool::setThenPrint()
              0);
     QCOMPARE(Run({}), 0);
     QCOMPARE(m_out, QStringLiteral("port=/dev/ttyUSB0\nbaud=115200\ndata=8\nparity=N\nstop=1\n"
-                                   "flow=none\n"));
-    QCOMPARE(Run({"set", "stop=1.5", "data=5", "parity=M", "flow=xonxoff"}), 0);
+                                   "flow=none\ndtr=on\nrts=on\n"));
+    QCOMPARE(Run({"set", "stop=1.5", "data=5", "parity=M", "flow=xonxoff", "dtr=off", "RTS=Keep"}),
+             0);
     QCOMPARE(Run({}), 0);
     QCOMPARE(m_out, QStringLiteral("port=/dev/ttyUSB0\nbaud=115200\ndata=5\nparity=M\nstop=1.5\n"
-                                   "flow=xonxoff\n"));
+                                   "flow=xonxoff\ndtr=off\nrts=keep\n"));
 }
 
 void TestCfgTool::setKeepsOtherFields()
 {
     QCOMPARE(Run({"set", "baud=300"}), 0);
     QCOMPARE(Run({}), 0);
-    QCOMPARE(m_out,
-             QStringLiteral("port=loop://\nbaud=300\ndata=8\nparity=N\nstop=1\nflow=none\n"));
+    QCOMPARE(m_out, QStringLiteral("port=loop://\nbaud=300\ndata=8\nparity=N\nstop=1\nflow=none\n"
+                                   "dtr=on\nrts=on\n"));
     QCOMPARE(Run({"set", "flow=rtscts"}), 0);
     QCOMPARE(Run({}), 0);
     QVERIFY(m_out.contains(QStringLiteral("baud=300\n")));
-    QVERIFY(m_out.endsWith(QStringLiteral("flow=rtscts\n")));
+    QVERIFY(m_out.contains(QStringLiteral("flow=rtscts\n")));
 }
 
 void TestCfgTool::badValues_data()
@@ -120,6 +121,8 @@ void TestCfgTool::badValues_data()
                                  << "stop";
     QTest::newRow("flow unknown") << "flow=dtr"
                                   << "flow";
+    QTest::newRow("DTR at open unknown") << "dtr=low"
+                                         << "dtr: 'low' is not one of on, off, keep";
     QTest::newRow("unknown field") << "speed=9600"
                                    << "speed";
     QTest::newRow("empty port") << "port="
@@ -216,8 +219,9 @@ void TestCfgTool::programOutlivesAFileSizeLimit()
     const QByteArray stored = ReadFile(QStringLiteral("VornTerm.cfg"));
     const auto previous = std::signal(SIGXFSZ, SIG_DFL); // inherited by the child
     QProcess proc;
-    proc.start(QStringLiteral("/bin/sh"),
-               {QStringLiteral("-c"), QStringLiteral("ulimit -f 0; exec \"$0\" set baud=1200"), tool});
+    proc.start(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"), QStringLiteral("ulimit -f 0; exec \"$0\" set baud=1200"), tool});
     const bool bFinished = proc.waitForFinished(20000);
     std::signal(SIGXFSZ, previous);
     QVERIFY(bFinished);

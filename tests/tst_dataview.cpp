@@ -12,6 +12,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMenu>
+#include <QPaintEvent>
+#include <QScreen>
 #include <QScrollBar>
 #include <QtTest>
 #include <cmath>
@@ -52,6 +54,22 @@ void RecordNotice(QAccessibleEvent* pEvent)
         g_notices.append({false, p->changePosition(), p->textRemoved()});
 }
 
+// Records what the data window's viewport paints.
+class CPaintRecorder : public QObject
+{
+public:
+    explicit CPaintRecorder(QWidget* pWidget) { pWidget->installEventFilter(this); }
+    QRegion painted;
+
+protected:
+    bool eventFilter(QObject*, QEvent* pEvent) override
+    {
+        if (pEvent->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent*>(pEvent)->region();
+        return false;
+    }
+};
+
 } // namespace
 
 class TestDataView : public QObject
@@ -78,6 +96,9 @@ private Q_SLOTS:
     void contextMenu();
     void characterKeysAreNotConsumed();
     void paintsTextAndSelection();
+    void paintsOnlyWhatChanged_data();
+    void paintsOnlyWhatChanged();
+    void screenMatchesAFullPaint();
 
     void accessibleNameAndText();
     void accessibleLinesAndSelection();
@@ -89,6 +110,8 @@ private:
     // Makes the view exactly nColumns cells wide.
     void SetColumns(int nColumns);
     QPoint CellCenter(int row, int cell) const;
+    // Lets pending paints happen.
+    void Settle() const;
 
     CDataView* m_pView = nullptr;
 };
@@ -395,6 +418,106 @@ void TestDataView::paintsTextAndSelection()
     QCOMPARE(pixel(CellCenter(1, 3)), text);
     QCOMPARE(pixel(CellCenter(1, 8)), base);
     QVERIFY(highlight != base);
+}
+
+void TestDataView::Settle() const
+{
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
+
+void TestDataView::paintsOnlyWhatChanged_data()
+{
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<QByteArray>("appended");
+    QTest::addColumn<int>("selected"); // characters selected on the last full line, or 0
+    QTest::addColumn<int>("rows");     // at most this many rows' area is painted
+    QTest::addColumn<int>("fromCell"); // nothing left of this cell is painted
+    QTest::newRow("a byte") << false << QByteArray("x") << 0 << 1 << 4;
+    QTest::newRow("a new line") << false << QByteArray("\r\nnext") << 0 << 3 << 0;
+    QTest::newRow("a selection") << false << QByteArray() << 3 << 1 << 0;
+    QTest::newRow("a byte in hex") << true << QByteArray("x") << 0 << 1 << 15;
+}
+
+void TestDataView::paintsOnlyWhatChanged()
+{
+    QFETCH(bool, hex);
+    QFETCH(QByteArray, appended);
+    QFETCH(int, selected);
+    QFETCH(int, rows);
+    QFETCH(int, fromCell);
+    SetColumns(hex ? 20 : 40);
+    QByteArray data = hex ? QByteArray(203, 'h') : NumberedLines(100) + "tail";
+    m_pView->SetBuffer(data, 0, hex);
+    m_pView->viewport()->repaint(); // nothing left to paint
+    CPaintRecorder recorder(m_pView->viewport());
+    if (selected > 0) {
+        const int start = m_pView->Layout().RowStartOffset(m_pView->TopRow() + 2);
+        m_pView->SetSelection(start, start + selected);
+    }
+    m_pView->SetBuffer(data + appended, 0, hex);
+    QTRY_VERIFY_WITH_TIMEOUT(!recorder.painted.isEmpty(), 20000);
+    Settle();
+    const int rowHeight = QFontMetrics(m_pView->font()).lineSpacing();
+    qint64 area = 0;
+    for (const QRect& r : recorder.painted)
+        area += qint64(r.width()) * r.height();
+    QVERIFY2(area <= qint64(rows) * rowHeight * m_pView->viewport()->width(),
+             qPrintable(QStringLiteral("%1 pixels painted").arg(area)));
+    QVERIFY(recorder.painted.boundingRect().left() >= CellCenter(0, fromCell).x() - rowHeight);
+}
+
+// What is on screen after changes painted piecemeal, some before the last
+// paint ended, is exactly what painting it all afresh gives: the rows and
+// the scroll bar.
+void TestDataView::screenMatchesAFullPaint()
+{
+    SetColumns(30);
+    const auto screenMatches = [&] {
+        Settle();
+        const QImage screen = m_pView->screen()->grabWindow(m_pView->winId()).toImage();
+        const QImage shown =
+            screen.copy(QRect(QPoint(), m_pView->size() * screen.devicePixelRatio()))
+                .convertToFormat(QImage::Format_RGB32);
+        const QImage fresh = m_pView->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        return !screen.isNull() && shown == fresh;
+    };
+    QByteArray data;
+    qint64 start = 0;
+    const auto append = [&](const QByteArray& bytes, bool bPaint) {
+        data += bytes;
+        m_pView->SetBuffer(data, start, false);
+        if (bPaint)
+            Settle();
+    };
+    append(NumberedLines(40) + "a\tb", true);
+    for (int i = 0; i < 12; ++i) // wrapping rows, a few bytes at a time
+        append(QByteArray(i % 3 == 0 ? "\r\n" : "") + QByteArray(7 + i, char('k' + i)), i % 2);
+    QVERIFY2(screenMatches(), "appends");
+    m_pView->SetSelection(m_pView->CharacterCount() - 60, m_pView->CharacterCount() - 5);
+    append("more\r\nand more", false);
+    QVERIFY2(screenMatches(), "selection and appends");
+    // Find's matches, the last going on past the end while the row grows.
+    const std::vector<qint64> matches{data.size() - 70, data.size() - 30, data.size() - 3};
+    m_pView->SetHighlights(matches, 6, 0, false);
+    append("grows", false);
+    QVERIFY2(screenMatches(), "matches and appends");
+    m_pView->SetHighlights(matches, 6, 2, false);
+    QVERIFY2(screenMatches(), "another current match");
+    m_pView->SetHighlights({}, 0, -1, false);
+    QVERIFY2(screenMatches(), "matches gone");
+    m_pView->verticalScrollBar()->setValue(m_pView->TopRow() - 5);
+    Settle();
+    m_pView->verticalScrollBar()->setValue(m_pView->TopRow() + 2);
+    QVERIFY2(screenMatches(), "scrolled back");
+    start = data.indexOf("line 30");
+    data.remove(0, start);
+    append(NumberedLines(3), false);
+    QVERIFY2(screenMatches(), "trimmed");
+    m_pView->ClearSelection();
+    m_pView->Clear();
+    append("after clear", false);
+    QVERIFY2(screenMatches(), "cleared");
 }
 
 void TestDataView::accessibleNameAndText()

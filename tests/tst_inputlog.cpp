@@ -1,4 +1,5 @@
 #include "CInputLog.h"
+#include "CLogPacing.h"
 #include "LogObstacle.h"
 #include "TryTimeout.h"
 
@@ -90,6 +91,8 @@ private Q_SLOTS:
     void manySmallBlocksWaitCompactly();
     void handOverNeverWaitsForTheFile();
     void finishEndsTheIntake();
+    void writesWaitForTheBatch_data();
+    void writesWaitForTheBatch();
 
 private:
     CInputLog::Clock ClockAt(QDateTime* pNow)
@@ -589,6 +592,34 @@ void TestInputLog::finishEndsTheIntake()
     QVERIFY(log.Finish(kWait));
     QCOMPARE(ReadLog(kDec6Name), QByteArray("kept"));
     QCOMPARE(nNews.load(), 0);
+}
+
+void TestInputLog::writesWaitForTheBatch_data()
+{
+    QTest::addColumn<QList<int>>("writes"); // when writes began, ms
+    QTest::addColumn<int>("now");
+    QTest::addColumn<int>("wait"); // until the next may begin, ms
+    QTest::newRow("the first at once") << QList<int>{} << 0 << 0;
+    QTest::newRow("soon after a write") << QList<int>{100} << 110 << 40;
+    QTest::newRow("the interval over") << QList<int>{100} << 150 << 0;
+    QTest::newRow("long after") << QList<int>{100} << 9000 << 0;
+    QTest::newRow("the latest write counts") << QList<int>{100, 140} << 150 << 40;
+    QTest::newRow("a clock stepped back waits no longer") << QList<int>{100} << 20 << 50;
+}
+
+void TestInputLog::writesWaitForTheBatch()
+{
+    QFETCH(QList<int>, writes);
+    QFETCH(int, now);
+    QFETCH(int, wait);
+    qint64 nNow = 0;
+    CLogPacing pacing([&nNow] { return nNow; });
+    for (int at : writes) {
+        nNow = at;
+        pacing.Writing();
+    }
+    nNow = now;
+    QCOMPARE(pacing.MsUntilWrite(), qint64(wait));
 }
 
 QTEST_GUILESS_MAIN(TestInputLog)

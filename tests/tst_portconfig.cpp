@@ -7,6 +7,7 @@
 #include "PortHelpers.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QTest>
 
 namespace {
@@ -79,6 +80,8 @@ private Q_SLOTS:
     void loadTruncatedAtEveryByteThrows();
     void loadRejectsBadRecord_data();
     void loadRejectsBadRecord();
+    void filesOfTheVersionBeforeTheLineFields_data();
+    void filesOfTheVersionBeforeTheLineFields();
     void loadLeavesBytesAfterTheRecord();
 };
 
@@ -184,9 +187,12 @@ void TestPortConfig::setField_data()
     row("flow xonxoff", "flow", "xonxoff", true, "loop:// 9600,8,N,1,XON/XOFF");
     row("flow none", "flow", "none", true, "loop:// 9600,8,N,1");
     row("flow dtr", "flow", "dtrdsr", false, "flow: 'dtrdsr' is not one of none, rtscts, xonxoff");
+    row("DTR off", "dtr", "off", true, "loop:// 9600,8,N,1");
+    row("RTS keep", "rts", " KEEP", true, "loop:// 9600,8,N,1");
+    row("DTR low", "dtr", "low", false, "dtr: 'low' is not one of on, off, keep");
     row("unknown key", "speed", "9600", false,
         "'speed' is not a setting (accepted: port, baud, data, "
-        "parity, stop, flow)");
+        "parity, stop, flow, dtr, rts)");
 }
 
 void TestPortConfig::setField()
@@ -281,7 +287,8 @@ void TestPortConfig::equality()
     QVERIFY(a == b);
     QVERIFY(!(a != b));
     const char* const keys[][2] = {{"port", "/dev/ttyUSB1"}, {"baud", "9600"}, {"data", "8"},
-                                   {"parity", "N"},          {"stop", "1"},    {"flow", "none"}};
+                                   {"parity", "N"},          {"stop", "1"},    {"flow", "none"},
+                                   {"dtr", "off"},           {"rts", "keep"}};
     for (const auto& kv : keys) {
         b = a;
         QVERIFY(b.SetField(QLatin1String(kv[0]), QLatin1String(kv[1]), nullptr));
@@ -300,6 +307,11 @@ void TestPortConfig::serializeRoundTrip_data()
     QTest::newRow("extremes, non-ASCII path") << c;
     c.strPort = QString(1024, QLatin1Char('p'));
     QTest::newRow("longest name") << c;
+    c = Sample();
+    c.dtrAtOpen = KrLineAtOpen::Off;
+    QTest::newRow("DTR off at open") << c;
+    c.rtsAtOpen = KrLineAtOpen::Keep;
+    QTest::newRow("DTR off, RTS kept") << c;
 }
 
 void TestPortConfig::serializeRoundTrip()
@@ -377,6 +389,10 @@ void TestPortConfig::loadRejectsBadRecord_data()
     QByteArray huge = Record(dev, 9600, 8, 0, 0, 0);
     huge.replace(8, 4, Le32(0xFFFFFFF0));
     QTest::newRow("name length 4 GiB") << huge << "1024";
+    QTest::newRow("DTR at open 3")
+        << Record(dev, 9600, 8, 0, 0, 0) + QByteArray("KRLN\x03\x00", 6) << "DTR or RTS at open";
+    QTest::newRow("lines tag cut short") << Record(dev, 9600, 8, 0, 0, 0) + "KRLN\x01"
+                                         << "end of file";
 }
 
 void TestPortConfig::loadRejectsBadRecord()
@@ -394,6 +410,37 @@ void TestPortConfig::loadRejectsBadRecord()
     QVERIFY(threw);
     QVERIFY2(reason.contains(reasonContains), qPrintable(reason));
     QCOMPARE(after, Sample());
+}
+
+void TestPortConfig::filesOfTheVersionBeforeTheLineFields_data()
+{
+    QTest::addColumn<QString>("file"); // in tests/data/settings, written by that version
+    QTest::addColumn<QString>("text");
+    QTest::newRow("loopback") << "before-lines-loop.cfg"
+                              << "loop:// 9600,8,N,1";
+    QTest::newRow("serial, even, RTS/CTS") << "before-lines-ttyUSB0.cfg"
+                                           << "/dev/ttyUSB0 115200,7,E,2,RTS/CTS";
+}
+
+void TestPortConfig::filesOfTheVersionBeforeTheLineFields()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, text);
+    QFile f(QStringLiteral(VORNTERM_TEST_DATA "/settings/") + file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray before = f.readAll();
+    // Read by this version: the lines at open are what that version did.
+    CKrCommConfig read;
+    QVERIFY(!LoadThrows(before, &read));
+    QCOMPARE(read.Text(), text);
+    QCOMPARE(read.dtrAtOpen, KrLineAtOpen::On);
+    QCOMPARE(read.rtsAtOpen, KrLineAtOpen::On);
+    // Stored again unchanged, byte for byte.
+    QCOMPARE(StoredConfig(read), before);
+    // With DTR off, this version's file is that file with the fields after
+    // it, which that version leaves unread (see loadLeavesBytesAfterTheRecord).
+    read.dtrAtOpen = KrLineAtOpen::Off;
+    QCOMPARE(StoredConfig(read), before + QByteArray("KRLN\x01\x00", 6));
 }
 
 void TestPortConfig::loadLeavesBytesAfterTheRecord()

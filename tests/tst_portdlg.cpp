@@ -128,6 +128,8 @@ void TestPortDlg::opensWithThePortsConfiguration()
     QCOMPARE(dlg.BaudBox()->currentText(), QStringLiteral("19200"));
     QCOMPARE(dlg.ParityBox()->currentText(), QStringLiteral("Odd"));
     QCOMPARE(dlg.FlowBox()->currentText(), QStringLiteral("RTS/CTS"));
+    QCOMPARE(dlg.DtrAtOpenBox()->currentText(), QStringLiteral("On"));
+    QCOMPARE(dlg.RtsAtOpenBox()->currentText(), QStringLiteral("On"));
 
     CKrCommPortEx fresh;
     CKrCommDlgPortCfg dlg2(&fresh, 0, nullptr);
@@ -170,6 +172,9 @@ void TestPortDlg::fieldsRoundTrip_data()
     c.nDataBits = 6;
     c.strPort = QStringLiteral("loop://");
     QTest::newRow("mark parity on loop") << c;
+    c.dtrAtOpen = KrLineAtOpen::Off;
+    c.rtsAtOpen = KrLineAtOpen::Keep;
+    QTest::newRow("DTR off, RTS as the system leaves it") << c;
 }
 
 void TestPortDlg::fieldsRoundTrip()

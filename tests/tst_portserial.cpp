@@ -619,7 +619,9 @@ void TestPortSerial::closeKeepsWhatWasRead()
     QVERIFY(pty.IsValid());
     CKrCommPortEx port;
     QVERIFY2(OpenPort(port, ConfigFor(pty.SlavePath()), &rx), qPrintable(port.GetLastError()));
-    const QByteArray sent = Pattern(64 * 1024);
+    // Small enough for the pseudo-terminal to hold what the held receiver
+    // has not read yet, so the write never waits for the receiver.
+    const QByteArray sent = Pattern(16 * 1024);
     QVERIFY(pty.WriteMaster(sent, 20000));
     QVERIFY(rx.entered.tryAcquire(1, 20000));
     port.Close();

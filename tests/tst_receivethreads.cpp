@@ -3,8 +3,8 @@
 // ThreadSanitizer by the test command.
 
 #include "CDataView.h"
-#include "CViewRefresh.h"
 #include "CStatusBarCtrl.h"
+#include "CViewRefresh.h"
 #include "PortHelpers.h"
 #include "PtyPair.h"
 #include "TerminalFixture.h"
@@ -24,6 +24,7 @@ private Q_SLOTS:
     void floodWhileTheUserWorks();
     void destroyWhileReceiving();
     void refreshRequestsAreCoalesced();
+    void refreshWaitsForTheFrameWhileDataComes();
     void dataWaitingAtStartUp();
 };
 
@@ -141,9 +142,43 @@ void TestReceiveThreads::refreshRequestsAreCoalesced()
         QTest::qWait(2);
     }
     QTRY_VERIFY(!scheduler.IsPending());
-    QVERIFY2(nRefreshes <= elapsed.elapsed() / 16 + 2,
-             qPrintable(QStringLiteral("%1 refreshes in %2 ms").arg(nRefreshes).arg(elapsed.elapsed())));
+    QVERIFY2(
+        nRefreshes <= elapsed.elapsed() / 16 + 2,
+        qPrintable(QStringLiteral("%1 refreshes in %2 ms").arg(nRefreshes).arg(elapsed.elapsed())));
     QVERIFY(nRefreshes >= 2);
+}
+
+void TestReceiveThreads::refreshWaitsForTheFrameWhileDataComes()
+{
+    // A frame far longer than the test: only the first refresh and the
+    // flushes can run.
+    int nRefreshes = 0;
+    qint64 nStart = 0;
+    CViewRefresh refresh(
+        [&] {
+            ++nRefreshes;
+            refresh.TakeChanges(&nStart);
+        },
+        600000);
+    refresh.Appended(0, true);
+    std::thread([&] { refresh.Request(); }).join();
+    QTRY_COMPARE(nRefreshes, 1); // the first change is shown at once
+    // It showed something: the next refresh waits for the next frame, and
+    // requests meanwhile bring none sooner.
+    QVERIFY(refresh.IsPending());
+    refresh.Appended(0, true);
+    std::thread([&] {
+        for (int i = 0; i < 1000; ++i)
+            refresh.Request();
+    }).join();
+    QTest::qWait(100);
+    QCOMPARE(nRefreshes, 1);
+    refresh.Flush(); // the frame's end, early
+    QCOMPARE(nRefreshes, 2);
+    QVERIFY(refresh.IsPending());
+    refresh.Flush();
+    QCOMPARE(nRefreshes, 3);
+    QVERIFY(!refresh.IsPending()); // it found nothing: the spell is over
 }
 
 void TestReceiveThreads::dataWaitingAtStartUp()

@@ -46,6 +46,8 @@ private Q_SLOTS:
     void allByteValues();
     void lineSettings_data();
     void lineSettings();
+    void controlLines_data();
+    void controlLines();
     void longSubnegotiation_data();
     void longSubnegotiation();
 };
@@ -127,17 +129,21 @@ void TestTelnet::allByteValues()
 
 void TestTelnet::lineSettings_data()
 {
-    QTest::addColumn<QStringList>("settings"); // baud, data, parity, stop, flow
+    QTest::addColumn<QStringList>("settings"); // baud, data, parity, stop, flow, dtr, rts
     QTest::addColumn<QByteArray>("wire");      // in hex, a space for the IAC SE IAC SB 44 between
     const auto row = [](const char* settings, const char* wire) {
         QTest::newRow(settings) << QString(settings).split(',')
                                 << QByteArray(wire).replace(" ", "fff0fffa2c");
     };
-    row("115200,8,N,1,none", "fffa2c010001c200 0208 0301 0401 0501fff0");
-    row("255,7,O,2,xonxoff", "fffa2c01000000ffff 0207 0302 0402 0502fff0");
-    row("16777215,5,E,1.5,rtscts", "fffa2c0100ffffffffffff 0205 0303 0403 0503fff0");
-    row("9600,6,M,1,none", "fffa2c0100002580 0206 0304 0401 0501fff0");
-    row("300,8,S,1,none", "fffa2c010000012c 0208 0305 0401 0501fff0");
+    row("115200,8,N,1,none", "fffa2c010001c200 0208 0301 0401 0501 0508 050b 0bfffffff0");
+    row("255,7,O,2,xonxoff", "fffa2c01000000ffff 0207 0302 0402 0502 0508 050b 0bfffffff0");
+    row("16777215,5,E,1.5,rtscts",
+        "fffa2c0100ffffffffffff 0205 0303 0403 0503 0508 050b 0bfffffff0");
+    row("9600,6,M,1,none", "fffa2c0100002580 0206 0304 0401 0501 0508 050b 0bfffffff0");
+    row("300,8,S,1,none", "fffa2c010000012c 0208 0305 0401 0501 0508 050b 0bfffffff0");
+    // DTR and RTS off, or asked for when left as the server has them.
+    row("9600,8,N,1,none,off,keep", "fffa2c0100002580 0208 0301 0401 0501 0509 050a 0bfffffff0");
+    row("9600,8,N,1,none,keep,off", "fffa2c0100002580 0208 0301 0401 0501 0507 050c 0bfffffff0");
 }
 
 void TestTelnet::lineSettings()
@@ -145,8 +151,8 @@ void TestTelnet::lineSettings()
     QFETCH(QStringList, settings);
     QFETCH(QByteArray, wire);
     CKrCommConfig config;
-    const char* keys[] = {"baud", "data", "parity", "stop", "flow"};
-    for (int i = 0; i < 5; ++i)
+    const char* keys[] = {"baud", "data", "parity", "stop", "flow", "dtr", "rts"};
+    for (int i = 0; i < settings.size(); ++i)
         QVERIFY(config.SetField(keys[i], settings.value(i), nullptr));
     CKrTelnetClient c;
     QCOMPARE(c.Start().toHex(), "fffb00fffd00fffb2cfffd03fffb03");
@@ -159,6 +165,58 @@ void TestTelnet::lineSettings()
     c.Receive("\xff\xfd\x2c", 3, &data, &out);
     QCOMPARE(out.toHex(), wire + wire + wire);
     QVERIFY(data.isEmpty());
+}
+
+void TestTelnet::controlLines_data()
+{
+    QTest::addColumn<QByteArray>("input"); // from the server, in hex, after it agreed
+    QTest::addColumn<QString>("set");      // what the client then sets: "DTR off" ...
+    QTest::addColumn<QString>("lines");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::newRow("nothing told yet") << QByteArray() << ""
+                                      << "?DTR ?RTS ?CTS ?DSR ?DCD ?RI" << QByteArray();
+    QTest::newRow("modem state: DCD, DSR, CTS") << QByteArray("fffa2c6bb0fff0") << ""
+                                                << "?DTR ?RTS CTS DSR DCD ri" << QByteArray();
+    QTest::newRow("modem state: RI and a change mark")
+        << QByteArray("fffa2c6b44fff0") << ""
+        << "?DTR ?RTS cts dsr dcd RI" << QByteArray();
+    QTest::newRow("answers: DTR off, RTS on") << QByteArray("fffa2c6909fff0 fffa2c690bfff0") << ""
+                                              << "dtr RTS ?CTS ?DSR ?DCD ?RI" << QByteArray();
+    QTest::newRow("set DTR off") << QByteArray() << "DTR off"
+                                 << "dtr ?RTS ?CTS ?DSR ?DCD ?RI" << QByteArray("fffa2c0509fff0");
+    QTest::newRow("set RTS on") << QByteArray() << "RTS on"
+                                << "?DTR RTS ?CTS ?DSR ?DCD ?RI" << QByteArray("fffa2c050bfff0");
+    QTest::newRow("break on") << QByteArray() << "Break on"
+                              << "?DTR ?RTS ?CTS ?DSR ?DCD ?RI BREAK"
+                              << QByteArray("fffa2c0505fff0");
+    QTest::newRow("the server ends the break")
+        << QByteArray("fffa2c6906fff0") << "Break on"
+        << "?DTR ?RTS ?CTS ?DSR ?DCD ?RI" << QByteArray("fffa2c0505fff0");
+}
+
+void TestTelnet::controlLines()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QString, set);
+    QFETCH(QString, lines);
+    QFETCH(QByteArray, sent);
+    CKrTelnetClient c;
+    c.Start();
+    QByteArray data, out;
+    const QStringList words = set.split(QLatin1Char(' '));
+    const KrLine line = words[0] == QLatin1String("DTR")   ? KrLine::Dtr
+                        : words[0] == QLatin1String("RTS") ? KrLine::Rts
+                                                           : KrLine::Break;
+    QVERIFY(!c.SetControl(line, true, &out)); // not before the option is agreed
+    QVERIFY(out.isEmpty());
+    c.Receive("\xff\xfd\x2c", 3, &data, &out);
+    out.clear();
+    if (!set.isEmpty())
+        QVERIFY(c.SetControl(line, words.value(1) == QLatin1String("on"), &out));
+    const QByteArray wire = QByteArray::fromHex(input.replace(" ", ""));
+    c.Receive(wire.constData(), wire.size(), &data, &out);
+    QCOMPARE(out.toHex(), sent);
+    QCOMPARE(LinesText(c.Lines()), lines);
 }
 
 void TestTelnet::longSubnegotiation_data()

@@ -428,7 +428,8 @@ void TestTerminalStartup::statusBarStartsWithZeroFigures()
                                            "device was removed while the file was being sent");
     bar->SetText(3, stopped);
     QVERIFY(bar->ShownText(3) != stopped);
-    QVERIFY2(bar->ShownText(3).startsWith(QStringLiteral("Stopped: 60,817,408 of 104,857,600")),
+    // The control lines' labels share the part: the first figure still shows.
+    QVERIFY2(bar->ShownText(3).startsWith(QStringLiteral("Stopped: 60,817,408 ")),
              qPrintable(bar->ShownText(3)));
     const QPoint inPart3 = bar->PartRect(3).center();
     QHelpEvent help(QEvent::ToolTip, inPart3, bar->mapToGlobal(inPart3));

@@ -6,6 +6,7 @@
 #include "CDataTools.h"
 #include "CDataView.h"
 #include "CFileSend.h"
+#include "CLineLamps.h"
 #include "CLogIndicator.h"
 #include "CPortCaption.h"
 #include "CSettingsFile.h"
@@ -21,6 +22,7 @@
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QFontInfo>
+#include <QMenu>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QToolBar>
@@ -54,7 +56,7 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     m_nRxCount = 0;
     m_bHexDisplay = false;
 
-    m_pRefresh = new CViewRefresh([this] { Refresh(); }, 16, this);
+    m_pRefresh = new CViewRefresh([this] { Refresh(); }, 0, this);
     m_counterTimer.setInterval(kCounterPeriodMs);
     connect(&m_counterTimer, &QTimer::timeout, this, [this] { OnTimer(kCounterTimerId); });
     m_pFileSend = new CFileSend(
@@ -83,6 +85,9 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     m_receiveSink.PassStatusTo(m_pCaption);
     m_port.SetStateListener(&m_receiveSink);
     connect(m_pCaption, &CPortCaption::Changed, this, [this] { UpdateStatusBar(); });
+    // The control lines too; their labels go to the status bar with it.
+    m_pLines = new CLineLamps(m_port, this);
+    m_port.AddListener(m_pLines);
 }
 
 CTerminalDlg::~CTerminalDlg()
@@ -138,9 +143,10 @@ bool CTerminalDlg::Create()
     m_editData->setGeometry(du.Rect(kDataWindowDlu.x(), kDataWindowDlu.y(), kDataWindowDlu.width(),
                                     kDataWindowDlu.height()));
     // Find, copy as hex or C string, save and send, in its context menu.
-    new CDataTools(this, m_editData,
-                   CDataTools::Hooks{[this] { return GetData(); },
-                                     [this](const QByteArray& bytes) { return SendSequence(bytes); }});
+    new CDataTools(
+        this, m_editData,
+        CDataTools::Hooks{[this] { return GetData(); },
+                          [this](const QByteArray& bytes) { return SendSequence(bytes); }});
     // When the bytes arrived: a tooltip, and a time column on request.
     m_pArrivalColumn = new CArrivalColumn(m_editData);
     m_chkLocalEcho = new CCheckBox(QStringLiteral("Local Echo"), this);
@@ -233,6 +239,10 @@ int CTerminalDlg::CreateBars()
     const int w = m_wndStatusBar->rect().right() + 1;
     const int nTxWidth = qMax(70, m_wndStatusBar->WidthFor(QStringLiteral("Tx:0000000000")));
     m_wndStatusBar->SetParts({w - 330 - nTxWidth, w - 330, w - 300, -1});
+    // The last part's right end: the control lines; the line commands go to
+    // the data window's menu.
+    m_wndStatusBar->SetPartWidget(3, m_pLines);
+    connect(m_editData, &CDataView::ContextMenuOpening, m_pLines, &CLineLamps::AddToMenu);
 
     m_wndToolBar = new QToolBar(this);
     m_wndToolBar->setObjectName(QStringLiteral("toolbar140"));
@@ -272,7 +282,10 @@ int CTerminalDlg::CreateBars()
 void CTerminalDlg::paintEvent(QPaintEvent* e)
 {
     QDialog::paintEvent(e);
-    if (isMinimized())
+    // The small paints behind the status bar's figures, many a second while
+    // data comes, do not load the picture.
+    static const QRect picture(QPoint(30, 1), LoadBitmapResource(144).size());
+    if (isMinimized() || !e->region().intersects(picture))
         return;
     QPainter painter(this);
     DrawTransparentBitmap(30, 1, 144, RGB(255, 255, 255), &painter);

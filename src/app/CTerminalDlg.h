@@ -4,8 +4,8 @@
 // the receive path, settings, transmit, commands and file send
 // (src/terminal/Terminal*.cpp). What it needs beyond its specified members
 // lives in small helpers it owns: the caption (CPortCaption), the log's
-// indicator (CLogIndicator), the refresh of the data window (CViewRefresh)
-// and the file send (CFileSend).
+// indicator (CLogIndicator), the refresh of the data window (CViewRefresh),
+// the file send (CFileSend) and the port's control lines (CLineLamps).
 //
 // Lives on the user-interface thread. Other threads call only AppendText,
 // UpdateStatusBar and the state getters: the port's I/O thread through the
@@ -28,6 +28,7 @@ class CArrivalColumn;
 class CCheckBox;
 class CDataView;
 class CFileSend;
+class CLineLamps;
 class CPortCaption;
 class CStatusBarCtrl;
 class CViewRefresh;
@@ -161,6 +162,7 @@ private:
     // the view's time column, which keeps those of what it shows.
     CArrivalTimes m_arrivals;
     CArrivalColumn* m_pArrivalColumn = nullptr;
+    CLineLamps* m_pLines = nullptr;     // the control lines in the status bar
 
     // Last: the port goes first when the window is destroyed, which ends
     // every call from its thread before anything else is torn down.

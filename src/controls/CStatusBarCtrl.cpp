@@ -1,10 +1,13 @@
 #include "CStatusBarCtrl.h"
 
 #include <QHelpEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QToolTip>
+#include <algorithm>
 
 namespace {
 
@@ -25,6 +28,9 @@ CStatusBarCtrl::CStatusBarCtrl(QWidget* pParent) : QWidget(pParent)
     m_parts = {-1};
     m_texts = {QString()};
     setAccessibleName(QStringLiteral("Status bar"));
+    // It paints its own background (the window's colour), so that a new
+    // text repaints the bar alone, not the window behind it.
+    setAutoFillBackground(true);
 }
 
 void CStatusBarCtrl::SetParts(const QVector<int>& rightEdges)
@@ -34,7 +40,44 @@ void CStatusBarCtrl::SetParts(const QVector<int>& rightEdges)
         m_texts.append(QString());
     while (m_texts.size() > m_parts.size())
         m_texts.removeLast();
+    PlaceWidget();
     update();
+}
+
+void CStatusBarCtrl::SetPartWidget(int nPart, QWidget* pWidget)
+{
+    m_nWidgetPart = nPart;
+    m_pPartWidget = pWidget;
+    if (pWidget) {
+        pWidget->setParent(this);
+        pWidget->show();
+    }
+    PlaceWidget();
+    update();
+}
+
+void CStatusBarCtrl::PlaceWidget()
+{
+    if (!m_pPartWidget)
+        return;
+    // Inside the part's frame, flush with its right edge.
+    const QRect frame = PartRect(m_nWidgetPart).adjusted(0, 3, -kFrameRight - 1, -1);
+    const int w = qMin(m_pPartWidget->sizeHint().width(), qMax(0, frame.width() - 2));
+    m_pPartWidget->setGeometry(frame.right() + 1 - w, frame.top(), w, frame.height());
+}
+
+QRect CStatusBarCtrl::TextRectOf(int nPart) const
+{
+    QRect r = TextRect(PartRect(nPart));
+    if (nPart == m_nWidgetPart && m_pPartWidget && !m_pPartWidget->isHidden())
+        r.setRight(qMin(r.right(), m_pPartWidget->geometry().left() - kTextMargin - 1));
+    return r;
+}
+
+void CStatusBarCtrl::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    PlaceWidget();
 }
 
 QRect CStatusBarCtrl::PartRect(int nPart) const
@@ -69,8 +112,29 @@ QString CStatusBarCtrl::GetText(int nPart) const
 
 QString CStatusBarCtrl::ShownText(int nPart) const
 {
-    return fontMetrics().elidedText(GetText(nPart), Qt::ElideRight,
-                                    qMax(0, TextRect(PartRect(nPart)).width()));
+    const QString text = GetText(nPart);
+    const int nWidth = qMax(0, TextRectOf(nPart).width());
+    // A short text of printable ASCII that fits even in the font's widest of
+    // them, with a pixel to spare for each, needs no measuring (the figures
+    // change many times a second).
+    if (std::all_of(text.begin(), text.end(),
+                    [](QChar ch) { return ch.unicode() >= 0x20 && ch.unicode() < 0x7f; }) &&
+        text.size() * (MaxAsciiAdvance() + 1) <= nWidth)
+        return text;
+    return fontMetrics().elidedText(text, Qt::ElideRight, nWidth);
+}
+
+int CStatusBarCtrl::MaxAsciiAdvance() const
+{
+    if (m_nMaxAsciiAdvance < 0 || m_maxAdvanceFont != font()) {
+        const QFontMetrics metrics = fontMetrics();
+        m_nMaxAsciiAdvance = 0;
+        for (char ch = ' '; ch < 0x7f; ++ch)
+            m_nMaxAsciiAdvance =
+                qMax(m_nMaxAsciiAdvance, metrics.horizontalAdvance(QLatin1Char(ch)));
+        m_maxAdvanceFont = font();
+    }
+    return m_nMaxAsciiAdvance;
 }
 
 int CStatusBarCtrl::WidthFor(const QString& text) const
@@ -100,12 +164,13 @@ QSize CStatusBarCtrl::sizeHint() const
     return QSize(200, qMax(18, fontMetrics().height() + 6));
 }
 
-void CStatusBarCtrl::paintEvent(QPaintEvent*)
+void CStatusBarCtrl::paintEvent(QPaintEvent* e)
 {
     QPainter p(this);
     for (int i = 0; i < m_parts.size(); ++i) {
         const QRect r = PartRect(i).adjusted(0, 2, -kFrameRight, 0);
-        if (r.width() <= 0)
+        // A new text repaints its own part only.
+        if (r.width() <= 0 || !e->region().intersects(r))
             continue;
         QStyleOptionFrame opt;
         opt.initFrom(this);
@@ -113,7 +178,8 @@ void CStatusBarCtrl::paintEvent(QPaintEvent*)
         opt.state |= QStyle::State_Sunken;
         opt.lineWidth = 1;
         style()->drawPrimitive(QStyle::PE_Frame, &opt, &p, this);
-        p.drawText(r.adjusted(kTextMargin, 0, -kTextMargin, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                   ShownText(i));
+        const QRect text = TextRectOf(i);
+        p.drawText(QRect(text.left(), r.top(), text.width(), r.height()),
+                   Qt::AlignLeft | Qt::AlignVCenter, ShownText(i));
     }
 }

@@ -4,6 +4,7 @@
 // figures first) and shows whole in the part's tooltip. Lives on the
 // user-interface thread.
 
+#include <QPointer>
 #include <QStringList>
 #include <QVector>
 #include <QWidget>
@@ -29,11 +30,27 @@ public:
     // The width a part needs to show `text` whole.
     int WidthFor(const QString& text) const;
 
+    // Puts a widget at the right end of a part, inside its frame; the part's
+    // text is cut before it. The widget becomes the bar's child and keeps its
+    // place as the bar is resized. One such widget per bar.
+    void SetPartWidget(int nPart, QWidget* pWidget);
+
 protected:
     bool event(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
 
 private:
+    // The part's text rectangle, left of a widget placed in it.
+    QRect TextRectOf(int nPart) const;
+    void PlaceWidget();
+    // The widest advance of a printable ASCII character in the bar's font.
+    int MaxAsciiAdvance() const;
+
     QVector<int> m_parts;
     QStringList m_texts;
+    int m_nWidgetPart = -1;
+    QPointer<QWidget> m_pPartWidget;
+    mutable int m_nMaxAsciiAdvance = -1;
+    mutable QFont m_maxAdvanceFont;
 };

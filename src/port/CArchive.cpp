@@ -56,6 +56,35 @@ void CArchive::Read(void* pBuf, int nCount)
     }
 }
 
+int CArchive::Peek(void* pBuf, int nMax)
+{
+    if (!IsLoading())
+        throw CArchiveException(QStringLiteral("cannot read from an archive that is storing"));
+    if (m_bClosed)
+        throw CArchiveException(QStringLiteral("the archive is closed"));
+    if (nMax < 0 || (nMax > 0 && !pBuf))
+        throw CArchiveException(QStringLiteral("invalid read of %1 bytes").arg(nMax));
+    // What is left of the buffer moves to its front, and more is read behind
+    // it until nMax bytes are there (the buffer may grow past its size).
+    m_buf.remove(0, m_nPos);
+    m_nPos = 0;
+    while (m_buf.size() < nMax) {
+        if (!m_pFile || !m_pFile->isReadable())
+            throw CArchiveException(QStringLiteral("the file is not open for reading"));
+        const int nHad = int(m_buf.size());
+        m_buf.resize(nHad + m_nBufSize);
+        const qint64 n = m_pFile->read(m_buf.data() + nHad, m_nBufSize);
+        m_buf.resize(nHad + int(qMax<qint64>(0, n)));
+        if (n < 0)
+            throw CArchiveException(QStringLiteral("read error: %1").arg(m_pFile->errorString()));
+        if (n == 0)
+            break;
+    }
+    const int n = qMin(nMax, int(m_buf.size()));
+    std::memcpy(pBuf, m_buf.constData(), size_t(n));
+    return n;
+}
+
 CArchive& CArchive::operator<<(quint32 v)
 {
     uchar b[4];

@@ -41,6 +41,10 @@ public:
     void Write(const void* pBuf, int nCount);
     // Reads exactly nCount bytes; throws at the end of the file.
     void Read(void* pBuf, int nCount);
+    // Copies up to the next nMax bytes without reading past them (the next
+    // Read still starts there); fewer only at the end of the file. Returns
+    // how many.
+    int Peek(void* pBuf, int nMax);
 
     // Little-endian fixed-size values and length-prefixed byte strings.
     CArchive& operator<<(quint32 v);

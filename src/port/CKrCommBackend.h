@@ -9,6 +9,7 @@
 
 #include "CKrCommConfig.h"
 #include "CKrCommPortStatus.h"
+#include "KrModemControl.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -34,6 +35,9 @@ public:
     virtual void BackendFailed(const KrPortFailure& failure) = 0;
     // What Note() returns has changed.
     virtual void BackendNoteChanged() = 0;
+    // What Lines() returns has changed by itself (an input line moved, the
+    // server told its lines).
+    virtual void BackendLinesChanged() = 0;
 
 protected:
     ~CKrCommBackendSink() = default;
@@ -71,6 +75,21 @@ public:
     // Something the open port's description should add ("server does not
     // support RFC 2217"); empty for nothing.
     virtual QString Note() const { return QString(); }
+    // The control lines as the back end knows them now. By default a kind of
+    // port has none.
+    virtual KrLines Lines() const
+    {
+        return KrLines::None(QStringLiteral("not available on this kind of port"));
+    }
+    // Sets DTR or RTS, or begins (bOn) or ends the break condition, at once.
+    // False when the back end cannot; what the device refused then shows in
+    // Lines().strNote. Only for a line that Lines() has.
+    virtual bool SetLine(KrLine line, bool bOn)
+    {
+        Q_UNUSED(line);
+        Q_UNUSED(bOn);
+        return false;
+    }
     // The failure reported when a pending open has not finished within the
     // limit of its kind of port.
     virtual KrPortFailure OpenTimedOut() const
@@ -89,6 +108,10 @@ std::unique_ptr<CKrCommBackend> KrCreateLoopBackend(CKrCommBackendSink& sink);
 std::unique_ptr<CKrCommBackend> KrCreateSerialBackend(CKrCommBackendSink& sink);
 std::unique_ptr<CKrCommBackend> KrCreateSocketBackend(CKrCommBackendSink& sink);
 std::unique_ptr<CKrCommBackend> KrCreateRfc2217Backend(CKrCommBackendSink& sink);
+// A serial back end whose modem-control calls come from `makeModem` (a fake,
+// in tests) rather than from the system.
+std::unique_ptr<CKrCommBackend> KrCreateSerialBackendWith(CKrCommBackendSink& sink,
+                                                          KrModemControlFactory makeModem);
 
 // Checks a network port name ("socket://HOST:PORT"); false with a message
 // that states the accepted form.

@@ -12,6 +12,7 @@ const char* const kDataBitsAccepted = "5, 6, 7, 8";
 const char* const kParityAccepted = "N, O, E, M, S";
 const char* const kStopAccepted = "1, 1.5, 2";
 const char* const kFlowAccepted = "none, rtscts, xonxoff";
+const char* const kLineAtOpenAccepted = "on, off, keep";
 
 QString NotOneOf(const char* field, const QString& value, const char* accepted)
 {
@@ -163,6 +164,10 @@ bool CKrCommConfig::IsValid(QString* why) const
         reason = NotOneOf("stop", QString::number(int(stopBits)), kStopAccepted);
     } else if (int(flow) < int(KrFlow::None) || int(flow) > int(KrFlow::XonXoff)) {
         reason = NotOneOf("flow", QString::number(int(flow)), kFlowAccepted);
+    } else if (quint8(dtrAtOpen) > quint8(KrLineAtOpen::Keep)) {
+        reason = NotOneOf("dtr", QString::number(int(dtrAtOpen)), kLineAtOpenAccepted);
+    } else if (quint8(rtsAtOpen) > quint8(KrLineAtOpen::Keep)) {
+        reason = NotOneOf("rts", QString::number(int(rtsAtOpen)), kLineAtOpenAccepted);
     }
     if (reason.isEmpty())
         return true;
@@ -215,9 +220,16 @@ bool CKrCommConfig::SetField(const QString& key, const QString& value, QString* 
             flow = f;
         else
             reason = NotOneOf("flow", value, kFlowAccepted);
+    } else if (k == QLatin1String("dtr") || k == QLatin1String("rts")) {
+        KrLineAtOpen at;
+        if (!KrParseLineAtOpen(v, &at))
+            reason =
+                NotOneOf(k == QLatin1String("dtr") ? "dtr" : "rts", value, kLineAtOpenAccepted);
+        else
+            (k == QLatin1String("dtr") ? dtrAtOpen : rtsAtOpen) = at;
     } else {
         reason = QStringLiteral("'%1' is not a setting (accepted: port, baud, data, parity, "
-                                "stop, flow)")
+                                "stop, flow, dtr, rts)")
                      .arg(key);
     }
     if (reason.isEmpty())
@@ -230,5 +242,6 @@ bool CKrCommConfig::SetField(const QString& key, const QString& value, QString* 
 bool CKrCommConfig::operator==(const CKrCommConfig& o) const
 {
     return strPort == o.strPort && nBaud == o.nBaud && nDataBits == o.nDataBits &&
-           parity == o.parity && stopBits == o.stopBits && flow == o.flow;
+           parity == o.parity && stopBits == o.stopBits && flow == o.flow &&
+           dtrAtOpen == o.dtrAtOpen && rtsAtOpen == o.rtsAtOpen;
 }

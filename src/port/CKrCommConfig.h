@@ -2,6 +2,8 @@
 // A port's configuration: which port and how its line is set.
 // A plain value: copied between threads, never shared.
 
+#include "KrLines.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -36,6 +38,9 @@ struct CKrCommConfig
     KrParity parity = KrParity::None;
     KrStopBits stopBits = KrStopBits::One;
     KrFlow flow = KrFlow::None;
+    // DTR and RTS as the port opens.
+    KrLineAtOpen dtrAtOpen = KrLineAtOpen::On;
+    KrLineAtOpen rtsAtOpen = KrLineAtOpen::On;
 
     // The longest port name accepted, in bytes of its UTF-8 form.
     static constexpr int kMaxPortNameBytes = 1024;
@@ -52,6 +57,7 @@ struct CKrCommConfig
     // Sets one field from its text form as typed by a user:
     //   port=<path or URL>  baud=<positive integer>  data=5|6|7|8
     //   parity=N|O|E|M|S    stop=1|1.5|2              flow=none|rtscts|xonxoff
+    //   dtr=on|off|keep     rts=on|off|keep
     // False, with a message naming the field and the accepted values, on a bad
     // key or value; the configuration is then unchanged.
     bool SetField(const QString& key, const QString& value, QString* error);

@@ -37,7 +37,8 @@ CKrCommDlgPortCfg::CKrCommDlgPortCfg(CKrCommPort* pPort, int nOption, QWidget* p
       m_cboPort(new QComboBox(this)), m_lblPortInfo(new QLabel(this)),
       m_lblPortKinds(new QLabel(this)), m_cboBaud(new QComboBox(this)),
       m_cboData(new QComboBox(this)), m_cboParity(new QComboBox(this)),
-      m_cboStop(new QComboBox(this)), m_cboFlow(new QComboBox(this))
+      m_cboStop(new QComboBox(this)), m_cboFlow(new QComboBox(this)), m_cboDtr(new QComboBox(this)),
+      m_cboRts(new QComboBox(this))
 {
     setWindowTitle(QStringLiteral("Port Configuration"));
 
@@ -77,6 +78,18 @@ CKrCommDlgPortCfg::CKrCommDlgPortCfg(CKrCommPort* pPort, int nOption, QWidget* p
     m_cboFlow->addItem(QStringLiteral("None"), int(KrFlow::None));
     m_cboFlow->addItem(FlowText(KrFlow::RtsCts), int(KrFlow::RtsCts));
     m_cboFlow->addItem(FlowText(KrFlow::XonXoff), int(KrFlow::XonXoff));
+    for (QComboBox* pBox : {m_cboDtr, m_cboRts}) {
+        pBox->addItem(QStringLiteral("On"), int(KrLineAtOpen::On));
+        pBox->addItem(QStringLiteral("Off"), int(KrLineAtOpen::Off));
+        pBox->addItem(QStringLiteral("As the system leaves it"), int(KrLineAtOpen::Keep));
+    }
+    // Why "Off" is there, and what it cannot prevent.
+    auto* pLinesWhy = new QLabel(
+        QStringLiteral("Off is for boards that reset when DTR or RTS is raised. The system may "
+                       "still raise them for a moment as the port opens."),
+        this);
+    pLinesWhy->setWordWrap(true);
+    pLinesWhy->setEnabled(false);
 
     auto* pForm = new QFormLayout;
     pForm->addRow(QStringLiteral("&Port:"), m_cboPort);
@@ -87,6 +100,9 @@ CKrCommDlgPortCfg::CKrCommDlgPortCfg(CKrCommPort* pPort, int nOption, QWidget* p
     pForm->addRow(QStringLiteral("P&arity:"), m_cboParity);
     pForm->addRow(QStringLiteral("&Stop bits:"), m_cboStop);
     pForm->addRow(QStringLiteral("&Flow control:"), m_cboFlow);
+    pForm->addRow(QStringLiteral("D&TR at open:"), m_cboDtr);
+    pForm->addRow(QStringLiteral("&RTS at open:"), m_cboRts);
+    pForm->addRow(QString(), pLinesWhy);
 
     auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(pButtons, &QDialogButtonBox::accepted, this, &CKrCommDlgPortCfg::accept);
@@ -114,6 +130,8 @@ void CKrCommDlgPortCfg::SetFields(const CKrCommConfig& config)
     SelectData(m_cboParity, int(config.parity));
     SelectData(m_cboStop, int(config.stopBits));
     SelectData(m_cboFlow, int(config.flow));
+    SelectData(m_cboDtr, int(config.dtrAtOpen));
+    SelectData(m_cboRts, int(config.rtsAtOpen));
 }
 
 CKrCommConfig CKrCommDlgPortCfg::FieldsConfig() const
@@ -129,6 +147,10 @@ CKrCommConfig CKrCommDlgPortCfg::FieldsConfig() const
         config.stopBits = KrStopBits(m_cboStop->currentData().toInt());
     if (m_cboFlow->currentIndex() >= 0)
         config.flow = KrFlow(m_cboFlow->currentData().toInt());
+    if (m_cboDtr->currentIndex() >= 0)
+        config.dtrAtOpen = KrLineAtOpen(m_cboDtr->currentData().toInt());
+    if (m_cboRts->currentIndex() >= 0)
+        config.rtsAtOpen = KrLineAtOpen(m_cboRts->currentData().toInt());
     return config;
 }
 

@@ -50,6 +50,8 @@ public:
     QComboBox* ParityBox() const { return m_cboParity; }
     QComboBox* StopBitsBox() const { return m_cboStop; }
     QComboBox* FlowBox() const { return m_cboFlow; }
+    QComboBox* DtrAtOpenBox() const { return m_cboDtr; }
+    QComboBox* RtsAtOpenBox() const { return m_cboRts; }
     // What the system knows of the port in the port field.
     QLabel* PortInfoLabel() const { return m_lblPortInfo; }
     // The kinds of port the field takes (devices, loop://, network URLs).
@@ -71,4 +73,6 @@ private:
     QComboBox* m_cboParity;
     QComboBox* m_cboStop;
     QComboBox* m_cboFlow;
+    QComboBox* m_cboDtr;
+    QComboBox* m_cboRts;
 };

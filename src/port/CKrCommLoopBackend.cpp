@@ -1,17 +1,29 @@
-// loop://: everything sent comes straight back as a received block.
+// loop://: everything sent comes straight back as a received block, and the
+// control lines are wired as a null-modem cable back to the same port: DTR
+// drives DSR and DCD, RTS drives CTS, RI stays off.
 
 #include "CKrCommBackend.h"
 
 namespace {
+
+bool OnAtOpen(KrLineAtOpen at)
+{
+    // No system to leave them as it likes: "keep" is what a serial device's
+    // open does, on.
+    return at != KrLineAtOpen::Off;
+}
 
 class CKrCommLoopBackend : public CKrCommBackend
 {
 public:
     using CKrCommBackend::CKrCommBackend;
 
-    OpenResult Open(const CKrCommConfig&, KrPortFailure*) override
+    OpenResult Open(const CKrCommConfig& config, KrPortFailure*) override
     {
         m_bOpen = true;
+        m_bDtr = OnAtOpen(config.dtrAtOpen);
+        m_bRts = OnAtOpen(config.rtsAtOpen);
+        m_bBreak = false;
         return OpenResult::Opened;
     }
     void Close() override { m_bOpen = false; }
@@ -25,10 +37,42 @@ public:
             m_sink.BackendWritten(nLength);
     }
 
+    KrLines Lines() const override
+    {
+        KrLines lines;
+        lines.Set(KrLine::Dtr, m_bDtr);
+        lines.Set(KrLine::Rts, m_bRts);
+        lines.Set(KrLine::Dsr, m_bDtr);
+        lines.Set(KrLine::Dcd, m_bDtr);
+        lines.Set(KrLine::Cts, m_bRts);
+        lines.Set(KrLine::Ri, false);
+        lines.Set(KrLine::Break, m_bBreak);
+        return lines;
+    }
+    bool SetLine(KrLine line, bool bOn) override
+    {
+        switch (line) {
+        case KrLine::Dtr:
+            m_bDtr = bOn;
+            return true;
+        case KrLine::Rts:
+            m_bRts = bOn;
+            return true;
+        case KrLine::Break:
+            m_bBreak = bOn;
+            return true;
+        default:
+            return false;
+        }
+    }
+
 private:
     // The largest block handed back at once.
     static constexpr qint64 kBlock = 64 * 1024;
     bool m_bOpen = false;
+    bool m_bDtr = true;
+    bool m_bRts = true;
+    bool m_bBreak = false;
 };
 
 } // namespace

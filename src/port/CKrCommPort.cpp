@@ -4,11 +4,22 @@
 #include "CKrCommBackend.h"
 #include "CKrCommPortThread.h"
 
+#include <QtEndian>
+
 namespace {
 
 // "KRPC" in the file.
 constexpr quint32 kMagic = 0x4350524B;
 constexpr quint32 kVersion = 1;
+// "KRLN": DTR and RTS at open follow the line settings under this tag. A
+// configuration with both on (the behaviour before the fields existed) is
+// stored without them, byte for byte as before.
+constexpr quint32 kLinesTag = 0x4E4C524B;
+
+bool ValidAtOpen(quint8 n)
+{
+    return n <= quint8(KrLineAtOpen::Keep);
+}
 
 } // namespace
 
@@ -25,6 +36,8 @@ void CKrCommPort::Serialize(CArchive& ar)
         ar << kMagic << kVersion << m_config.strPort.toUtf8() << m_config.nBaud
            << quint8(m_config.nDataBits) << quint8(m_config.parity) << quint8(m_config.stopBits)
            << quint8(m_config.flow);
+        if (m_config.dtrAtOpen != KrLineAtOpen::On || m_config.rtsAtOpen != KrLineAtOpen::On)
+            ar << kLinesTag << quint8(m_config.dtrAtOpen) << quint8(m_config.rtsAtOpen);
         return;
     }
 
@@ -52,6 +65,21 @@ void CKrCommPort::Serialize(CArchive& ar)
     config.parity = KrParity(nParity);
     config.stopBits = KrStopBits(nStop);
     config.flow = KrFlow(nFlow);
+    // Bytes after the line settings were always left to the caller; only
+    // the tag makes them the lines at open.
+    uchar tag[4];
+    if (ar.Peek(tag, 4) == 4 && qFromLittleEndian<quint32>(tag) == kLinesTag) {
+        quint32 nTag = 0;
+        quint8 nDtr = 0, nRts = 0;
+        ar >> nTag >> nDtr >> nRts;
+        if (!ValidAtOpen(nDtr) || !ValidAtOpen(nRts))
+            throw CArchiveException(QStringLiteral("DTR or RTS at open: %1 or %2 is not one of "
+                                                   "on, off, keep")
+                                        .arg(nDtr)
+                                        .arg(nRts));
+        config.dtrAtOpen = KrLineAtOpen(nDtr);
+        config.rtsAtOpen = KrLineAtOpen(nRts);
+    }
     QString why;
     if (!config.IsValid(&why))
         throw CArchiveException(why);
@@ -87,6 +115,33 @@ CKrCommPortStatus CKrCommPort::GetStatus() const
 void CKrCommPort::SetStateListener(CKrCommPortListener* pListener)
 {
     m_pThread->SetListener(pListener);
+}
+
+void CKrCommPort::AddListener(CKrCommPortListener* pListener)
+{
+    m_pThread->AddListener(pListener);
+}
+
+bool CKrCommPort::SetLine(KrLine line, bool bOn)
+{
+    return m_pThread->RequestLine(KrLineRequest{KrLineRequest::Kind::Set, line, bOn, 0});
+}
+
+bool CKrCommPort::PulseLine(KrLine line, int nMs)
+{
+    return nMs > 0 &&
+           m_pThread->RequestLine(KrLineRequest{KrLineRequest::Kind::Pulse, line, false, nMs});
+}
+
+bool CKrCommPort::SendBreak(int nMs)
+{
+    return nMs > 0 && m_pThread->RequestLine(
+                          KrLineRequest{KrLineRequest::Kind::Break, KrLine::Break, true, nMs});
+}
+
+KrLines CKrCommPort::GetLines() const
+{
+    return m_pThread->Lines();
 }
 
 int CKrCommPort::Write(const char* pData, int nLength, int nStream)

@@ -15,6 +15,11 @@
 // the device is absent or went away, or the server is down, the I/O thread
 // tries again about once a second (network ports back off to 10 s), and
 // follows a USB serial adapter that returns under another name.
+//
+// The control lines: DTR and RTS are set or pulsed, a break is sent, by
+// requests that the I/O thread carries out in order; every change of a line,
+// and each break's start and end, reaches the listeners with its time
+// (OnPortLines). Each kind of port says which lines it has.
 
 #include "CKrCommConfig.h"
 #include "CKrCommPortStatus.h"
@@ -61,6 +66,22 @@ public:
     // Open; the listener must outlive the port's thread (the port's
     // destruction or Shutdown).
     void SetStateListener(CKrCommPortListener* pListener);
+    // One more listener beside it, on the same terms.
+    void AddListener(CKrCommPortListener* pListener);
+
+    // Sets DTR or RTS. False, and nothing done, when the port is not open or
+    // has no such line; the outcome reaches the listeners. Any thread; never
+    // waits.
+    bool SetLine(KrLine line, bool bOn);
+    // Turns DTR or RTS the other way for nMs milliseconds, then back. A pulse
+    // while one of the same line lasts lengthens it; a SetLine ends it.
+    bool PulseLine(KrLine line, int nMs = kDefaultPulseMs);
+    // Sends a break: the transmit line held at space for nMs milliseconds.
+    bool SendBreak(int nMs = kDefaultBreakMs);
+    // The lines as the listeners last heard of them.
+    KrLines GetLines() const;
+    static constexpr int kDefaultPulseMs = 100;
+    static constexpr int kDefaultBreakMs = 250;
 
     // Queues bytes for the port; they leave in order. nLength -1 means up to
     // the terminating zero byte. Returns the number of bytes accepted (0 for

@@ -4,6 +4,7 @@
 // tells a listener of its own whenever any of it changes; nothing polls.
 
 #include "KrPortEvent.h"
+#include "KrLines.h"
 
 #include <QString>
 
@@ -75,6 +76,9 @@ public:
     // configuration, at event.time; in the order it happened, before any
     // block read after it reaches the receiver. Ignored unless overridden.
     virtual void OnPortEvent(const KrPortEvent& /*event*/) {}
+    // The control lines changed, or a break began or ended; with the time the
+    // port saw it. A port that is not open has no lines.
+    virtual void OnPortLines(const KrLineEvent& event) { Q_UNUSED(event); }
 
 protected:
     ~CKrCommPortListener() = default;

@@ -36,13 +36,27 @@ QString Describe(const CKrCommConfig& config, KrPortState state, const QString& 
 } // namespace
 
 CKrCommPortWorker::CKrCommPortWorker(CKrCommPortThread& owner)
-    : m_retryTimer(this), m_openLimitTimer(this), m_apply(this, [&owner] { owner.Apply(); }),
-      m_drain(this, [&owner] { owner.Drain(); })
+    : m_retryTimer(this), m_openLimitTimer(this), m_breakTimer(this),
+      m_apply(this, [&owner] { owner.Apply(); }), m_drain(this, [&owner] { owner.Drain(); }),
+      m_lines(this, [&owner] { owner.ApplyLines(); })
 {
     m_retryTimer.setSingleShot(true);
     m_openLimitTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, [&owner] { owner.OnRetryTimer(); });
     connect(&m_openLimitTimer, &QTimer::timeout, this, [&owner] { owner.OnOpenLimit(); });
+    // A pulse or a break lasts what was asked, not a coarse timer's idea of it.
+    const KrLine pulsed[] = {KrLine::Dtr, KrLine::Rts};
+    for (int i = 0; i < 2; ++i) {
+        QTimer& timer = m_pulseTimers[size_t(i)];
+        timer.setParent(this);
+        timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
+        const KrLine line = pulsed[i];
+        connect(&timer, &QTimer::timeout, this, [&owner, line] { owner.EndPulse(line); });
+    }
+    m_breakTimer.setSingleShot(true);
+    m_breakTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_breakTimer, &QTimer::timeout, this, [&owner] { owner.EndBreak(); });
 }
 
 CKrCommPortThread::CKrCommPortThread(CKrCommPort& port) : m_port(port)
@@ -90,8 +104,10 @@ quint64 CKrCommPortThread::NewRequestLocked(bool bWanted, KrPortState state)
     m_bWanted = bWanted;
     m_strNote.clear();
     m_strPathInUse.clear();
-    // Bytes waiting for the old request do not go out under the new one.
+    // Bytes and line requests waiting for the old request do not go out
+    // under the new one.
     m_writes.DropQueued();
+    m_lineRequests.clear();
     QueueChangedLocked();
     SetStatusLocked(state, KrPortFailure{KrPortError::None, QString()});
     if (m_pWorker)
@@ -232,7 +248,36 @@ CKrCommPortStatus CKrCommPortThread::Status(const CKrCommConfig& next) const
 void CKrCommPortThread::SetListener(CKrCommPortListener* pListener)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_pListener = pListener;
+    m_listeners.clear();
+    if (pListener)
+        m_listeners.push_back(pListener);
+}
+
+void CKrCommPortThread::AddListener(CKrCommPortListener* pListener)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (pListener)
+        m_listeners.push_back(pListener);
+}
+
+bool CKrCommPortThread::RequestLine(const KrLineRequest& request)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const bool bOutput = request.kind == KrLineRequest::Kind::Break
+                             ? request.line == KrLine::Break
+                             : (KrLineBit(request.line) & kKrOutputLines) != 0;
+    if (m_status.state != KrPortState::Open || !bOutput || !m_lines.Has(request.line))
+        return false;
+    m_lineRequests.push_back(request);
+    // Under the lock: the worker cannot go away meanwhile.
+    m_pWorker->m_lines.Request();
+    return true;
+}
+
+KrLines CKrCommPortThread::Lines() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lines;
 }
 
 void CKrCommPortThread::SetStatusLocked(KrPortState state, const KrPortFailure& failure)
@@ -286,6 +331,7 @@ void CKrCommPortThread::Apply()
     }
     if (bShutdown) {
         m_published = CKrCommPortStatus();
+        m_linesPublished = NotOpenLines();
         // Last under the lock, which the owner takes once the thread ended,
         // so that everything this thread did is seen to happen before.
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -430,6 +476,8 @@ void CKrCommPortThread::DisposeBackend()
         m_pWorker->m_openLimitTimer.stop();
         m_pWorker->m_retryTimer.stop();
     }
+    // A pulse or break under way ends with the back end, not after it.
+    StopLineTimers();
     if (!m_pBackend)
         return;
     m_pBackend->ReportWritten();
@@ -473,30 +521,131 @@ void CKrCommPortThread::Drain()
 void CKrCommPortThread::Publish()
 {
     CKrCommPortStatus status;
-    CKrCommPortListener* pListener = nullptr;
+    std::vector<CKrCommPortListener*> listeners;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         status = m_status;
-        pListener = m_pListener;
+        listeners = m_listeners;
     }
     // Only a change is told, so a reason repeated at every retry is told once.
-    if (status == m_published)
+    if (status != m_published) {
+        m_published = status;
+        for (CKrCommPortListener* pListener : listeners)
+            pListener->OnPortStatus(status);
+    }
+    PublishLines();
+}
+
+void CKrCommPortThread::PublishLines()
+{
+    const bool bOpen = m_pBackend && m_bBackendOpen;
+    KrLines lines = bOpen ? m_pBackend->Lines() : NotOpenLines();
+    std::vector<CKrCommPortListener*> listeners;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (bOpen && !CurrentLocked())
+            lines = NotOpenLines(); // a newer request follows
+        // Told once, however often a refusal comes again.
+        if (lines == m_linesPublished)
+            return;
+        m_lines = lines;
+        listeners = m_listeners;
+    }
+    KrLineEvent event;
+    event.lines = lines;
+    event.nChanged = lines.ChangedFrom(m_linesPublished);
+    event.nTimeUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+    m_linesPublished = lines;
+    for (CKrCommPortListener* pListener : listeners)
+        pListener->OnPortLines(event);
+}
+
+void CKrCommPortThread::ApplyLines()
+{
+    std::vector<KrLineRequest> requests;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!CurrentLocked())
+            return;
+        requests.swap(m_lineRequests);
+    }
+    for (const KrLineRequest& r : requests) {
+        if (!m_pBackend || !m_bBackendOpen)
+            break;
+        const size_t nPulse = r.line == KrLine::Rts ? 1 : 0;
+        QTimer& pulseTimer = m_pWorker->m_pulseTimers[nPulse];
+        // Each step is told with its own time; a pulse or break is told
+        // before its timer starts, so that its two times are never closer
+        // than it lasted.
+        switch (r.kind) {
+        case KrLineRequest::Kind::Set:
+            // A set ends a pulse of the line: what was set stays.
+            pulseTimer.stop();
+            m_pBackend->SetLine(r.line, r.bOn);
+            PublishLines();
+            break;
+        case KrLineRequest::Kind::Pulse:
+            // A pulse during a pulse of the line lengthens it.
+            if (!pulseTimer.isActive()) {
+                m_abPulseRestore[nPulse] = m_pBackend->Lines().IsOn(r.line);
+                const bool bDone = m_pBackend->SetLine(r.line, !m_abPulseRestore[nPulse]);
+                PublishLines();
+                if (!bDone)
+                    break;
+            }
+            pulseTimer.start(r.nMs);
+            break;
+        case KrLineRequest::Kind::Break:
+            if (!m_pWorker->m_breakTimer.isActive()) {
+                const bool bDone = m_pBackend->SetLine(KrLine::Break, true);
+                PublishLines();
+                if (!bDone)
+                    break;
+            }
+            m_pWorker->m_breakTimer.start(r.nMs);
+            break;
+        }
+    }
+}
+
+void CKrCommPortThread::EndPulse(KrLine line)
+{
+    if (!m_pBackend || !m_bBackendOpen)
         return;
-    m_published = status;
-    if (pListener)
-        pListener->OnPortStatus(status);
+    m_pBackend->SetLine(line, m_abPulseRestore[line == KrLine::Rts ? 1 : 0]);
+    PublishLines();
+}
+
+void CKrCommPortThread::EndBreak()
+{
+    if (!m_pBackend || !m_bBackendOpen)
+        return;
+    m_pBackend->SetLine(KrLine::Break, false);
+    PublishLines();
+}
+
+void CKrCommPortThread::StopLineTimers()
+{
+    if (!m_pWorker)
+        return;
+    for (QTimer& timer : m_pWorker->m_pulseTimers)
+        timer.stop();
+    m_pWorker->m_breakTimer.stop();
 }
 
 void CKrCommPortThread::TellEvent(KrPortEventKind kind, const QString& strText)
 {
     const KrTimeStamp time = KrTimeStamp::Now();
-    CKrCommPortListener* pListener = nullptr;
+    std::vector<CKrCommPortListener*> listeners;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        pListener = m_pListener;
+        listeners = m_listeners;
     }
-    if (pListener)
-        pListener->OnPortEvent(KrPortEvent{kind, strText, time});
+    const KrPortEvent event{kind, strText, time};
+    for (CKrCommPortListener* pListener : listeners)
+        pListener->OnPortEvent(event);
 }
 
 void CKrCommPortThread::BackendOpened()
@@ -557,6 +706,12 @@ void CKrCommPortThread::BackendFailed(const KrPortFailure& failure)
         m_nRetryDelayMs = 0;
     if (bWanted && failure.IsRetried())
         ScheduleRetry();
+}
+
+void CKrCommPortThread::BackendLinesChanged()
+{
+    if (m_bBackendOpen && m_pBackend)
+        PublishLines();
 }
 
 void CKrCommPortThread::BackendNoteChanged()

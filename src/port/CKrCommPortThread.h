@@ -13,6 +13,9 @@
 // While the port is wanted open but is not (a device unplugged, a server
 // down), the I/O thread tries again on a timer; it never spins. A block read
 // before a Close still reaches the receiver; only Shutdown ends the calls.
+// Requests for the control lines (set, pulse, break) are queued like the
+// bytes to write and carried out by the I/O thread in order; the ends of
+// pulses and breaks are timers of that thread.
 
 #include "CKrCommBackend.h"
 #include "CKrCommConfig.h"
@@ -27,10 +30,12 @@
 #include <QString>
 #include <QThread>
 #include <QTimer>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class CKrCommPort;
 class CKrCommPortThread;
@@ -44,9 +49,29 @@ public:
 
     QTimer m_retryTimer;
     QTimer m_openLimitTimer;
-    // A new request, and bytes to write: each at most once on its way.
+    // The ends of a pulse of DTR and of RTS, and of a break.
+    std::array<QTimer, 2> m_pulseTimers;
+    QTimer m_breakTimer;
+    // A new request, bytes to write and line requests: each at most once on
+    // its way.
     KrCoalescedCall m_apply;
     KrCoalescedCall m_drain;
+    KrCoalescedCall m_lines;
+};
+
+// One request for the control lines.
+struct KrLineRequest
+{
+    enum class Kind : quint8
+    {
+        Set,   // DTR or RTS on or off
+        Pulse, // DTR or RTS the other way for nMs, then back
+        Break  // the break condition for nMs
+    };
+    Kind kind = Kind::Set;
+    KrLine line = KrLine::Dtr;
+    bool bOn = false;
+    int nMs = 0;
 };
 
 class CKrCommPortThread final : private CKrCommBackendSink
@@ -87,7 +112,15 @@ public:
     // it would open next.
     CKrCommPortStatus Status(const CKrCommConfig& next) const;
     // Set while no thread runs, or from the owner's thread before Open.
+    // SetListener replaces every listener; AddListener adds one.
     void SetListener(CKrCommPortListener* pListener);
+    void AddListener(CKrCommPortListener* pListener);
+
+    // Any thread. Queues a request for the lines; false, and nothing
+    // queued, when the port is not open or has no such line.
+    bool RequestLine(const KrLineRequest& request);
+    // The lines as last told to the listeners.
+    KrLines Lines() const;
 
 private:
     friend class CKrCommPortWorker;
@@ -115,8 +148,13 @@ private:
     void DisposeBackend();
     void Drain();
     void Publish();
-    // Tells the listener of an event, stamped now.
+    // Tells every listener of an event, stamped now.
     void TellEvent(KrPortEventKind kind, const QString& strText);
+    void ApplyLines();
+    void EndPulse(KrLine line);
+    void EndBreak();
+    void StopLineTimers();
+    void PublishLines();
     // Whether the current back end serves the latest request.
     bool CurrentLocked() const { return m_nRequest == m_nApplied; }
 
@@ -126,6 +164,7 @@ private:
     void BackendReady() override;
     void BackendFailed(const KrPortFailure& failure) override;
     void BackendNoteChanged() override;
+    void BackendLinesChanged() override;
 
     CKrCommPort& m_port;
     QThread m_thread;
@@ -139,13 +178,15 @@ private:
     KrDeviceIdentity m_identity; // of the device last open, to find it again
     int m_nRetryDelayMs = 0;
     QElapsedTimer m_openedAt;
-    CKrCommPortStatus m_published; // what the listener heard last
     // For the events: the current request has had its port open; the port
     // was lost since; the configuration of the last open.
     bool m_bOpenedForRequest = false;
     bool m_bLostSinceOpen = false;
     bool m_bEverOpened = false;
     CKrCommConfig m_lastOpened;
+    CKrCommPortStatus m_published;             // what the listener heard last
+    KrLines m_linesPublished = NotOpenLines(); // what the listeners heard of the lines last
+    std::array<bool, 2> m_abPulseRestore{};    // DTR and RTS after their pulse
 
     mutable std::mutex m_mutex; // guards the members below
     std::condition_variable m_settled;
@@ -158,7 +199,11 @@ private:
     CKrCommPortStatus m_status;
     QString m_strNote;
     CKrCommWriteQueue m_writes;
-    CKrCommPortListener* m_pListener = nullptr;
+    std::vector<CKrCommPortListener*> m_listeners;
+    std::vector<KrLineRequest> m_lineRequests;
+    KrLines m_lines = NotOpenLines();
+
+    static KrLines NotOpenLines() { return KrLines::None(QStringLiteral("port not open")); }
 
     std::atomic<qint64> m_nPending{0};
 };

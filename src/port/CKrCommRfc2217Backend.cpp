@@ -2,7 +2,8 @@
 // socket connection. The protocol is a layer on the socket back end; data
 // flows from the moment the connection is up, and the line settings go to
 // the server as soon as it agrees to the option, without waiting for any
-// reply (some servers never send one).
+// reply (some servers never send one). DTR, RTS and the break go out as
+// SET-CONTROL; the input lines are what the server's NOTIFY-MODEMSTATE says.
 
 #include "CKrCommSocketBackend.h"
 #include "KrNetAddress.h"
@@ -31,6 +32,30 @@ public:
 
     QString Note() const override { return m_strNote; }
 
+    KrLines Lines() const override
+    {
+        switch (m_telnet.ComPortState()) {
+        case CKrTelnetClient::ComPort::Agreed:
+            return m_telnet.Lines();
+        case CKrTelnetClient::ComPort::Unknown:
+            if (m_answerTimer.isActive())
+                return KrLines::None(QStringLiteral("waiting for the server"));
+            break;
+        case CKrTelnetClient::ComPort::Refused:
+            break;
+        }
+        return KrLines::None(QStringLiteral("not available: the server does not support RFC 2217"));
+    }
+
+    bool SetLine(KrLine line, bool bOn) override
+    {
+        QByteArray out;
+        if (!IsActive() || !m_telnet.SetControl(line, bOn, &out))
+            return false;
+        SendControl(out);
+        return true;
+    }
+
 protected:
     void Connected(const CKrCommConfig& config) override
     {
@@ -49,7 +74,7 @@ protected:
         SendControl(out);
         Deliver(data);
         if (IsActive())
-            UpdateNote();
+            UpdateNote(); // and the lines
         if (bWasHeld && !m_telnet.IsSuspended() && IsActive())
             m_sink.BackendReady(); // the server takes data again
     }
@@ -72,15 +97,27 @@ private:
             (state == CKrTelnetClient::ComPort::Unknown && !m_answerTimer.isActive());
         const QString note =
             bUnsupported ? QStringLiteral("server does not support RFC 2217") : QString();
-        if (note == m_strNote)
+        if (note != m_strNote) {
+            m_strNote = note;
+            m_sink.BackendNoteChanged();
+        }
+        TellLines();
+    }
+
+    // The port hears of the lines when they differ from what it was told.
+    void TellLines()
+    {
+        const KrLines lines = Lines();
+        if (lines == m_lastLines)
             return;
-        m_strNote = note;
-        m_sink.BackendNoteChanged();
+        m_lastLines = lines;
+        m_sink.BackendLinesChanged();
     }
 
     CKrTelnetClient m_telnet;
     QTimer m_answerTimer;
     QString m_strNote;
+    KrLines m_lastLines;
 };
 
 } // namespace

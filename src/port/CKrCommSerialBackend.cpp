@@ -1,9 +1,15 @@
 // A serial device through QSerialPort: a path such as /dev/ttyUSB0, or COM3.
+// Its control lines go through the system's modem-control calls
+// (KrModemControl): the input lines are waited for on a thread of the modem
+// control's own, or, where the system cannot wait for them, read on a timer.
 
 #include "CKrCommBackend.h"
+#include "KrCoalescedCall.h"
+#include "KrModemControl.h"
 #include "KrSerialDiag.h"
 
 #include <QSerialPort>
+#include <QTimer>
 
 namespace {
 
@@ -12,6 +18,9 @@ namespace {
 constexpr qint64 kDeviceBuffer = 16 * 1024;
 // The largest block handed on at once.
 constexpr qsizetype kReadBlock = 64 * 1024;
+// Where the system cannot wait for the input lines, they are read this
+// often, so a change shows within about this time.
+constexpr int kLinePollMs = 100;
 
 QSerialPort::Parity ToQt(KrParity p)
 {
@@ -46,8 +55,12 @@ QSerialPort::FlowControl ToQt(KrFlow f)
 class CKrCommSerialBackend : public CKrCommBackend
 {
 public:
-    explicit CKrCommSerialBackend(CKrCommBackendSink& sink) : CKrCommBackend(sink)
+    CKrCommSerialBackend(CKrCommBackendSink& sink, KrModemControlFactory makeModem)
+        : CKrCommBackend(sink), m_makeModem(std::move(makeModem)), m_linePoll(this),
+          m_linesChanged(this, [this] { OnLinesChanged(); })
     {
+        m_linePoll.setInterval(kLinePollMs);
+        connect(&m_linePoll, &QTimer::timeout, this, [this] { ReadLines(); });
         QObject::connect(&m_serial, &QSerialPort::readyRead, this, [this] { OnReadyRead(); });
         QObject::connect(&m_serial, &QSerialPort::bytesWritten, this,
                          [this](qint64 n) { OnBytesWritten(n); });
@@ -94,12 +107,15 @@ public:
         m_serial.clearError();
         m_strPath = config.strPort;
         m_bOpen = true;
+        OpenLines(config);
         return OpenResult::Opened;
     }
 
     void Close() override
     {
         m_bOpen = false;
+        // The waiting for the lines ends before the device is closed.
+        DropModem();
         if (m_serial.isOpen()) {
             // Nothing waits to go out, so a stalled or flow-controlled line
             // cannot hold the close for the system's closing wait.
@@ -132,7 +148,103 @@ public:
         }
     }
 
+    KrLines Lines() const override { return m_lines; }
+
+    bool SetLine(KrLine line, bool bOn) override
+    {
+        if (!m_bOpen || !m_pModem || !m_lines.Has(line))
+            return false;
+        QString why;
+        const bool bDone =
+            line == KrLine::Break
+                ? m_pModem->SetBreak(bOn, &why)
+                : m_pModem->SetOutputs(KrLineBit(line), bOn ? KrLineBit(line) : 0, &why);
+        if (!bDone) {
+            const QString what = line == KrLine::Break ? QStringLiteral("send a break")
+                                 : bOn                 ? QStringLiteral("raise ") + KrLineName(line)
+                                       : QStringLiteral("lower ") + KrLineName(line);
+            m_lines.strNote = QStringLiteral("%1 refused to %2 (%3)").arg(m_strPath, what, why);
+            return false;
+        }
+        if (line == KrLine::Break)
+            m_lines.Set(KrLine::Break, bOn);
+        ReadLines();
+        return true;
+    }
+
 private:
+    // After the open: DTR and RTS as configured, and the input lines watched.
+    // A device without modem control (a pseudo-terminal) says so once and
+    // has no lines; nothing retries.
+    void OpenLines(const CKrCommConfig& config)
+    {
+        m_pModem = m_makeModem ? m_makeModem(qintptr(m_serial.handle())) : nullptr;
+        m_lines = KrLines();
+        QString why;
+        if (!m_pModem || !m_pModem->Read(&m_lines, &why)) {
+            m_lines = KrLines::None(QStringLiteral("not available: %1 refuses the modem-control "
+                                                   "calls (%2)")
+                                        .arg(m_strPath, why));
+            m_pModem.reset();
+            return;
+        }
+        m_lines.Set(KrLine::Break, false);
+        quint8 nLines = 0;
+        quint8 nOn = 0;
+        for (const auto& [line, at] :
+             {std::pair{KrLine::Dtr, config.dtrAtOpen}, std::pair{KrLine::Rts, config.rtsAtOpen}}) {
+            if (at == KrLineAtOpen::Keep)
+                continue;
+            nLines |= KrLineBit(line);
+            if (at == KrLineAtOpen::On)
+                nOn |= KrLineBit(line);
+        }
+        if (nLines && !m_pModem->SetOutputs(nLines, nOn, &why))
+            m_lines.strNote =
+                QStringLiteral("%1 refused to set DTR and RTS at open (%2)").arg(m_strPath, why);
+        ReadLines();
+        if (!m_pModem || !m_pModem->StartWatching([this] { m_linesChanged.Request(); }))
+            m_linePoll.start();
+    }
+
+    void DropModem()
+    {
+        m_linePoll.stop();
+        if (m_pModem)
+            m_pModem->StopWatching();
+        m_pModem.reset();
+    }
+
+    // The waiting thread saw a change, or ended.
+    void OnLinesChanged()
+    {
+        if (!m_bOpen || !m_pModem)
+            return;
+        if (!m_pModem->IsWatching() && !m_linePoll.isActive())
+            m_linePoll.start();
+        ReadLines();
+    }
+
+    // Reads the lines and tells the port of a change. A device that stops
+    // answering is told once, and then not asked again.
+    void ReadLines()
+    {
+        if (!m_bOpen || !m_pModem)
+            return;
+        KrLines lines = m_lines;
+        QString why;
+        if (!m_pModem->Read(&lines, &why)) {
+            DropModem();
+            lines =
+                KrLines::None(QStringLiteral("%1 stopped answering the modem-control calls (%2)")
+                                  .arg(m_strPath, why));
+        }
+        if (lines == m_lines)
+            return;
+        m_lines = lines;
+        m_sink.BackendLinesChanged();
+    }
+
     bool SetStopBits(const CKrCommConfig& config)
     {
         switch (config.stopBits) {
@@ -221,6 +333,11 @@ private:
     }
 
     QSerialPort m_serial;
+    KrModemControlFactory m_makeModem;
+    std::unique_ptr<CKrModemControl> m_pModem; // while open and answering
+    KrLines m_lines = KrLines::None(QStringLiteral("port not open"));
+    QTimer m_linePoll;
+    KrCoalescedCall m_linesChanged; // from the modem control's waiting thread
     QString m_strPath;
     bool m_bOpen = false;
     qint64 m_nGiven = 0;    // bytes handed to the serial port by Send
@@ -231,5 +348,11 @@ private:
 
 std::unique_ptr<CKrCommBackend> KrCreateSerialBackend(CKrCommBackendSink& sink)
 {
-    return std::make_unique<CKrCommSerialBackend>(sink);
+    return KrCreateSerialBackendWith(sink, &KrSystemModemControl);
+}
+
+std::unique_ptr<CKrCommBackend> KrCreateSerialBackendWith(CKrCommBackendSink& sink,
+                                                          KrModemControlFactory makeModem)
+{
+    return std::make_unique<CKrCommSerialBackend>(sink, std::move(makeModem));
 }

@@ -23,6 +23,11 @@ public:
     qint64 Room() const override;
     void Send(const char* pData, qint64 nLength) override;
     KrPortFailure OpenTimedOut() const override;
+    // A raw connection carries no lines; a protocol layer may.
+    KrLines Lines() const override
+    {
+        return KrLines::None(QStringLiteral("not available on a raw TCP port"));
+    }
 
 protected:
     // The layer's part; called while connected.

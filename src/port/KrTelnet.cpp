@@ -3,6 +3,7 @@
 #include <QtEndian>
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -33,7 +34,46 @@ constexpr quint8 kNotifyLineState = 6;
 constexpr quint8 kNotifyModemState = 7;
 constexpr quint8 kFlowControlSuspend = 8;
 constexpr quint8 kFlowControlResume = 9;
+constexpr quint8 kSetModemStateMask = 11;
 constexpr quint8 kServerOffset = 100;
+
+// SET-CONTROL values for the lines: request, on, off.
+constexpr quint8 kBreakOn = 5;
+constexpr quint8 kBreakOff = 6;
+constexpr quint8 kDtrRequest = 7;
+constexpr quint8 kDtrOn = 8;
+constexpr quint8 kDtrOff = 9;
+constexpr quint8 kRtsRequest = 10;
+constexpr quint8 kRtsOn = 11;
+constexpr quint8 kRtsOff = 12;
+
+// NOTIFY-MODEMSTATE bits: the states, and below them their changes, all of
+// which the mask asks for (so that a line going off is told too).
+constexpr quint8 kModemDcd = 0x80;
+constexpr quint8 kModemRi = 0x40;
+constexpr quint8 kModemDsr = 0x20;
+constexpr quint8 kModemCts = 0x10;
+constexpr quint8 kModemMaskAll = 0xff;
+
+quint8 ControlValue(KrLine line, bool bOn)
+{
+    switch (line) {
+    case KrLine::Dtr:
+        return bOn ? kDtrOn : kDtrOff;
+    case KrLine::Rts:
+        return bOn ? kRtsOn : kRtsOff;
+    default:
+        break;
+    }
+    return bOn ? kBreakOn : kBreakOff;
+}
+
+quint8 AtOpenValue(KrLine line, KrLineAtOpen at)
+{
+    if (at == KrLineAtOpen::Keep)
+        return line == KrLine::Dtr ? kDtrRequest : kRtsRequest;
+    return ControlValue(line, at == KrLineAtOpen::On);
+}
 
 // Options we perform when the server asks (DO).
 bool WeOffer(quint8 nOption)
@@ -144,7 +184,7 @@ void CKrTelnetClient::SetLineSettings(const CKrCommConfig& config, QByteArray* p
         SendSettings(pOut);
 }
 
-void CKrTelnetClient::SendSettings(QByteArray* pOut) const
+void CKrTelnetClient::SendSettings(QByteArray* pOut)
 {
     char baud[4];
     qToBigEndian(quint32(m_config.nBaud), baud);
@@ -153,6 +193,68 @@ void CKrTelnetClient::SendSettings(QByteArray* pOut) const
     AppendComPortByte(pOut, kSetParity, ParityCode(m_config.parity));
     AppendComPortByte(pOut, kSetStopSize, StopSizeCode(m_config.stopBits));
     AppendComPortByte(pOut, kSetControl, FlowCode(m_config.flow));
+    for (const auto& [line, at] :
+         {std::pair{KrLine::Dtr, m_config.dtrAtOpen}, std::pair{KrLine::Rts, m_config.rtsAtOpen}}) {
+        const quint8 nValue = AtOpenValue(line, at);
+        AppendComPortByte(pOut, kSetControl, nValue);
+        NoteControl(nValue); // what was set is known; what was asked for comes back
+    }
+    AppendComPortByte(pOut, kSetModemStateMask, kModemMaskAll);
+}
+
+bool CKrTelnetClient::SetControl(KrLine line, bool bOn, QByteArray* pOut)
+{
+    Q_ASSERT(pOut);
+    if (ComPortState() != ComPort::Agreed)
+        return false;
+    const quint8 nValue = ControlValue(line, bOn);
+    AppendComPortByte(pOut, kSetControl, nValue);
+    NoteControl(nValue);
+    return true;
+}
+
+void CKrTelnetClient::NoteControl(quint8 nValue)
+{
+    switch (nValue) {
+    case kDtrOn:
+    case kDtrOff:
+        m_outputs.Set(KrLine::Dtr, nValue == kDtrOn);
+        break;
+    case kRtsOn:
+    case kRtsOff:
+        m_outputs.Set(KrLine::Rts, nValue == kRtsOn);
+        break;
+    case kBreakOn:
+    case kBreakOff:
+        m_outputs.Set(KrLine::Break, nValue == kBreakOn);
+        break;
+    default:
+        break;
+    }
+}
+
+KrLines CKrTelnetClient::Lines() const
+{
+    KrLines lines;
+    for (KrLine line : {KrLine::Dtr, KrLine::Rts}) {
+        if (m_outputs.IsKnown(line))
+            lines.Set(line, m_outputs.IsOn(line));
+        else
+            lines.SetUnknown(line);
+    }
+    // Before a break was asked for, there is none.
+    lines.Set(KrLine::Break, m_outputs.IsOn(KrLine::Break));
+    const std::pair<KrLine, quint8> inputs[] = {{KrLine::Cts, kModemCts},
+                                                {KrLine::Dsr, kModemDsr},
+                                                {KrLine::Dcd, kModemDcd},
+                                                {KrLine::Ri, kModemRi}};
+    for (const auto& [line, bit] : inputs) {
+        if (m_bHaveModemState)
+            lines.Set(line, (m_nModemState & bit) != 0);
+        else
+            lines.SetUnknown(line);
+    }
+    return lines;
 }
 
 CKrTelnetClient::ComPort CKrTelnetClient::ComPortState() const
@@ -379,16 +481,20 @@ void CKrTelnetClient::Subnegotiation()
             m_nAckStopSize = nByte;
         break;
     case kSetControl:
-        if (nValue == 1)
+        if (nValue == 1) {
             m_nAckControl = nByte;
+            NoteControl(nByte);
+        }
         break;
     case kNotifyLineState:
         if (nValue == 1)
             m_nLineState = nByte;
         break;
     case kNotifyModemState:
-        if (nValue == 1)
+        if (nValue == 1) {
             m_nModemState = nByte;
+            m_bHaveModemState = true;
+        }
         break;
     case kFlowControlSuspend:
         if (nValue == 0)

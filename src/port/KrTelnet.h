@@ -33,9 +33,11 @@ public:
     QByteArray Start();
 
     // The line settings to send with the Com Port option (baud, data size,
-    // parity, stop size, flow control, in that order). When the option is
-    // agreed already the commands are appended to *pOut now, otherwise they go
-    // out as soon as it is agreed (and again each time it is agreed anew).
+    // parity, stop size, flow control, DTR and RTS at open, then the mask
+    // that asks for every change of the input lines, in that order). When
+    // the option is agreed already the commands are appended to *pOut now,
+    // otherwise they go out as soon as it is agreed (and again each time it
+    // is agreed anew). DTR or RTS left as the server has them is asked for.
     // The fields are sent as given; pass a configuration that IsValid().
     void SetLineSettings(const CKrCommConfig& config, QByteArray* pOut);
 
@@ -47,6 +49,15 @@ public:
 
     // Data for the network: every 0xFF doubled, appended to *pOut.
     static void Escape(const char* p, qsizetype n, QByteArray* pOut);
+
+    // Sets DTR or RTS, or begins (bOn) or ends a break: SET-CONTROL appended
+    // to *pOut. False, and nothing appended, while the option is not agreed.
+    bool SetControl(KrLine line, bool bOn, QByteArray* pOut);
+    // The lines as far as they are known: DTR, RTS and the break as last set
+    // or as the server answered, the input lines as its last
+    // NOTIFY-MODEMSTATE told them (not known before one came). Only
+    // meaningful while the option is agreed.
+    KrLines Lines() const;
 
     ComPort ComPortState() const;
     // The server asked us to stop sending (FLOWCONTROL-SUSPEND) and has not
@@ -98,7 +109,8 @@ private:
     bool SubAppend(quint8 nByte, QByteArray* pData);
     void SubAbandon(QByteArray* pData);
     void Subnegotiation();
-    void SendSettings(QByteArray* pOut) const;
+    void SendSettings(QByteArray* pOut);
+    void NoteControl(quint8 nValue);
 
     std::array<COption, 256> m_aOption{};
     Parse m_eParse = Parse::Data;
@@ -116,6 +128,8 @@ private:
     quint8 m_nAckStopSize = 0;
     quint8 m_nAckControl = 0;
     QByteArray m_baSignature;
+    KrLines m_outputs; // DTR, RTS and the break, as set or answered
+    bool m_bHaveModemState = false;
 
     CKrCommConfig m_config;
     bool m_bHaveSettings = false;

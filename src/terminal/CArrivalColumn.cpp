@@ -145,6 +145,15 @@ void CArrivalColumn::PaintRow(QPainter& painter, const CDataLayout::Cells& cells
     painter.restore();
 }
 
+QString CArrivalColumn::RowKey(const CDataLayout::Cells& cells) const
+{
+    if (!m_bShown)
+        return QString();
+    const QChar sep(0x1f);
+    return TimeText(cells) + sep + EventTexts(cells, true).join(sep) + sep + sep +
+           EventTexts(cells, false).join(sep);
+}
+
 QString CArrivalColumn::ToolTipAt(const QPoint& pos) const
 {
     const CDataLayout& layout = m_pView->Layout();

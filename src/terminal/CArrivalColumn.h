@@ -51,6 +51,7 @@ public:
     int Width() const override;
     void PaintRow(QPainter& painter, const CDataLayout::Cells& cells,
                   const QRect& row) const override;
+    QString RowKey(const CDataLayout::Cells& cells) const override;
 
 protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;

@@ -1,5 +1,6 @@
 #include "CDataView.h"
 
+#include "CDataScrollBar.h"
 #include "CDataViewAccessible.h"
 #include "CDataViewGutter.h"
 
@@ -16,6 +17,7 @@ CDataView::CDataView(QWidget* pParent) : QAbstractScrollArea(pParent)
     setAccessibleName(tr("Data window"));
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBar(new CDataScrollBar(this));
     // Always there, so that its appearing never changes the width and with
     // it the wrapping.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -56,11 +58,13 @@ void CDataView::SetBuffer(const QByteArray& buffer, qint64 streamStart, bool bHe
     }
 
     const bool bFresh = m_layout.SetBuffer(buffer, streamStart, bHex) == CDataLayout::Update::Fresh;
-    if (bFresh)
+    if (bFresh) {
         m_selAnchor = m_selActive = -1;
+        m_dirty.Invalidate(); // text positions start anew
+    }
     UpdateScrollBar();
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    viewport()->update();
+    ShowChanges();
 
     if (bAccessible) {
         const int count = m_layout.CharacterCount();
@@ -81,7 +85,7 @@ void CDataView::ExtendBuffer(const QByteArray& tail, qint64 streamStart)
     m_layout.Extend(tail, streamStart);
     UpdateScrollBar();
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    viewport()->update();
+    ShowChanges();
     if (bAccessible) {
         const int count = m_layout.CharacterCount();
         const qint64 kept = std::max<qint64>(0, oldEnd - m_layout.TextOrigin());
@@ -98,9 +102,10 @@ void CDataView::Clear()
     m_layout.Clear();
     m_selAnchor = m_selActive = -1;
     m_bSelecting = false;
+    m_dirty.Invalidate();
     UpdateScrollBar();
     verticalScrollBar()->setValue(0);
-    viewport()->update();
+    ShowChanges();
     TellChanges();
     Q_EMIT BufferChanged(true);
 }
@@ -134,12 +139,13 @@ void CDataView::UpdateColumns()
     if (nColumns != m_layout.Columns()) {
         const int top = m_layout.RowStartOffset(std::min(TopRow(), TotalRows() - 1));
         m_layout.SetColumns(nColumns);
+        m_dirty.Invalidate();
         UpdateScrollBar();
         verticalScrollBar()->setValue(m_layout.RowOfOffset(top));
     } else {
         UpdateScrollBar();
     }
-    viewport()->update();
+    ShowChanges();
 }
 
 void CDataView::UpdateScrollBar()
@@ -163,6 +169,8 @@ void CDataView::SetGutter(const CDataViewGutter* pGutter)
 
 void CDataView::GutterChanged()
 {
+    // Every row moves sideways: all are painted again.
+    m_dirty.Invalidate();
     UpdateColumns();
 }
 
@@ -175,11 +183,16 @@ void CDataView::resizeEvent(QResizeEvent* pEvent)
 void CDataView::changeEvent(QEvent* pEvent)
 {
     QAbstractScrollArea::changeEvent(pEvent);
-    if (pEvent->type() == QEvent::FontChange)
+    if (pEvent->type() == QEvent::FontChange) {
         UpdateMetrics();
+    } else if (pEvent->type() == QEvent::PaletteChange || pEvent->type() == QEvent::StyleChange) {
+        m_fallbackGlyphs.clear();
+        m_dirty.Invalidate();
+        ShowChanges();
+    }
 }
 
 void CDataView::scrollContentsBy(int /*dx*/, int /*dy*/)
 {
-    viewport()->update();
+    ShowChanges();
 }

@@ -1,24 +1,27 @@
 #pragma once
 // The data window of the Terminal window: shows the receive buffer as code
 // page 437 text or as "[XX] " hex groups, wrapped at its width, scrolled to
-// the end after every refresh. A refresh lays out only the appended bytes and
-// paints only the visible rows, so it costs the same for a small buffer as
-// for a full one. The view never edits its content; it lets the user select
+// the end after every refresh. A refresh lays out only the appended bytes,
+// moves the pixels already drawn as the view scrolls and paints only the rows
+// that changed (CDirtyRows), so it costs the same for a small buffer as for a
+// full one, and little for a few bytes. The view never edits its content; it lets the user select
 // and copy, and exposes the shown text to assistive technology, telling it of
 // changes at a rate it can follow (CTextChangeThrottle). User-interface
 // thread.
 //
 // In four files: the buffer, scrolling and metrics (CDataView.cpp), painting
-// (CDataViewPaint.cpp), selection, mouse and menu (CDataViewSelection.cpp),
+// and what to repaint (CDataViewPaint.cpp), selection, mouse and menu (CDataViewSelection.cpp),
 // and accessibility (CDataViewAccessible.cpp).
 
 #include "CDataLayout.h"
+#include "CDirtyRows.h"
 #include "CTextChangeThrottle.h"
 
 #include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QByteArray>
 #include <QHash>
+#include <QImage>
 #include <QRawFont>
 #include <QStringList>
 #include <QTimer>
@@ -146,27 +149,41 @@ private:
     void NotifySelection();
     void TellChanges();
     qreal CellX(int cell) const;
-    // Marked text ranges [start, end) in offsets, for a row's painting.
+    // Lines of the viewport, the partly visible last one included.
+    int LineCount() const;
+    // Brings the viewport up to what the view shows now, painting only what
+    // changed; after every change of the content, the selection, the marks
+    // or the top.
+    void ShowChanges();
+    // Find's matches as text ranges [start, end) in offsets.
     struct Mark
     {
         int nStart;
         int nEnd;
         bool bCurrent;
     };
-    void PaintRow(class QPainter& painter, const CDataLayout::Cells& cells, int y, int selStart,
-                  int selEnd, const std::vector<Mark>& marks) const;
+    // The matches that can touch rows [firstRow, lastRow].
     std::vector<Mark> VisibleMarks(int firstRow, int lastRow) const;
-    void DrawCells(QPainter& painter, const QString& text, int from, int to, int y) const;
+    CDirtyRows::SKey RowKey(int row, int selStart, int selEnd,
+                            const std::vector<Mark>& marks) const;
+    void PaintRow(class QPainter& painter, const CDataLayout::Cells& cells, int y, int fromCell,
+                  int toCell, int selStart, int selEnd, const std::vector<Mark>& marks) const;
+    void DrawCells(QPainter& painter, const QString& text, int from, int to, int y,
+                   const QColor& colour) const;
     quint32 Glyph(QChar ch) const;
+    const QImage& FallbackGlyph(QChar ch, const QColor& colour) const;
 
     CDataLayout m_layout;
     qreal m_cellWidth = 8;
     int m_nRowHeight = 13;
     int m_nAscent = 10;
     // Glyphs are placed cell by cell from the font's own glyph table, with
-    // no shaping; characters it lacks are drawn as text in their cell.
+    // no shaping, looked up once per font; characters it lacks are drawn by a
+    // fallback font once per colour and kept as images.
     QRawFont m_rawFont;
     mutable QHash<char16_t, quint32> m_glyphs;
+    mutable QHash<quint64, QImage> m_fallbackGlyphs;
+    CDirtyRows m_dirty; // what the viewport shows, row by row
     // The selection in absolute text positions (CDataLayout::TextOrigin()
     // based), so that it stays on the same characters while data arrives;
     // -1 when there is none.

@@ -5,8 +5,8 @@
 
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QKeyEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -39,7 +39,7 @@ void CDataView::SetSelection(int start, int end)
     const int count = m_layout.CharacterCount();
     m_selAnchor = m_layout.TextOrigin() + std::clamp(start, 0, count);
     m_selActive = m_layout.TextOrigin() + std::clamp(end, 0, count);
-    viewport()->update();
+    ShowChanges();
     NotifySelection();
 }
 
@@ -48,7 +48,7 @@ void CDataView::ClearSelection()
     if (m_selAnchor < 0)
         return;
     m_selAnchor = m_selActive = -1;
-    viewport()->update();
+    ShowChanges();
     NotifySelection();
 }
 
@@ -139,7 +139,7 @@ void CDataView::SetHighlights(const std::vector<qint64>& positions, qsizetype nL
     m_nHighlightCurrent = nCurrent;
     if (bScroll && nCurrent >= 0 && size_t(nCurrent) < positions.size())
         ScrollToOffset(m_layout.OffsetOfPosition(positions[size_t(nCurrent)]));
-    viewport()->update();
+    ShowChanges();
 }
 
 QMenu* CDataView::CreateContextMenu(QWidget* pParent)
@@ -168,7 +168,7 @@ void CDataView::mousePressEvent(QMouseEvent* pEvent)
     }
     m_selActive = pos;
     m_bSelecting = true;
-    viewport()->update();
+    ShowChanges();
     NotifySelection();
 }
 
@@ -187,7 +187,7 @@ void CDataView::mouseMoveEvent(QMouseEvent* pEvent)
     const qint64 active = m_layout.TextOrigin() + OffsetAt(pos);
     if (active != m_selActive) {
         m_selActive = active;
-        viewport()->update();
+        ShowChanges();
         NotifySelection();
     }
 }
@@ -203,8 +203,9 @@ void CDataView::mouseReleaseEvent(QMouseEvent* pEvent)
 
 void CDataView::keyPressEvent(QKeyEvent* pEvent)
 {
-    const bool bMenuKey = pEvent->key() == Qt::Key_Menu ||
-                          (pEvent->key() == Qt::Key_F10 && pEvent->modifiers() == Qt::ShiftModifier);
+    const bool bMenuKey =
+        pEvent->key() == Qt::Key_Menu ||
+        (pEvent->key() == Qt::Key_F10 && pEvent->modifiers() == Qt::ShiftModifier);
     if (!bMenuKey) {
         QAbstractScrollArea::keyPressEvent(pEvent);
         return;

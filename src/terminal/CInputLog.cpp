@@ -2,6 +2,7 @@
 
 #include "CInputLogFile.h"
 #include "CLogIndex.h"
+#include "CLogPacing.h"
 #include "Figure.h"
 #include "KrThreadName.h"
 
@@ -23,10 +24,15 @@ namespace {
 // size, so the one entry the writer holds while it writes stays small.
 constexpr qsizetype kMaxEntry = 1024 * 1024;
 
-constexpr size_t kMaxSpares = 2;
+// Written entries' memory kept for new entries: about what a flood fills
+// while the writer waits for its batch (CLogPacing).
+constexpr size_t kMaxSpares = 6;
 
 // A block at least this long is shared with its sender rather than copied.
-constexpr qsizetype kShareFrom = 4 * 1024;
+// Smaller ones are copied into recycled entries: held through a batch, the
+// senders' own blocks would make the heap grow and shrink by a batch every
+// time, fresh pages faulted in for every block.
+constexpr qsizetype kShareFrom = 256 * 1024;
 
 // After the wait Finish() grants, how long the writer has to notice the stop.
 constexpr int kStopGraceMs = 250;
@@ -67,6 +73,7 @@ struct CInputLog::State
     bool bWriterStarted = false;
     bool bWriterExited = false;
     bool bWriterWaiting = false;
+    CLogPacing pacing;              // the writer's own
     std::vector<QByteArray> spares; // written entries' memory, for new entries
     CLogIndexLoss loss;             // dropped before the oldest entry waiting
     bool bIndexing = true;
@@ -446,11 +453,19 @@ void CInputLog::State::Run(std::shared_ptr<State> pState)
         else
             s.wake.wait(lock, hasWork);
         s.bWriterWaiting = false;
+        // Soon after a write, what comes meanwhile waits to go with the next
+        // one; nobody wakes the writer for it. Flush and Finish do not wait.
+        const qint64 nBatchMs = s.bFailing || s.bRetryNow ? 0 : s.pacing.MsUntilWrite();
+        if (nBatchMs > 0 && !s.bStop)
+            s.wake.wait_for(lock, std::chrono::milliseconds(nBatchMs),
+                            [&] { return s.bStop || s.bRetryNow; });
         if (s.bStop)
             break;
         s.bNewBlock = false;
         s.bRetryNow = false;
         const quint64 nAttempt = ++s.nAttemptsBegun;
+        if (!s.queue.empty())
+            s.pacing.Writing();
         s.Drain(lock);
         // The news is out before anyone waiting learns that the attempt ended.
         if (s.TakeNews()) {

@@ -18,7 +18,9 @@
 // copy into the log's queue under a short lock, never any file work). A writer
 // thread of the log's own, started with the first block, does all the file
 // work in order of reception: one opening, appending and closing for each run
-// of blocks of one day, without the hand-over lock held. Flush(), Finish() and
+// of blocks of one day, without the hand-over lock held. It writes in
+// batches: soon after a write, what comes waits until CLogPacing::kIntervalMs
+// after that write began, and goes with the next one. Flush(), Finish() and
 // the destructor run on the owner's thread; the state getters on any thread.
 //
 // Each block carries the name of the day it was received on. Blocks that

@@ -1,11 +1,28 @@
 #include "CViewRefresh.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
 CViewRefresh::CViewRefresh(std::function<void()> refresh, int nIntervalMs, QObject* pParent)
     : QObject(pParent), m_refresh(std::move(refresh)), m_nIntervalMs(nIntervalMs),
       m_call(this, [this] { OnRequested(); })
 {
     m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CViewRefresh::Fire);
+}
+
+int CViewRefresh::IntervalMs() const
+{
+    if (m_nIntervalMs > 0)
+        return m_nIntervalMs;
+    const QScreen* pScreen = QGuiApplication::primaryScreen();
+    const qreal rate = pScreen ? pScreen->refreshRate() : 0;
+    // A rate the system does not know (or reports oddly) counts as 60 Hz.
+    return rate >= 20 && rate <= 500 ? std::max(1, int(std::floor(1000 / rate))) : 16;
 }
 
 void CViewRefresh::Appended(qint64 nTrimmed, bool bShow)
@@ -26,13 +43,15 @@ bool CViewRefresh::TakeChanges(qint64* pStreamStart)
     *pStreamStart = m_nStreamStart;
     const bool bChanged = m_bChanged;
     m_bChanged = false;
+    m_bTookChanges = m_bTookChanges || bChanged;
     return bChanged;
 }
 
 void CViewRefresh::Request()
 {
-    if (!m_bStopped.load())
-        m_call.Request();
+    if (m_bStopped.load() || m_bOnItsWay.exchange(true))
+        return;
+    m_call.Request();
 }
 
 void CViewRefresh::Flush()
@@ -49,11 +68,13 @@ void CViewRefresh::Stop()
 
 void CViewRefresh::OnRequested()
 {
-    if (m_bStopped.load() || m_timer.isActive())
-        return;
-    const qint64 elapsed = m_last.isValid() ? m_last.elapsed() : m_nIntervalMs;
-    if (elapsed < m_nIntervalMs)
-        m_timer.start(int(m_nIntervalMs - elapsed));
+    if (m_bStopped.load() || m_timer.isActive() || !m_bOnItsWay.load())
+        return; // on its way already, or flushed meanwhile
+    m_bFollowUp = false;
+    const int nInterval = IntervalMs();
+    const qint64 elapsed = m_last.isValid() ? m_last.elapsed() : nInterval;
+    if (elapsed < nInterval)
+        m_timer.start(int(nInterval - elapsed));
     else
         Fire();
 }
@@ -63,6 +84,27 @@ void CViewRefresh::Fire()
     m_timer.stop();
     if (m_bStopped.load())
         return;
+    // Cleared before the refresh takes the changes: whatever is appended
+    // after that asks again.
+    m_bOnItsWay.store(false);
+    const bool bFollowUp = std::exchange(m_bFollowUp, false);
+    const QElapsedTimer previous = m_last;
     m_last.restart();
+    m_bTookChanges = false;
     m_refresh();
+    if (!m_bTookChanges) {
+        // The frame after a spell of data found nothing new: the spell is
+        // over, and this look does not count as a frame, so that a byte
+        // that comes next is shown as soon as a frame has passed since the
+        // last refresh that showed something.
+        if (bFollowUp)
+            m_last = previous;
+        return;
+    }
+    // Data keeps coming, most likely: the next refresh waits for the next
+    // frame, and until then no request wakes the thread.
+    if (!m_bStopped.load() && !m_bOnItsWay.exchange(true)) {
+        m_bFollowUp = true;
+        m_timer.start(IntervalMs());
+    }
 }

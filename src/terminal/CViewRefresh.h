@@ -2,7 +2,10 @@
 // The receive buffer's way to the data window: what was appended since the
 // window last showed the buffer, and the refresh that shows it (and the
 // status bar's figures) on the user-interface thread, at most once per
-// interval (about 60 times a second) however many blocks arrive meanwhile.
+// display frame however many blocks arrive meanwhile. The first change after
+// a quiet spell is shown at once; while data keeps coming, the next refresh
+// waits for the next frame on a timer, and requests made meanwhile do not
+// wake the thread at all.
 //
 // Request() from any thread, never waiting. Appended, Cleared and TakeChanges
 // under the owner's lock (the window's m_lock), which guards what they keep.
@@ -20,7 +23,8 @@ class CViewRefresh : public QObject
 {
     Q_OBJECT
 public:
-    explicit CViewRefresh(std::function<void()> refresh, int nIntervalMs = 16,
+    // nIntervalMs 0: one frame of the primary screen's refresh rate.
+    explicit CViewRefresh(std::function<void()> refresh, int nIntervalMs = 0,
                           QObject* pParent = nullptr);
 
     // Under the owner's lock. Bytes were appended to the buffer and nTrimmed
@@ -37,8 +41,10 @@ public:
 
     // Any thread: a refresh is wanted.
     void Request();
-    // A refresh is wanted and has not run yet.
-    bool IsPending() const { return m_call.IsPending() || m_timer.isActive(); }
+    // A refresh is on its way and has not run yet.
+    bool IsPending() const { return m_bOnItsWay.load(); }
+    // The least time between two refreshes, in milliseconds.
+    int IntervalMs() const;
     // Runs a pending refresh at once.
     void Flush();
     // As the owner is torn down: no refresh runs any more and later requests
@@ -51,9 +57,14 @@ private:
 
     std::function<void()> m_refresh;
     int m_nIntervalMs;
-    qint64 m_nStreamStart = 0; // under the owner's lock
-    bool m_bChanged = false;   // under the owner's lock
+    qint64 m_nStreamStart = 0;   // under the owner's lock
+    bool m_bChanged = false;     // under the owner's lock
+    bool m_bTookChanges = false; // the running refresh had something to show
+    bool m_bFollowUp = false;    // the timer runs for the frame after a refresh
     std::atomic<bool> m_bStopped{false};
+    // A refresh is queued or waits for the next frame: it takes whatever is
+    // appended until it runs, so a request need not wake the thread.
+    std::atomic<bool> m_bOnItsWay{false};
     QElapsedTimer m_last;
     QTimer m_timer;
     KrCoalescedCall m_call;

@@ -14,7 +14,8 @@ const char kUsage[] =
     "usage: vornterm-cfg\n"
     "       vornterm-cfg --help\n"
     "       vornterm-cfg set [port=PATH|URL] [baud=N] [data=5|6|7|8] [parity=N|O|E|M|S]\n"
-    "                        [stop=1|1.5|2] [flow=none|rtscts|xonxoff]\n";
+    "                        [stop=1|1.5|2] [flow=none|rtscts|xonxoff]\n"
+    "                        [dtr=on|off|keep] [rts=on|off|keep]\n";
 
 const char kHelp[] =
     "\n"
@@ -55,13 +56,16 @@ int LoadInto(CKrCommPort& port, QString& err, bool& bMissing)
 
 QString FormatConfig(const CKrCommConfig& c)
 {
-    return QStringLiteral("port=%1\nbaud=%2\ndata=%3\nparity=%4\nstop=%5\nflow=%6\n")
+    return QStringLiteral(
+               "port=%1\nbaud=%2\ndata=%3\nparity=%4\nstop=%5\nflow=%6\ndtr=%7\nrts=%8\n")
         .arg(c.strPort)
         .arg(c.nBaud)
         .arg(c.nDataBits)
         .arg(ParityLetter(c.parity))
         .arg(StopBitsText(c.stopBits))
-        .arg(FlowText(c.flow).toLower().remove(QLatin1Char('/')));
+        .arg(FlowText(c.flow).toLower().remove(QLatin1Char('/')))
+        .arg(KrLineAtOpenText(c.dtrAtOpen))
+        .arg(KrLineAtOpenText(c.rtsAtOpen));
 }
 
 int RunCfgTool(const QStringList& args, QString& out, QString& err)

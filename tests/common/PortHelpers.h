@@ -48,6 +48,24 @@ inline QByteArray StoredConfig(const CKrCommConfig& config)
     return bytes;
 }
 
+// "DTR rts CTS ?DSR": each line a port has, upper case when on, lower case
+// when off, '?' before it when not known; "BREAK" while a break is sent.
+inline QString LinesText(const KrLines& lines)
+{
+    QStringList words;
+    for (KrLine line : kKrWires) {
+        if (!lines.Has(line))
+            continue;
+        const QString name = KrLineName(line);
+        words << (!lines.IsKnown(line) ? QLatin1Char('?') + name
+                  : lines.IsOn(line)   ? name
+                                       : name.toLower());
+    }
+    if (lines.IsOn(KrLine::Break))
+        words << QStringLiteral("BREAK");
+    return words.join(QLatin1Char(' '));
+}
+
 // Every byte value once, in order.
 inline QByteArray AllByteValues()
 {
@@ -95,7 +113,8 @@ inline bool OpenPort(CKrCommPortEx& port, const CKrCommConfig& config,
     return OpenSettled(port);
 }
 
-// Keeps every state a port reports, as its I/O thread reports them.
+// Keeps every state, every port event and every line event a port reports,
+// as its I/O thread reports them.
 class RecordingListener : public CKrCommPortListener
 {
 public:
@@ -103,6 +122,16 @@ public:
     {
         QMutexLocker lock(&m_mutex);
         m_statuses.append(status);
+    }
+    void OnPortLines(const KrLineEvent& event) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_lineEvents.append(event);
+    }
+    QList<KrLineEvent> LineEvents() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_lineEvents;
     }
     QList<CKrCommPortStatus> Statuses() const
     {
@@ -130,6 +159,7 @@ private:
     mutable QMutex m_mutex;
     QList<CKrCommPortStatus> m_statuses;
     QList<KrPortEvent> m_events;
+    QList<KrLineEvent> m_lineEvents;
 };
 
 class CollectingReceiver : public CKrCommReceiver
