@@ -14,12 +14,19 @@ namespace {
 SKey Row(qint64 first, int chars, bool bLineEnd = false, int selFrom = 0, int selTo = 0,
          std::vector<SKey::SMark> marks = {})
 {
-    return SKey{first, chars, bLineEnd, selFrom, selTo, std::move(marks)};
+    return SKey{first, chars, bLineEnd, selFrom, selTo, std::move(marks), {}};
 }
 // Row 107, not ending its line, with a match [from, to).
 SKey Marked(int chars, int from, int to, bool bCurrent = false)
 {
     return Row(107, chars, false, 0, 0, {{from, to, bCurrent}});
+}
+// Row 107 with the arrival times' column showing `gutter`.
+SKey Timed(int chars, const char* gutter)
+{
+    SKey key = Row(107, chars);
+    key.strGutter = QString::fromLatin1(gutter);
+    return key;
 }
 const SKey kBlank; // below the end
 
@@ -75,6 +82,12 @@ void TestDirtyRows::plan_data()
         << Lines{r0, Marked(12, 3, 6)} << Lines{r0, Marked(14, 3, 6)} << 0 << "1:12";
     QTest::newRow("a row grown under a match that went on past its end is painted whole")
         << Lines{r0, Marked(12, 10, 13)} << Lines{r0, Marked(14, 10, 15)} << 0 << "1:0";
+    QTest::newRow("a row grown under the same time is painted from its old end")
+        << Lines{r0, Timed(12, "14:03:10.123")} << Lines{r0, Timed(14, "14:03:10.123")} << 0
+        << "1:12";
+    QTest::newRow("an event marked on a row that grew is painted whole")
+        << Lines{r0, Timed(12, "14:03:10.123")} << Lines{r0, Timed(14, "14:03:10.123 closed")} << 0
+        << "1:0";
     QTest::newRow("the top row wrapped anew after a trim")
         << Lines{Row(0, 80), r1} << Lines{Row(3, 77), r1} << 0 << "0:0";
     QTest::newRow("blank lines below the end stay")

@@ -162,7 +162,7 @@ private:
     // the view's time column, which keeps those of what it shows.
     CArrivalTimes m_arrivals;
     CArrivalColumn* m_pArrivalColumn = nullptr;
-    CLineLamps* m_pLines = nullptr;     // the control lines in the status bar
+    CLineLamps* m_pLines = nullptr; // the control lines in the status bar
 
     // Last: the port goes first when the window is destroyed, which ends
     // every call from its thread before anything else is torn down.

@@ -3,8 +3,8 @@
 // and the same in plain words) and the one line that describes it. A port
 // tells a listener of its own whenever any of it changes; nothing polls.
 
-#include "KrPortEvent.h"
 #include "KrLines.h"
+#include "KrPortEvent.h"
 
 #include <QString>
 

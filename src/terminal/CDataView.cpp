@@ -134,8 +134,8 @@ QStringList CDataView::VisibleRows() const
 // place.
 void CDataView::UpdateColumns()
 {
-    const int nColumns = std::max(
-        1, static_cast<int>((viewport()->width() - kMargin - TextLeft()) / m_cellWidth));
+    const int nColumns =
+        std::max(1, static_cast<int>((viewport()->width() - kMargin - TextLeft()) / m_cellWidth));
     if (nColumns != m_layout.Columns()) {
         const int top = m_layout.RowStartOffset(std::min(TopRow(), TotalRows() - 1));
         m_layout.SetColumns(nColumns);
