@@ -13,6 +13,7 @@
 #include "TerminalFixture.h"
 
 #include <QAccessible>
+#include <QCheckBox>
 #include <QMenu>
 #include <QTest>
 
@@ -434,6 +435,8 @@ void TestLines::clickingALabelTogglesItsLine()
     QTRY_COMPARE_WITH_TIMEOUT(LabelsSeen(*dlg), QStringLiteral("dtr rts cts dsr dcd ri"), 20000);
     // The menu's pulse turns DTR on and off again.
     dlg->Port().AddListener(&events);
+    const QDateTime logged = QDateTime::currentDateTime();
+    dlg->LogInputCheck()->setChecked(true);
     std::unique_ptr<QMenu> menu(dlg->DataView()->CreateContextMenu(nullptr));
     for (QAction* pAction : menu->actions()) {
         if (pAction->text() == QLatin1String("Pulse DTR"))
@@ -442,6 +445,16 @@ void TestLines::clickingALabelTogglesItsLine()
     QTRY_COMPARE_WITH_TIMEOUT(events.Events().size(), 2, 20000);
     QCOMPARE(Text(events.Events().first().lines), QStringLiteral("DTR rts cts DSR DCD ri"));
     QCOMPARE(events.LastLines(), QStringLiteral("dtr rts cts dsr dcd ri"));
+    // The pulse and a break are in the log's timing index, in order.
+    for (QAction* pAction : menu->actions()) {
+        if (pAction->text() == QLatin1String("Send Break"))
+            pAction->trigger();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(
+        fx.LoggedEvents(logged),
+        (QStringList{"line change: DTR on, DSR on, DCD on",
+                     "line change: DTR off, DSR off, DCD off", "break: begun", "break: ended"}),
+        20000);
 }
 
 void TestLines::serialLinesAtOpen_data()

@@ -2,12 +2,10 @@
 // once, uses no processor meanwhile, and picks the device up again by itself.
 // A socat pty pair under fixed link names stands in for the device.
 
-#include "LogTool.h"
 #include "SocatPty.h"
 #include "TerminalFixture.h"
 #include "TryTimeout.h"
 
-#include <QBuffer>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QTest>
@@ -27,22 +25,6 @@ double CpuSeconds()
 // A started window whose settings name the socat device.
 struct SocatTerminal : TerminalFixture
 {
-    // The port's events in the timing index beside the day's log, without
-    // their times.
-    QStringList LoggedEvents()
-    {
-        QByteArray bytes;
-        QBuffer out(&bytes);
-        out.open(QIODevice::WriteOnly);
-        QString err;
-        RunLogTool({QStringLiteral("--events"), Path(CInputLog::FileNameFor(started))}, out, err);
-        QStringList events;
-        for (const QString& line :
-             QString::fromUtf8(bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-            events << line.section(QStringLiteral("  "), 1);
-        return events;
-    }
-
     SocatPty pty{Dir()};
     QString description = pty.DevicePath() + QStringLiteral(" 115200,8,N,1");
     QDateTime started = QDateTime::currentDateTime(); // before anything is logged
@@ -107,7 +89,7 @@ void TestReopen::lostDeviceIsShownAndReopened()
     QCOMPARE(fx.pty.ReadPeerFor(1), QByteArray("b"));
     // The timing index beside the log tells what happened since the log
     // was on (the port opened before), in order.
-    QTRY_COMPARE(fx.LoggedEvents(),
+    QTRY_COMPARE(fx.LoggedEvents(fx.started),
                  (QStringList{QStringLiteral("disconnected: the device was removed"),
                               QStringLiteral("reopened: ") + fx.description}));
 }

@@ -554,9 +554,9 @@ void CKrCommPortThread::PublishLines()
     KrLineEvent event;
     event.lines = lines;
     event.nChanged = lines.ChangedFrom(m_linesPublished);
-    event.nTimeUs = std::chrono::duration_cast<std::chrono::microseconds>(
-                        std::chrono::system_clock::now().time_since_epoch())
-                        .count();
+    const KrTimeStamp now = KrTimeStamp::Now();
+    event.nTimeUs = now.nWallUs;
+    event.nMonoUs = now.nMonoUs;
     m_linesPublished = lines;
     for (CKrCommPortListener* pListener : listeners)
         pListener->OnPortLines(event);

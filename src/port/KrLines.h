@@ -95,6 +95,7 @@ struct KrLineEvent
     KrLines lines;       // as they are after it
     quint8 nChanged = 0; // bits of the lines it changed (see KrLines::ChangedFrom)
     qint64 nTimeUs = 0;  // when the port saw it: microseconds since 1970-01-01 UTC
+    qint64 nMonoUs = 0;  // the same moment on the monotonic clock (KrTimeStamp)
 };
 
 // "DTR", "RTS", "CTS", "DSR", "DCD", "RI", "Break".

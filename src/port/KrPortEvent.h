@@ -14,8 +14,8 @@ enum class KrPortEventKind : quint8
     Reopened = 3,      // after a loss; text: the description
     Closed = 4,        // by its owner
     ConfigChanged = 5, // opened with another configuration; text: the new description
-    LineChange = 6,    // reserved for a change of the modem control lines
-    Break = 7,         // reserved for a break received
+    LineChange = 6,    // the control lines of an open port changed; text: "DTR off, DSR off"
+    Break = 7,         // the port's break began or ended; text: "begun" or "ended"
 };
 
 struct KrPortEvent

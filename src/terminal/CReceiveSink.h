@@ -32,6 +32,9 @@ public:
     // The event goes to the window (shown with the arrival times) and, with
     // "Log Input Data" checked, to the log's timing index.
     void OnPortEvent(const KrPortEvent& event) override;
+    // A change of an open port's control lines, or its break begun or
+    // ended, goes the same way as a line change or break event.
+    void OnPortLines(const KrLineEvent& event) override;
 
     // Hands the block to the day's log, whose own thread writes it; never
     // waits for the disk. Blocks that cannot be written wait in the log's
@@ -45,5 +48,6 @@ public:
 private:
     CTerminalDlg* m_pOwner = nullptr;
     CKrCommPortListener* m_pNext = nullptr;
+    KrLines m_linesHeard; // the lines the port told last; its I/O thread only
     CInputLog m_log;
 };

@@ -8,9 +8,11 @@
 #include "CStatusBarCtrl.h"
 #include "CTerminalDlg.h"
 #include "FileBytes.h"
+#include "LogTool.h"
 #include "PortHelpers.h"
 #include "PtyPair.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDialog>
 #include <QDir>
@@ -66,6 +68,22 @@ public:
         const QString first = CInputLog::FileNameFor(since);
         const QString last = CInputLog::FileNameFor(QDateTime::currentDateTime());
         return ReadFile(Path(first)) + (last == first ? QByteArray() : ReadFile(Path(last)));
+    }
+
+    // The port's events in the timing index beside the log of `day`, as
+    // vornterm-log --events prints them, without their times.
+    QStringList LoggedEvents(const QDateTime& day) const
+    {
+        QByteArray bytes;
+        QBuffer out(&bytes);
+        out.open(QIODevice::WriteOnly);
+        QString err;
+        RunLogTool({QStringLiteral("--events"), Path(CInputLog::FileNameFor(day))}, out, err);
+        QStringList events;
+        for (const QString& line :
+             QString::fromUtf8(bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            events << line.section(QStringLiteral("  "), 1);
+        return events;
     }
 
     // Writes a file that the next file prompt picks.
