@@ -61,6 +61,10 @@ public:
         m_thread.quit();
         if (!m_thread.wait(QDeadlineTimer(10000)))
             qFatal("the scripted server's thread did not end in 10 s");
+        // The thread unlocked this last (see Thread::run): the thread checker
+        // cannot see QThread::wait, and the next server may be built where
+        // this one was.
+        QMutexLocker lock(&m_mutex);
     }
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
@@ -97,7 +101,11 @@ private:
         explicit Thread(ScriptedServer* pOwner) : m_pOwner(pOwner) {}
 
     protected:
-        void run() override { m_pOwner->Serve(); }
+        void run() override
+        {
+            m_pOwner->Serve();
+            QMutexLocker lock(&m_pOwner->m_mutex); // the owner's destructor takes it after
+        }
         friend class ScriptedServer;
 
     private:
