@@ -61,6 +61,9 @@ public:
         m_thread.quit();
         if (!m_thread.wait(QDeadlineTimer(10000)))
             qFatal("the scripted server's thread did not end in 10 s");
+        // Taken after the thread's last word under it (see Serve): the
+        // thread checker cannot see the hand-over inside QThread::wait.
+        QMutexLocker lock(&m_mutex);
     }
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
@@ -104,8 +107,15 @@ private:
         ScriptedServer* m_pOwner;
     };
 
-    // Runs on the server thread for its whole life.
+    // Runs on the server thread for its whole life; its last word is said
+    // under the lock, after everything it made is gone.
     void Serve()
+    {
+        ServeUntilQuit();
+        QMutexLocker lock(&m_mutex);
+    }
+
+    void ServeUntilQuit()
     {
         QTcpServer server;
         if (!server.listen(QHostAddress::LocalHost, 0)) {
