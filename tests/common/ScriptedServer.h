@@ -61,9 +61,8 @@ public:
         m_thread.quit();
         if (!m_thread.wait(QDeadlineTimer(10000)))
             qFatal("the scripted server's thread did not end in 10 s");
-        // The thread unlocked this last (see Thread::run): the thread checker
-        // cannot see QThread::wait, and the next server may be built where
-        // this one was.
+        // Taken after the thread's last word under it (see Serve): the
+        // thread checker cannot see the hand-over inside QThread::wait.
         QMutexLocker lock(&m_mutex);
     }
     ScriptedServer(const ScriptedServer&) = delete;
@@ -101,19 +100,22 @@ private:
         explicit Thread(ScriptedServer* pOwner) : m_pOwner(pOwner) {}
 
     protected:
-        void run() override
-        {
-            m_pOwner->Serve();
-            QMutexLocker lock(&m_pOwner->m_mutex); // the owner's destructor takes it after
-        }
+        void run() override { m_pOwner->Serve(); }
         friend class ScriptedServer;
 
     private:
         ScriptedServer* m_pOwner;
     };
 
-    // Runs on the server thread for its whole life.
+    // Runs on the server thread for its whole life; its last word is said
+    // under the lock, after everything it made is gone.
     void Serve()
+    {
+        ServeUntilQuit();
+        QMutexLocker lock(&m_mutex);
+    }
+
+    void ServeUntilQuit()
     {
         QTcpServer server;
         if (!server.listen(QHostAddress::LocalHost, 0)) {
