@@ -47,13 +47,18 @@ Outcome Run(QStringList args)
 }
 
 // Hands the pieces to a log with their times (microseconds since the base)
-// and waits until they are written.
+// and waits until they are written. An empty piece is the device's loss.
 void MakeLog(const std::vector<std::pair<qint64, QByteArray>>& pieces)
 {
     QDateTime now(QDate(2026, 12, 6), QTime(12, 0));
     CInputLog log([&now] { return now; });
-    for (const auto& [nUs, bytes] : pieces)
-        QVERIFY(log.Write(bytes, KrBlockTimes(At(nUs))));
+    for (const auto& [nUs, bytes] : pieces) {
+        if (bytes.isEmpty())
+            QVERIFY(log.WriteEvent(KrPortEvent{KrPortEventKind::Lost,
+                                               QStringLiteral("the device was removed"), At(nUs)}));
+        else
+            QVERIFY(log.Write(bytes, KrBlockTimes(At(nUs))));
+    }
     QVERIFY(log.Flush(kWait));
 }
 
@@ -105,17 +110,22 @@ void TestLogTool::printsEachUnitWithItsFirstByte_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QStringList>("expected");
-    // Reads: "ab\ncd" at 0, "e\n" at 100 ms, "f" 25 ms later, "g" 2 ms later.
-    // "cde" begins at 0 (its first byte), not at 100 ms.
+    // Reads: "ab\ncd" at 0, "e\n" at 100 ms, the device lost at 110 ms, "f"
+    // at 125 ms, "g" 2 ms later. "cde" begins at 0 (its first byte), not at
+    // 100 ms; the loss shows between the lines, not in a table.
+    const QString lost = QStringLiteral("(port disconnected: the device was removed)");
     QTest::newRow("lines") << QStringList{"--time=since-start"}
-                           << QStringList{"+0.000000  ab", "+0.000000  cde", "+0.125000  fg"};
+                           << QStringList{"+0.000000  ab", "+0.000000  cde", "+0.110000  " + lost,
+                                          "+0.125000  fg"};
     QTest::newRow("frames") << QStringList{"--frames=5", "--time=since-start", "--hex"}
                             << QStringList{"+0.000000  [61] [62] [0A] [63] [64] ",
-                                           "+0.100000  [65] [0A] ", "+0.125000  [66] [67] "};
+                                           "+0.100000  [65] [0A] ", "+0.110000  " + lost,
+                                           "+0.125000  [66] [67] "};
     // A frame keeps a line end inside it as it came.
     QTest::newRow("frames, default gap")
         << QStringList{"--frames", "--time=delta"}
-        << QStringList{"+0.000000  ab", "cd", "+0.100000  e", "+0.025000  fg"};
+        << QStringList{"+0.000000  ab", "cd", "+0.100000  e", "+0.010000  " + lost,
+                       "+0.015000  fg"};
     QTest::newRow("csv") << QStringList{"--frames=1", "--csv", "--time=epoch"}
                          << QStringList{"time,offset,length,bytes",
                                         "1765000000.000000,0,5,61620a6364",
@@ -124,16 +134,20 @@ void TestLogTool::printsEachUnitWithItsFirstByte_data()
     QTest::newRow("utc, up to a time")
         << QStringList{"--time=utc", "--to=2025-12-06 05:46:40.05"}
         << QStringList{"2025-12-06 05:46:40.000000 UTC  ab", "2025-12-06 05:46:40.000000 UTC  cd"};
-    QTest::newRow("from a time of day") << QStringList{"--time=iso", "--from=05:46:40.1"}
-                                        << QStringList{"2025-12-06T05:46:40.100000+00:00  e",
-                                                       "2025-12-06T05:46:40.125000+00:00  fg"};
+    QTest::newRow("from a time of day")
+        << QStringList{"--time=iso", "--from=05:46:40.1"}
+        << QStringList{"2025-12-06T05:46:40.100000+00:00  e",
+                       "2025-12-06T05:46:40.110000+00:00  " + lost,
+                       "2025-12-06T05:46:40.125000+00:00  fg"};
+    QTest::newRow("events only") << QStringList{"--events", "--time=since-start"}
+                                 << QStringList{"+0.110000  disconnected: the device was removed"};
 }
 
 void TestLogTool::printsEachUnitWithItsFirstByte()
 {
     QFETCH(QStringList, args);
     QFETCH(QStringList, expected);
-    MakeLog({{0, "ab\ncd"}, {100000, "e\n"}, {125000, "f"}, {127000, "g"}});
+    MakeLog({{0, "ab\ncd"}, {100000, "e\n"}, {110000, {}}, {125000, "f"}, {127000, "g"}});
     const Outcome o = Run(args);
     QCOMPARE(o.err, QString());
     QCOMPARE(o.nStatus, 0);

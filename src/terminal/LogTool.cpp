@@ -30,6 +30,7 @@ const char kHelp[] =
     "\n"
     "Prints a VornTerm daily log with the time each line arrived, read from the\n"
     "timing index beside it (FILE.IDX). A line's time is that of its first byte.\n"
+    "The port's events and lost bytes show between the lines, in parentheses.\n"
     "  --frames[=MS]  one line per frame: bytes that arrived with no gap longer\n"
     "                 than MS milliseconds (20 when not given)\n"
     "  --hex          bytes as [41] [42] ...\n"
@@ -441,8 +442,12 @@ int RunLogTool(const QStringList& args, QIODevice& out, QString& err)
                 printer.Event(r.time, EventText(reader, i, r));
             continue;
         }
-        if (r.kind == RecordKind::Event)
+        if (r.kind == RecordKind::Event) {
+            // Between the lines, where it happened; a table has no room for it.
+            if (!opt.bCsv)
+                printer.Note(r.time, QStringLiteral("(port %1)").arg(EventText(reader, i, r)));
             continue;
+        }
         // Bytes the index says nothing of (logged while it could not be
         // written) have no time; a range of times leaves them out.
         if (r.nOffset > nPos && !from && !to &&
