@@ -23,16 +23,21 @@
 // view.
 //
 //   build/bench/bench_endtoend [MiB=64] [text|hex=hex] [runs=1] [--screen]
+//                              [--index=on|off|alternate]
 //
 // --screen: the window on the platform that QT_QPA_PLATFORM names (xcb under
 // Xvfb, say), where the accessibility bridge can be active, instead of
 // offscreen. Whether accessibility is active is printed in any case.
+// --index: the timing index beside the log on (the default, as in use), off,
+// or off and on by turns (odd runs off, even runs on; give an even number of
+// runs), with a summary for each and the index's size a MB of log.
 
 #include "Afx.h"
 #include "BenchClock.h"
 #include "CDataView.h"
 #include "CInputLog.h"
 #include "CTerminalDlg.h"
+#include "LogIndexFormat.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -544,6 +549,7 @@ SWindowRun MeasureWindow(const QString& strLog, int fdPeer, qint64 nTotal, qint6
 {
     SWindowRun r;
     QFile::remove(strLog);
+    QFile::remove(LogIndex::IndexNameFor(strLog));
     r.bPeakOfRunOnly = ResetPeakRss();
     const auto threads0 = AllThreadStats();
     CCpuMeter meter(nSocatPid);
@@ -639,10 +645,12 @@ double ThreadCpu(const std::map<QByteArray, SThreadStats>& threads, const char* 
 int Usage(const char* pszWhy)
 {
     std::fprintf(stderr,
-                 "%s\nusage: bench_endtoend [MiB] [text|hex] [runs] [--screen]\n"
+                 "%s\nusage: bench_endtoend [MiB] [text|hex] [runs] [--screen] "
+                 "[--index=on|off|alternate]\n"
                  "  MiB: 1 to 4096 (default 64); text or hex (default hex); runs: 1 to 50 "
                  "(default 1)\n"
-                 "  --screen: the platform QT_QPA_PLATFORM names instead of offscreen\n",
+                 "  --screen: the platform QT_QPA_PLATFORM names instead of offscreen\n"
+                 "  --index: the timing index on (default), off, or off and on by turns\n",
                  pszWhy);
     return 2;
 }
@@ -653,12 +661,15 @@ int main(int argc, char* argv[])
 {
     QList<QByteArray> args;
     bool bScreen = false;
+    QByteArray index = "on";
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         if (arg == "--screen")
             bScreen = true;
+        else if (arg.startsWith("--index="))
+            index = arg.mid(8);
         else if (arg.startsWith("--"))
-            return Usage("The only option is --screen.");
+            return Usage("The options are --screen and --index=on|off|alternate.");
         else
             args.append(arg);
     }
@@ -676,6 +687,8 @@ int main(int argc, char* argv[])
     const int nRuns = args.size() > 2 ? args[2].toInt(&bOk) : 1;
     if (!bOk || nRuns < 1 || nRuns > 50)
         return Usage("The number of runs is a whole number, 1 to 50.");
+    if (index != "on" && index != "off" && index != "alternate")
+        return Usage("The index is --index=on, --index=off or --index=alternate.");
     const qint64 nTotal = nMiB * 1024 * 1024;
 
     QTemporaryDir dir;
@@ -716,6 +729,11 @@ int main(int argc, char* argv[])
     bool bAllExact = true;
     std::vector<double> ratios, rates, refs, peaks, cpus, windowCpus, portCpus, logCpus, uiCpus;
     std::vector<double> delays;
+    // By whether the timing index was kept: ratio, CPU s/MB, index bytes a MB.
+    struct SIndexGroup
+    {
+        std::vector<double> ratios, cpus, sizes;
+    } groups[2];
     SPtyOwn before = MeasurePtyOwn(dev, fdPeer, nTotal, nSocatPid);
     for (int nRun = 1; nRun <= nRuns; ++nRun) {
         std::printf("run %d\n", nRun);
@@ -732,8 +750,10 @@ int main(int argc, char* argv[])
                          qPrintable(why));
             return 1;
         }
-        std::printf("  accessibility           %s at the start\n",
-                    QAccessible::isActive() ? "active" : "not active");
+        const bool bIndex = index == "on" || (index == "alternate" && nRun % 2 == 0);
+        pDlg->ReceiveSink().InputLog().SetIndexing(bIndex);
+        std::printf("  accessibility           %s at the start; timing index %s\n",
+                    QAccessible::isActive() ? "active" : "not active", bIndex ? "on" : "off");
         const SWindowRun run = MeasureWindow(log, fdPeer, nTotal, nSocatPid);
         pDlg->Port().Close();
         const SPtyOwn after = MeasurePtyOwn(dev, fdPeer, nTotal, nSocatPid);
@@ -785,6 +805,14 @@ int main(int argc, char* argv[])
         uiCpus.push_back(dUiCpu);
         peaks.push_back(run.nPeakKiB / 1024.0);
         cpus.push_back(run.cpu.dProcess / MB(nTotal));
+        const qint64 nIndexSize = QFileInfo(LogIndex::IndexNameFor(log)).size();
+        std::printf("  timing index            %lld bytes, %.0f a MB of log\n", nIndexSize,
+                    nIndexSize / MB(nTotal));
+        SIndexGroup& group = groups[bIndex];
+        if (!ratios.empty() && before.strError.isEmpty() && after.strError.isEmpty())
+            group.ratios.push_back(ratios.back());
+        group.cpus.push_back(run.cpu.dProcess / MB(nTotal));
+        group.sizes.push_back(nIndexSize / MB(nTotal));
         std::fflush(stdout);
 
         if (nRun == nRuns) {
@@ -850,6 +878,18 @@ int main(int argc, char* argv[])
     std::printf("  cpu seconds   median window %.3f: port I/O %.3f, log writer %.3f, user "
                 "interface %.3f\n",
                 Median(windowCpus), Median(portCpus), Median(logCpus), Median(uiCpus));
+    if (index == "alternate" && !groups[0].cpus.empty() && !groups[1].cpus.empty()) {
+        for (const bool bOn : {false, true}) {
+            const SIndexGroup& g = groups[bOn];
+            std::printf("  index %-3s     %zu runs: ratio median %.3f, cpu median %.4f s/MB, index "
+                        "%.0f bytes a MB of log\n",
+                        bOn ? "on" : "off", g.cpus.size(), Median(g.ratios), Median(g.cpus),
+                        Median(g.sizes));
+        }
+        std::printf("  index on against off: ratio %+.1f %%, cpu a MB %+.1f %%\n",
+                    (Median(groups[1].ratios) / Median(groups[0].ratios) - 1) * 100,
+                    (Median(groups[1].cpus) / Median(groups[0].cpus) - 1) * 100);
+    }
     if (!delays.empty())
         std::printf("  arrival to view delay  median %.1f ms, max %.1f ms (%zu samples)\n",
                     delays[delays.size() / 2], delays.back(), delays.size());

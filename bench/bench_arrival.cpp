@@ -1,0 +1,319 @@
+// Arrival times as the log keeps them: the real Terminal window, offscreen,
+// "Log Input Data" checked, its port open on a raw pseudo-terminal.
+//
+// 1. Bursts with known gaps: for each gap (100, 20 and 2 ms) a writer thread
+//    sends bursts of 64 distinct bytes with that much silence between them,
+//    noting its own wall clock as each burst goes. vornterm-log's frames
+//    (--frames=1 --csv --time=epoch, run in this process) must find every
+//    burst where it begins, and its time must be within 5 ms of the
+//    writer's; the log must hold exactly what was sent.
+// 2. The index's size at a line's rate: text paced at a baud rate (bytes in
+//    10 ms slices, as a serial line with a short latency timer delivers
+//    them), then the index's bytes a MB of log.
+//
+//   build/bench/bench_arrival [bursts per gap=20] [baud=115200] [seconds=10]
+
+#include "Afx.h"
+#include "CInputLog.h"
+#include "CTerminalDlg.h"
+#include "LogIndexFormat.h"
+#include "LogTool.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QCheckBox>
+#include <QDateTime>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kBurst = 64;
+constexpr double kGoalMs = 5.0;
+constexpr int kGapsMs[] = {100, 20, 2};
+
+qint64 WallUs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+void SleepUntilUs(qint64 nMonoUs)
+{
+    timespec ts{};
+    ts.tv_sec = nMonoUs / 1000000;
+    ts.tv_nsec = (nMonoUs % 1000000) * 1000;
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
+
+qint64 MonoUs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+bool WriteAll(int fd, const char* p, size_t n)
+{
+    while (n > 0) {
+        const ssize_t k = ::write(fd, p, n);
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            return false;
+        p += k;
+        n -= size_t(k);
+    }
+    return true;
+}
+
+// Runs the event loop until the log holds nBytes (at most 60 s).
+bool WaitForLog(CTerminalDlg& dlg, const QString& strLog, qint64 nBytes)
+{
+    QEventLoop loop;
+    QTimer check;
+    int nLeft = 600;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (QFileInfo(strLog).size() >= nBytes || --nLeft <= 0)
+            loop.quit();
+    });
+    check.start(100);
+    loop.exec();
+    return dlg.ReceiveSink().InputLog().Flush(5000) && QFileInfo(strLog).size() == nBytes;
+}
+
+// Runs fn on a thread of its own while the user-interface thread runs its
+// event loop, as on screen.
+template <typename Fn>
+void WhileTheWindowRuns(Fn fn)
+{
+    std::atomic<bool> bDone{false};
+    std::thread writer([&] {
+        fn();
+        bDone = true;
+    });
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (bDone)
+            loop.quit();
+    });
+    check.start(20);
+    loop.exec();
+    writer.join();
+}
+
+struct SFrame
+{
+    qint64 nWallUs = 0, nOffset = 0, nLength = 0;
+};
+
+// The frames vornterm-log finds, from its CSV rows.
+std::vector<SFrame> Frames(const QString& strLog, QString* pErr)
+{
+    QByteArray csv;
+    QBuffer out(&csv);
+    out.open(QIODevice::WriteOnly);
+    const int nStatus = RunLogTool(
+        {QStringLiteral("--frames=1"), QStringLiteral("--csv"), QStringLiteral("--time=epoch"),
+         strLog},
+        out, *pErr);
+    std::vector<SFrame> frames;
+    if (nStatus != 0)
+        return frames;
+    for (const QByteArray& row : csv.split('\n').mid(1)) {
+        const QList<QByteArray> f = row.split(',');
+        if (f.size() < 3)
+            continue;
+        const QList<QByteArray> t = f[0].split('.');
+        frames.push_back({t.value(0).toLongLong() * 1000000 + t.value(1).toLongLong(),
+                          f[1].toLongLong(), f[2].toLongLong()});
+    }
+    return frames;
+}
+
+double Percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
+}
+
+int Usage(const char* pszWhy)
+{
+    std::fprintf(stderr,
+                 "%s\nusage: bench_arrival [bursts per gap] [baud] [seconds]\n"
+                 "  bursts: 2 to 1000 (default 20); baud: 300 to 4000000 (default 115200);\n"
+                 "  seconds of paced text: 1 to 600 (default 10)\n",
+                 pszWhy);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    bool bOk = true;
+    const int nBursts = args.size() > 0 ? args[0].toInt(&bOk) : 20;
+    if (!bOk || nBursts < 2 || nBursts > 1000)
+        return Usage("The bursts per gap are a whole number, 2 to 1000.");
+    const int nBaud = args.size() > 1 ? args[1].toInt(&bOk) : 115200;
+    if (!bOk || nBaud < 300 || nBaud > 4000000)
+        return Usage("The baud rate is a whole number, 300 to 4000000.");
+    const int nSeconds = args.size() > 2 ? args[2].toInt(&bOk) : 10;
+    if (!bOk || nSeconds < 1 || nSeconds > 600)
+        return Usage("The seconds are a whole number, 1 to 600.");
+
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    AfxScopedHooks quiet(AfxHooks{[](const QString&, int) { return IDOK; }, {}, [] {}, {}, {}, {}});
+    int master = -1, slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+        std::fprintf(stderr, "openpty: %s\n", std::strerror(errno));
+        return 1;
+    }
+    termios raw{};
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave, TCSANOW, &raw);
+
+    CTerminalDlg dlg;
+    dlg.Create();
+    CKrCommConfig config;
+    config.strPort = QString::fromLocal8Bit(::ptsname(master));
+    config.nBaud = 115200;
+    dlg.Port().SetConfig(config);
+    if (!dlg.Port().Open()) {
+        std::fprintf(stderr, "the window could not open %s: %s\n", qPrintable(config.strPort),
+                     qPrintable(dlg.Port().GetDescription()));
+        return 1;
+    }
+    dlg.LogInputCheck()->setChecked(true);
+    dlg.show();
+    app.processEvents();
+    // The port settles (its first read armed) before anything is timed.
+    QEventLoop settle;
+    QTimer::singleShot(300, &settle, &QEventLoop::quit);
+    settle.exec();
+    const QString strLog =
+        dir.filePath(CInputLog::FileNameFor(QDateTime::currentDateTime()));
+    const QString strIndex = LogIndex::IndexNameFor(strLog);
+
+    // 1. Bursts with known gaps.
+    QByteArray sent;
+    std::vector<qint64> starts; // the writer's wall clock as each burst went
+    bool bWritten = true;
+    WhileTheWindowRuns([&] {
+        qint64 nDue = MonoUs();
+        for (const int nGapMs : kGapsMs) {
+            nDue += 300000; // the groups apart
+            for (int i = 0; i < nBursts; ++i) {
+                QByteArray burst(kBurst, '\0');
+                for (int k = 0; k < kBurst; ++k)
+                    burst[k] = char((sent.size() + k) * 7 + 1);
+                SleepUntilUs(nDue);
+                starts.push_back(WallUs());
+                bWritten = bWritten && WriteAll(master, burst.constData(), size_t(kBurst));
+                sent += burst;
+                nDue = MonoUs() + nGapMs * 1000;
+            }
+        }
+    });
+    if (!bWritten || !WaitForLog(dlg, strLog, sent.size())) {
+        std::fprintf(stderr, "the log does not hold the %lld bytes sent\n",
+                     (long long)sent.size());
+        return 1;
+    }
+    QFile logFile(strLog);
+    const bool bIdentical = logFile.open(QIODevice::ReadOnly) && logFile.readAll() == sent;
+    logFile.close();
+    QString err;
+    const std::vector<SFrame> frames = Frames(strLog, &err);
+    if (!err.isEmpty())
+        std::fprintf(stderr, "vornterm-log: %s", qPrintable(err));
+    std::printf("bursts of %d bytes, %d per gap; log %s what was sent; %zu frames found\n",
+                kBurst, nBursts, bIdentical ? "byte-identical to" : "DIFFERS from",
+                frames.size());
+    bool bAllFound = bIdentical;
+    double dWorstMs = 0;
+    for (size_t g = 0; g < std::size(kGapsMs); ++g) {
+        int nFound = 0;
+        std::vector<double> errors;
+        for (int i = 0; i < nBursts; ++i) {
+            const size_t n = g * size_t(nBursts) + size_t(i);
+            const qint64 nOffset = qint64(n) * kBurst;
+            const auto it = std::find_if(frames.begin(), frames.end(),
+                                         [&](const SFrame& f) { return f.nOffset == nOffset; });
+            if (it == frames.end() || it->nLength != kBurst)
+                continue;
+            ++nFound;
+            errors.push_back(std::abs(double(it->nWallUs - starts[n])) / 1000);
+        }
+        const double dMax = errors.empty() ? 0 : *std::max_element(errors.begin(), errors.end());
+        dWorstMs = std::max(dWorstMs, dMax);
+        bAllFound = bAllFound && nFound == nBursts;
+        std::printf("  gap %3d ms: %d of %d bursts found whole; start time off by median %.3f "
+                    "ms, p90 %.3f ms, max %.3f ms\n",
+                    kGapsMs[g], nFound, nBursts, Percentile(errors, 0.5), Percentile(errors, 0.9),
+                    dMax);
+    }
+    std::printf("  every burst found, within %.0f ms: %s (worst %.3f ms)\n", kGoalMs,
+                bAllFound && dWorstMs <= kGoalMs ? "met" : "not met", dWorstMs);
+
+    // 2. The index's size at the line's rate.
+    const qint64 nLogBefore = QFileInfo(strLog).size();
+    const qint64 nIndexBefore = QFileInfo(strIndex).size();
+    const double dPerSlice = nBaud / 10.0 / 100.0; // 10 bits a byte, 100 slices a second
+    qint64 nPaced = 0;
+    WhileTheWindowRuns([&] {
+        const qint64 nStart = MonoUs();
+        static const char kText[] = "The quick brown fox jumps over the lazy dog 0123456789.\r\n";
+        for (int i = 1; i <= nSeconds * 100; ++i) {
+            SleepUntilUs(nStart + i * 10000);
+            const qint64 nDue = qint64(i * dPerSlice);
+            QByteArray slice;
+            for (qint64 k = nPaced; k < nDue; ++k)
+                slice += kText[k % (sizeof kText - 1)];
+            if (!WriteAll(master, slice.constData(), size_t(slice.size())))
+                break;
+            nPaced = nDue;
+        }
+    });
+    if (!WaitForLog(dlg, strLog, nLogBefore + nPaced)) {
+        std::fprintf(stderr, "the log does not hold the %lld paced bytes\n", nPaced);
+        return 1;
+    }
+    const double dLogMB = double(QFileInfo(strLog).size() - nLogBefore) / 1e6;
+    const qint64 nIndex = QFileInfo(strIndex).size() - nIndexBefore;
+    std::printf("paced text at %d baud for %d s: %.3f MB of log, %lld index bytes = %.0f bytes a "
+                "MB of log (%.1f %%), %lld records\n",
+                nBaud, nSeconds, dLogMB, nIndex, double(nIndex) / dLogMB,
+                100.0 * double(nIndex) / (dLogMB * 1e6), nIndex / LogIndex::kRecordSize);
+    dlg.Port().Close();
+    ::close(master);
+    ::close(slave);
+    return bAllFound ? 0 : 1;
+}
