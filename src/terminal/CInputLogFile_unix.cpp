@@ -36,7 +36,7 @@ CInputLogFile::~CInputLogFile()
     Close();
 }
 
-bool CInputLogFile::Open(const QString& strName)
+bool CInputLogFile::OpenFor(const QString& strName, bool bReadable)
 {
     Close();
     const QByteArray path = QFile::encodeName(strName);
@@ -45,7 +45,9 @@ bool CInputLogFile::Open(const QString& strName)
     int fd;
     do {
         fd = ::open(path.constData(),
-                    O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666);
+                    (bReadable ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK |
+                        O_NOFOLLOW,
+                    0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         m_strError = OpenFailureText(path, errno);

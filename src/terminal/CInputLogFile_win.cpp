@@ -10,14 +10,16 @@ CInputLogFile::~CInputLogFile()
     Close();
 }
 
-bool CInputLogFile::Open(const QString& strName)
+bool CInputLogFile::OpenFor(const QString& strName, bool bReadable)
 {
     Close();
     // No sharing: another program cannot open the log while it is written.
     // A link under the log's name is opened as itself, not followed.
-    HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t*>(strName.utf16()),
-                             FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const DWORD nAccess =
+        bReadable ? GENERIC_READ | GENERIC_WRITE : FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
+    HANDLE h =
+        ::CreateFileW(reinterpret_cast<const wchar_t*>(strName.utf16()), nAccess, 0, nullptr,
+                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD nError = ::GetLastError();
         m_strError = nError == ERROR_SHARING_VIOLATION ? QStringLiteral("In use by another program")
@@ -51,6 +53,13 @@ qint64 CInputLogFile::Append(const char* pData, qint64 nLength)
         return 0;
     }
     HANDLE h = reinterpret_cast<HANDLE>(m_hFile);
+    // A handle that may also write elsewhere (a readable one) writes where
+    // its pointer is: at the end, as an append-only handle always does.
+    LARGE_INTEGER zero = {};
+    if (!::SetFilePointerEx(h, zero, nullptr, FILE_END)) {
+        m_strError = KrWinErrorText(::GetLastError());
+        return 0;
+    }
     qint64 nDone = 0;
     while (nDone < nLength) {
         const DWORD nChunk = DWORD((std::min<qint64>)(nLength - nDone, 1 << 30));
