@@ -25,6 +25,7 @@ private Q_SLOTS:
     void destroyWhileReceiving();
     void refreshRequestsAreCoalesced();
     void refreshWaitsForTheFrameWhileDataComes();
+    void refreshKeepsAReadersPaceWhileAStreamLasts();
     void dataWaitingAtStartUp();
 };
 
@@ -179,6 +180,47 @@ void TestReceiveThreads::refreshWaitsForTheFrameWhileDataComes()
     refresh.Flush();
     QCOMPARE(nRefreshes, 3);
     QVERIFY(!refresh.IsPending()); // it found nothing: the spell is over
+}
+
+void TestReceiveThreads::refreshKeepsAReadersPaceWhileAStreamLasts()
+{
+    // A short frame, and a stream's pace far longer than the test. Each
+    // refresh that shows something finds the next block arriving while it
+    // runs, as long as nMore says so.
+    int nShown = 0;
+    int nMore = 0;
+    qint64 nStart = 0;
+    CViewRefresh refresh(
+        [&] {
+            if (!refresh.TakeChanges(&nStart))
+                return;
+            ++nShown;
+            if (nMore > 0) {
+                --nMore;
+                refresh.Appended(0, true);
+                refresh.Request();
+            }
+        },
+        5, nullptr, 600000);
+    for (int spell = 0; spell < 2; ++spell) {
+        // After a quiet spell: at once, and what came meanwhile with the
+        // next frame (an echo and its reply).
+        nMore = 2;
+        refresh.Appended(0, true);
+        std::thread([&] { refresh.Request(); }).join();
+        QTRY_COMPARE(nShown, 2 + 3 * spell);
+        // That one found new data too: a stream, whose next refresh keeps
+        // the stream's pace rather than the frame's.
+        QTest::qWait(100);
+        QCOMPARE(nShown, 2 + 3 * spell);
+        QVERIFY(refresh.IsPending());
+        refresh.Flush();
+        QCOMPARE(nShown, 3 + 3 * spell);
+        // A look that finds nothing ends the stream.
+        refresh.Flush();
+        QCOMPARE(nShown, 3 + 3 * spell);
+        QVERIFY(!refresh.IsPending());
+    }
 }
 
 void TestReceiveThreads::dataWaitingAtStartUp()

@@ -6,9 +6,10 @@
 #include <cmath>
 #include <utility>
 
-CViewRefresh::CViewRefresh(std::function<void()> refresh, int nIntervalMs, QObject* pParent)
+CViewRefresh::CViewRefresh(std::function<void()> refresh, int nIntervalMs, QObject* pParent,
+                           int nStreamIntervalMs)
     : QObject(pParent), m_refresh(std::move(refresh)), m_nIntervalMs(nIntervalMs),
-      m_call(this, [this] { OnRequested(); })
+      m_nStreamIntervalMs(nStreamIntervalMs), m_call(this, [this] { OnRequested(); })
 {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -102,9 +103,13 @@ void CViewRefresh::Fire()
         return;
     }
     // Data keeps coming, most likely: the next refresh waits for the next
-    // frame, and until then no request wakes the thread.
-    if (!m_bStopped.load() && !m_bOnItsWay.exchange(true)) {
+    // frame, and until then no request wakes the thread (one made while the
+    // refresh ran finds the timer running). A follow-up that found something
+    // new as well means a stream: the next one keeps the stream's pace, until
+    // a follow-up finds nothing.
+    if (!m_bStopped.load()) {
+        m_bOnItsWay.store(true);
         m_bFollowUp = true;
-        m_timer.start(IntervalMs());
+        m_timer.start(bFollowUp ? StreamIntervalMs() : IntervalMs());
     }
 }

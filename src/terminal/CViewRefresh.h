@@ -3,9 +3,11 @@
 // window last showed the buffer, and the refresh that shows it (and the
 // status bar's figures) on the user-interface thread, at most once per
 // display frame however many blocks arrive meanwhile. The first change after
-// a quiet spell is shown at once; while data keeps coming, the next refresh
-// waits for the next frame on a timer, and requests made meanwhile do not
-// wake the thread at all.
+// a quiet spell is shown at once, and a change within the frame after it
+// with the next frame (a reply that follows an echo); while data keeps
+// coming beyond that, the view refreshes at a rate a reader can follow
+// (kStreamIntervalMs), not at every frame. The next refresh waits on a
+// timer, and requests made meanwhile do not wake the thread at all.
 //
 // Request() from any thread, never waiting. Appended, Cleared and TakeChanges
 // under the owner's lock (the window's m_lock), which guards what they keep.
@@ -16,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <functional>
 
@@ -23,9 +26,16 @@ class CViewRefresh : public QObject
 {
     Q_OBJECT
 public:
-    // nIntervalMs 0: one frame of the primary screen's refresh rate.
+    // While data keeps coming, the least time between two refreshes: 20 a
+    // second, which a reader cannot tell from more and which costs the
+    // window and the X server a third of a refresh per display frame.
+    static constexpr int kStreamIntervalMs = 50;
+
+    // nIntervalMs 0: one frame of the primary screen's refresh rate;
+    // nStreamIntervalMs the least time between refreshes while data keeps
+    // coming (never less than a frame).
     explicit CViewRefresh(std::function<void()> refresh, int nIntervalMs = 0,
-                          QObject* pParent = nullptr);
+                          QObject* pParent = nullptr, int nStreamIntervalMs = kStreamIntervalMs);
 
     // Under the owner's lock. Bytes were appended to the buffer and nTrimmed
     // dropped from its front; bShow is false while the view is paused.
@@ -43,6 +53,8 @@ public:
     bool IsPending() const { return m_bOnItsWay.load(); }
     // The least time between two refreshes, in milliseconds.
     int IntervalMs() const;
+    // The least time between two refreshes while data keeps coming.
+    int StreamIntervalMs() const { return std::max(m_nStreamIntervalMs, IntervalMs()); }
     // Runs a pending refresh at once.
     void Flush();
     // As the owner is torn down: no refresh runs any more and later requests
@@ -55,6 +67,7 @@ private:
 
     std::function<void()> m_refresh;
     int m_nIntervalMs;
+    int m_nStreamIntervalMs;
     qint64 m_nStreamStart = 0;   // under the owner's lock
     bool m_bChanged = false;     // under the owner's lock
     bool m_bTookChanges = false; // the running refresh had something to show
