@@ -184,7 +184,7 @@ void TestReceiveThreads::refreshWaitsForTheFrameWhileDataComes()
 
 void TestReceiveThreads::refreshKeepsAReadersPaceWhileAStreamLasts()
 {
-    // A short frame, and a stream's pace far longer than the test. Each
+    // A frame, and a stream's pace far longer than the test. Each
     // refresh that shows something finds the next block arriving while it
     // runs, as long as nMore says so.
     int nShown = 0;
@@ -201,17 +201,18 @@ void TestReceiveThreads::refreshKeepsAReadersPaceWhileAStreamLasts()
                 refresh.Request();
             }
         },
-        5, nullptr, 600000);
+        50, nullptr, 600000);
     for (int spell = 0; spell < 2; ++spell) {
-        // After a quiet spell: at once, and what came meanwhile with the
-        // next frame (an echo and its reply).
+        // After a quiet spell (longer than a frame): at once, and what came
+        // meanwhile with the next frame.
+        QTest::qWait(150);
         nMore = 2;
         refresh.Appended(0, true);
         std::thread([&] { refresh.Request(); }).join();
         QTRY_COMPARE(nShown, 2 + 3 * spell);
-        // That one found new data too: a stream, whose next refresh keeps
-        // the stream's pace rather than the frame's.
-        QTest::qWait(100);
+        // That data began to come within a frame of the last refresh: a
+        // stream, whose next refresh keeps the stream's pace, not the frame's.
+        QTest::qWait(300);
         QCOMPARE(nShown, 2 + 3 * spell);
         QVERIFY(refresh.IsPending());
         refresh.Flush();

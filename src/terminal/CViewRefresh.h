@@ -3,11 +3,12 @@
 // window last showed the buffer, and the refresh that shows it (and the
 // status bar's figures) on the user-interface thread, at most once per
 // display frame however many blocks arrive meanwhile. The first change after
-// a quiet spell is shown at once, and a change within the frame after it
-// with the next frame (a reply that follows an echo); while data keeps
-// coming beyond that, the view refreshes at a rate a reader can follow
-// (kStreamIntervalMs), not at every frame. The next refresh waits on a
-// timer, and requests made meanwhile do not wake the thread at all.
+// a quiet spell is shown at once, and what follows with the next frame; only
+// when data began to come less than a frame after the last refresh that
+// showed something (a stream, not a reply now and then), the next refresh
+// keeps a pace a reader can follow (kStreamIntervalMs), not every frame.
+// The next refresh waits on a timer, and requests made meanwhile do not wake
+// the thread at all.
 //
 // Request() from any thread, never waiting. Appended, Cleared and TakeChanges
 // under the owner's lock (the window's m_lock), which guards what they keep.
@@ -71,7 +72,13 @@ private:
     qint64 m_nStreamStart = 0;   // under the owner's lock
     bool m_bChanged = false;     // under the owner's lock
     bool m_bTookChanges = false; // the running refresh had something to show
-    bool m_bFollowUp = false;    // the timer runs for the frame after a refresh
+    // Steady-clock times in ns: the first change the view has not taken yet
+    // (under the owner's lock), the first change the running refresh took,
+    // and the start of the last refresh that showed something (-1: none).
+    qint64 m_nFirstChangeNs = 0;
+    qint64 m_nTookFirstChangeNs = 0;
+    qint64 m_nShownNs = -1;
+    bool m_bFollowUp = false; // the timer runs for the frame after a refresh
     std::atomic<bool> m_bStopped{false};
     // A refresh is queued or waits for the next frame: it takes whatever is
     // appended until it runs, so a request need not wake the thread.
