@@ -27,9 +27,9 @@ class CViewRefresh : public QObject
 {
     Q_OBJECT
 public:
-    // While data keeps coming, the least time between two refreshes: 20 a
-    // second, which a reader cannot tell from more and which costs the
-    // window and the X server a third of a refresh per display frame.
+    // While a stream lasts, the least time between two refreshes: 20 a
+    // second, as readable as 60 (the text scrolls faster than anyone reads)
+    // and a third of their cost to the window and the X server.
     static constexpr int kStreamIntervalMs = 50;
 
     // nIntervalMs 0: one frame of the primary screen's refresh rate;
