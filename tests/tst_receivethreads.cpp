@@ -13,8 +13,10 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QThread>
 #include <atomic>
 #include <thread>
+#include <utility>
 
 class TestReceiveThreads : public QObject
 {
@@ -189,13 +191,20 @@ void TestReceiveThreads::refreshKeepsAReadersPaceWhileAStreamLasts()
     // runs, as long as nMore says so.
     int nShown = 0;
     int nMore = 0;
+    bool bLate = false;
     qint64 nStart = 0;
     CViewRefresh refresh(
         [&] {
             if (!refresh.TakeChanges(&nStart))
                 return;
             ++nShown;
-            if (nMore > 0) {
+            if (std::exchange(bLate, false)) {
+                // The next block comes after more than a frame, while the
+                // thread is still busy: its refresh comes late.
+                QThread::msleep(80);
+                refresh.Appended(0, true);
+                refresh.Request();
+            } else if (nMore > 0) {
                 --nMore;
                 refresh.Appended(0, true);
                 refresh.Request();
@@ -222,6 +231,15 @@ void TestReceiveThreads::refreshKeepsAReadersPaceWhileAStreamLasts()
         QCOMPARE(nShown, 3 + 3 * spell);
         QVERIFY(!refresh.IsPending());
     }
+    // Data that began to come more than a frame after the last refresh is
+    // no stream, however late the refresh that shows it: what follows comes
+    // with the next frame.
+    QTest::qWait(150);
+    bLate = true;
+    nMore = 1;
+    refresh.Appended(0, true);
+    std::thread([&] { refresh.Request(); }).join();
+    QTRY_COMPARE(nShown, 9);
 }
 
 void TestReceiveThreads::dataWaitingAtStartUp()
