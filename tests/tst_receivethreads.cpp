@@ -13,8 +13,10 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QThread>
 #include <atomic>
 #include <thread>
+#include <utility>
 
 class TestReceiveThreads : public QObject
 {
@@ -25,6 +27,7 @@ private Q_SLOTS:
     void destroyWhileReceiving();
     void refreshRequestsAreCoalesced();
     void refreshWaitsForTheFrameWhileDataComes();
+    void refreshKeepsAReadersPaceWhileAStreamLasts();
     void dataWaitingAtStartUp();
 };
 
@@ -179,6 +182,64 @@ void TestReceiveThreads::refreshWaitsForTheFrameWhileDataComes()
     refresh.Flush();
     QCOMPARE(nRefreshes, 3);
     QVERIFY(!refresh.IsPending()); // it found nothing: the spell is over
+}
+
+void TestReceiveThreads::refreshKeepsAReadersPaceWhileAStreamLasts()
+{
+    // A frame, and a stream's pace far longer than the test. Each
+    // refresh that shows something finds the next block arriving while it
+    // runs, as long as nMore says so.
+    int nShown = 0;
+    int nMore = 0;
+    bool bLate = false;
+    qint64 nStart = 0;
+    CViewRefresh refresh(
+        [&] {
+            if (!refresh.TakeChanges(&nStart))
+                return;
+            ++nShown;
+            if (std::exchange(bLate, false)) {
+                // The next block comes after more than a frame, while the
+                // thread is still busy: its refresh comes late.
+                QThread::msleep(80);
+                refresh.Appended(0, true);
+                refresh.Request();
+            } else if (nMore > 0) {
+                --nMore;
+                refresh.Appended(0, true);
+                refresh.Request();
+            }
+        },
+        50, nullptr, 600000);
+    for (int spell = 0; spell < 2; ++spell) {
+        // After a quiet spell (longer than a frame): at once, and what came
+        // meanwhile with the next frame.
+        QTest::qWait(150);
+        nMore = 2;
+        refresh.Appended(0, true);
+        std::thread([&] { refresh.Request(); }).join();
+        QTRY_COMPARE(nShown, 2 + 3 * spell);
+        // That data began to come within a frame of the last refresh: a
+        // stream, whose next refresh keeps the stream's pace, not the frame's.
+        QTest::qWait(300);
+        QCOMPARE(nShown, 2 + 3 * spell);
+        QVERIFY(refresh.IsPending());
+        refresh.Flush();
+        QCOMPARE(nShown, 3 + 3 * spell);
+        // A look that finds nothing ends the stream.
+        refresh.Flush();
+        QCOMPARE(nShown, 3 + 3 * spell);
+        QVERIFY(!refresh.IsPending());
+    }
+    // Data that began to come more than a frame after the last refresh is
+    // no stream, however late the refresh that shows it: what follows comes
+    // with the next frame.
+    QTest::qWait(150);
+    bLate = true;
+    nMore = 1;
+    refresh.Appended(0, true);
+    std::thread([&] { refresh.Request(); }).join();
+    QTRY_COMPARE(nShown, 9);
 }
 
 void TestReceiveThreads::dataWaitingAtStartUp()

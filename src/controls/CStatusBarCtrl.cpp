@@ -114,27 +114,35 @@ QString CStatusBarCtrl::ShownText(int nPart) const
 {
     const QString text = GetText(nPart);
     const int nWidth = qMax(0, TextRectOf(nPart).width());
-    // A short text of printable ASCII that fits even in the font's widest of
-    // them, with a pixel to spare for each, needs no measuring (the figures
-    // change many times a second).
-    if (std::all_of(text.begin(), text.end(),
-                    [](QChar ch) { return ch.unicode() >= 0x20 && ch.unicode() < 0x7f; }) &&
-        text.size() * (MaxAsciiAdvance() + 1) <= nWidth)
+    // A text of printable ASCII whose characters' advances, with a pixel to
+    // spare for each, fit needs no shaping (the figures change many times a
+    // second).
+    const QVector<int>& advances = AsciiAdvances();
+    int nSum = 0;
+    for (const QChar ch : text) {
+        if (ch.unicode() < 0x20 || ch.unicode() >= 0x7f) {
+            nSum = nWidth + 1;
+            break;
+        }
+        nSum += advances[ch.unicode() - 0x20] + 1;
+        if (nSum > nWidth)
+            break;
+    }
+    if (nSum <= nWidth)
         return text;
     return fontMetrics().elidedText(text, Qt::ElideRight, nWidth);
 }
 
-int CStatusBarCtrl::MaxAsciiAdvance() const
+const QVector<int>& CStatusBarCtrl::AsciiAdvances() const
 {
-    if (m_nMaxAsciiAdvance < 0 || m_maxAdvanceFont != font()) {
+    if (m_asciiAdvances.isEmpty() || m_advancesFont != font()) {
         const QFontMetrics metrics = fontMetrics();
-        m_nMaxAsciiAdvance = 0;
+        m_asciiAdvances.clear();
         for (char ch = ' '; ch < 0x7f; ++ch)
-            m_nMaxAsciiAdvance =
-                qMax(m_nMaxAsciiAdvance, metrics.horizontalAdvance(QLatin1Char(ch)));
-        m_maxAdvanceFont = font();
+            m_asciiAdvances.append(metrics.horizontalAdvance(QLatin1Char(ch)));
+        m_advancesFont = font();
     }
-    return m_nMaxAsciiAdvance;
+    return m_asciiAdvances;
 }
 
 int CStatusBarCtrl::WidthFor(const QString& text) const

@@ -44,13 +44,14 @@ private:
     // The part's text rectangle, left of a widget placed in it.
     QRect TextRectOf(int nPart) const;
     void PlaceWidget();
-    // The widest advance of a printable ASCII character in the bar's font.
-    int MaxAsciiAdvance() const;
+    // The advances of the printable ASCII characters in the bar's font,
+    // [ch - 0x20], measured once per font.
+    const QVector<int>& AsciiAdvances() const;
 
     QVector<int> m_parts;
     QStringList m_texts;
     int m_nWidgetPart = -1;
     QPointer<QWidget> m_pPartWidget;
-    mutable int m_nMaxAsciiAdvance = -1;
-    mutable QFont m_maxAdvanceFont;
+    mutable QVector<int> m_asciiAdvances;
+    mutable QFont m_advancesFont;
 };

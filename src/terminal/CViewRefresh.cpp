@@ -3,12 +3,25 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <utility>
 
-CViewRefresh::CViewRefresh(std::function<void()> refresh, int nIntervalMs, QObject* pParent)
+namespace {
+
+qint64 NowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+CViewRefresh::CViewRefresh(std::function<void()> refresh, int nIntervalMs, QObject* pParent,
+                           int nStreamIntervalMs)
     : QObject(pParent), m_refresh(std::move(refresh)), m_nIntervalMs(nIntervalMs),
-      m_call(this, [this] { OnRequested(); })
+      m_nStreamIntervalMs(nStreamIntervalMs), m_call(this, [this] { OnRequested(); })
 {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -28,8 +41,10 @@ int CViewRefresh::IntervalMs() const
 void CViewRefresh::Appended(qint64 nTrimmed, bool bShow)
 {
     m_nStreamStart += nTrimmed;
-    if (bShow)
+    if (bShow && !m_bChanged) {
         m_bChanged = true;
+        m_nFirstChangeNs = NowNs();
+    }
 }
 
 void CViewRefresh::Cleared()
@@ -43,7 +58,10 @@ bool CViewRefresh::TakeChanges(qint64* pStreamStart)
     *pStreamStart = m_nStreamStart;
     const bool bChanged = m_bChanged;
     m_bChanged = false;
-    m_bTookChanges = m_bTookChanges || bChanged;
+    if (bChanged && !m_bTookChanges) {
+        m_bTookChanges = true;
+        m_nTookFirstChangeNs = m_nFirstChangeNs;
+    }
     return bChanged;
 }
 
@@ -90,6 +108,7 @@ void CViewRefresh::Fire()
     const bool bFollowUp = std::exchange(m_bFollowUp, false);
     const QElapsedTimer previous = m_last;
     m_last.restart();
+    const qint64 nStartNs = NowNs();
     m_bTookChanges = false;
     m_refresh();
     if (!m_bTookChanges) {
@@ -101,10 +120,19 @@ void CViewRefresh::Fire()
             m_last = previous;
         return;
     }
-    // Data keeps coming, most likely: the next refresh waits for the next
-    // frame, and until then no request wakes the thread.
-    if (!m_bStopped.load() && !m_bOnItsWay.exchange(true)) {
+    // What this refresh showed began to come less than a frame after the
+    // previous refresh that showed something: a stream, which the next
+    // refresh follows at the stream's pace. Anything else (the first change
+    // after a quiet spell, a reply now and then) keeps the frame's.
+    const bool bStream =
+        m_nShownNs >= 0 && m_nTookFirstChangeNs - m_nShownNs < qint64(IntervalMs()) * 1000000;
+    m_nShownNs = nStartNs;
+    // Data keeps coming, most likely: the next refresh waits, and until then
+    // no request wakes the thread (one made while the refresh ran finds the
+    // timer running).
+    if (!m_bStopped.load()) {
+        m_bOnItsWay.store(true);
         m_bFollowUp = true;
-        m_timer.start(IntervalMs());
+        m_timer.start(bStream ? StreamIntervalMs() : IntervalMs());
     }
 }
