@@ -20,8 +20,8 @@ echo "check-win-facts: SysInfoFacts_win.cpp compiles cleanly"
 qt=$(qmake6 -query QT_INSTALL_HEADERS 2>/dev/null || echo /usr/include/x86_64-linux-gnu/qt6)
 set --
 for m in QtCore QtGui QtWidgets QtSerialPort QtNetwork; do set -- "$@" -isystem "$qt/$m"; done
-for d in app terminal port controls about; do set -- "$@" -I"$here/src/$d"; done
-for f in "$here"/src/*/*_win.cpp; do
+for d in $(find "$here/src" -name "*.h" -exec dirname {} \; | sort -u); do set -- "$@" -I"$d"; done
+for f in $(find "$here/src" -name "*_win.cpp" | sort); do
     [ "$(basename "$f")" = SysInfoFacts_win.cpp ] && continue
     "$cxx" -std=c++17 -Wall -Wextra -Werror -fsyntax-only -DQT_NO_KEYWORDS -isystem "$qt" "$@" "$f"
     echo "check-win-facts: $(basename "$f") is well-formed"

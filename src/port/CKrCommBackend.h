@@ -4,12 +4,13 @@
 // and is only ever used from there.
 //
 // Adding a kind of port: a class derived from CKrCommBackend in a file of its
-// own, its factory (and, for a URL, the function that checks one) declared
-// below, and one row in the table in CKrCommBackend.cpp.
+// own, its factory declared below and named in the table in
+// CKrCommBackend.cpp, and a row for its name's form in KrPortKinds.cpp.
 
 #include "CKrCommConfig.h"
 #include "CKrCommPortStatus.h"
 #include "KrModemControl.h"
+#include "KrPortKinds.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -113,39 +114,8 @@ std::unique_ptr<CKrCommBackend> KrCreateRfc2217Backend(CKrCommBackendSink& sink)
 std::unique_ptr<CKrCommBackend> KrCreateSerialBackendWith(CKrCommBackendSink& sink,
                                                           KrModemControlFactory makeModem);
 
-// Checks a network port name ("socket://HOST:PORT"); false with a message
-// that states the accepted form.
-bool KrCheckSocketUrl(const QString& portName, QString* pWhy);
-bool KrCheckRfc2217Url(const QString& portName, QString* pWhy);
-
-// What a kind of port does while it is wanted open but is not: how soon it
-// tries again, and whether a serial device that came back under another name
-// is looked for.
-struct KrReopenPolicy
-{
-    int nFirstDelayMs = 1000;
-    int nMaxDelayMs = 1000; // the delay doubles up to this
-    bool bFollowsDevice = false;
-    int nOpenLimitMs = 5000; // a pending open is given up after this
-};
-
 // The back end for a port name: a URL ("loop://") by its scheme, anything
-// without "://" is a serial device. Null, with the reason, for an unknown
-// scheme.
+// without "://" is a serial device (KrPortKinds.h). Null, with the reason, for
+// an unknown scheme.
 std::unique_ptr<CKrCommBackend> KrCreateBackend(const QString& portName, CKrCommBackendSink& sink,
                                                 QString* why);
-// True when some back end takes the name, and the name is well formed for
-// it; otherwise `why` says what is accepted.
-bool KrCheckPortName(const QString& portName, QString* why);
-KrReopenPolicy KrReopenPolicyFor(const QString& portName);
-// The description of a port with this configuration: "/dev/ttyUSB0
-// 115200,8,N,1", or "socket://host:port" where line settings do not apply.
-QString KrDescribeConfig(const CKrCommConfig& config);
-// The port names that exist without hardware ("loop://"), offered in the
-// configuration dialog beside the serial devices found.
-QStringList KrFixedPortNames();
-// What a fixed port name is, in a few words; empty for other names.
-QString KrFixedPortDescription(const QString& name);
-// One line per kind of port a user can type: "socket://HOST:PORT  raw TCP
-// connection ...", for the configuration dialog.
-QStringList KrPortKindHelp();

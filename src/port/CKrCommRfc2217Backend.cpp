@@ -122,11 +122,6 @@ private:
 
 } // namespace
 
-bool KrCheckRfc2217Url(const QString& portName, QString* pWhy)
-{
-    return KrParseNetAddress(portName, QStringLiteral("rfc2217"), nullptr, pWhy);
-}
-
 std::unique_ptr<CKrCommBackend> KrCreateRfc2217Backend(CKrCommBackendSink& sink)
 {
     return std::make_unique<CKrCommRfc2217Backend>(sink);

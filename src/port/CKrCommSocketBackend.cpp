@@ -168,11 +168,6 @@ void CKrCommSocketBackend::Fail(const KrPortFailure& failure)
     m_sink.BackendFailed(failure);
 }
 
-bool KrCheckSocketUrl(const QString& portName, QString* pWhy)
-{
-    return KrParseNetAddress(portName, QStringLiteral("socket"), nullptr, pWhy);
-}
-
 std::unique_ptr<CKrCommBackend> KrCreateSocketBackend(CKrCommBackendSink& sink)
 {
     return std::make_unique<CKrCommSocketBackend>(sink, QStringLiteral("socket"));

@@ -1,6 +1,6 @@
 #include "KrNetAddress.h"
 
-#include <QHostAddress>
+#include <QStringList>
 
 namespace {
 
@@ -10,6 +10,82 @@ bool IsHostNameChar(QChar c)
            (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
            (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-') ||
            c == QLatin1Char('.') || c == QLatin1Char('_');
+}
+
+bool IsHexGroup(const QString& group)
+{
+    if (group.isEmpty() || group.size() > 4)
+        return false;
+    for (QChar c : group) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+              (c >= QLatin1Char('a') && c <= QLatin1Char('f')) ||
+              (c >= QLatin1Char('A') && c <= QLatin1Char('F'))))
+            return false;
+    }
+    return true;
+}
+
+bool IsIpv4(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString& part : parts) {
+        if (part.isEmpty() || part.size() > 3)
+            return false;
+        for (QChar c : part) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+        }
+        if (part.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
+// Eight groups of up to four hex digits separated by ':', one run of zero
+// groups written "::", the last two groups written as an IPv4 address, and a
+// zone after '%' ("fe80::1%eth0"), as the system's own parser takes them.
+bool IsIpv6(const QString& text)
+{
+    QString address = text;
+    const int percent = address.indexOf(QLatin1Char('%'));
+    if (percent >= 0) {
+        const QString zone = address.mid(percent + 1);
+        if (zone.isEmpty())
+            return false;
+        for (QChar c : zone) {
+            if (!IsHostNameChar(c))
+                return false;
+        }
+        address = address.left(percent);
+    }
+    const int gap = address.indexOf(QStringLiteral("::"));
+    if (gap >= 0 && address.indexOf(QStringLiteral("::"), gap + 1) >= 0)
+        return false;
+    const auto groupsOf = [](const QString& part, int* pCount, bool bLast) {
+        *pCount = 0;
+        if (part.isEmpty())
+            return true;
+        const QStringList groups = part.split(QLatin1Char(':'));
+        for (int i = 0; i < groups.size(); ++i) {
+            if (bLast && i == groups.size() - 1 && groups[i].contains(QLatin1Char('.'))) {
+                if (!IsIpv4(groups[i]))
+                    return false;
+                *pCount += 2;
+            } else if (IsHexGroup(groups[i])) {
+                *pCount += 1;
+            } else {
+                return false;
+            }
+        }
+        return true;
+    };
+    int nHead = 0, nTail = 0;
+    if (gap < 0)
+        return groupsOf(address, &nHead, true) && nHead == 8;
+    return groupsOf(address.left(gap), &nHead, false) &&
+           groupsOf(address.mid(gap + 2), &nTail, true) && nHead + nTail <= 7;
 }
 
 } // namespace
@@ -38,7 +114,7 @@ bool KrParseNetAddress(const QString& portName, const QString& scheme, KrNetAddr
         if (close < 0)
             return fail(QStringLiteral("has no ']' after the IPv6 address"));
         host = rest.mid(1, close - 1);
-        if (QHostAddress(host).protocol() != QAbstractSocket::IPv6Protocol)
+        if (!IsIpv6(host))
             return fail(QStringLiteral("has no IPv6 address in the brackets"));
         if (rest.mid(close + 1, 1) != QLatin1String(":"))
             return fail(QStringLiteral("has no ':PORT' after the address"));

@@ -1,7 +1,7 @@
 #include "CfgTool.h"
 
 #include "CArchive.h"
-#include "CKrCommPort.h"
+#include "CKrCommConfig.h"
 #include "CSettingsFile.h"
 
 #include <QCoreApplication>
@@ -29,13 +29,13 @@ QString FileName()
     return QString::fromLatin1(SettingsFile::kFileName);
 }
 
-// Loads the file into `port`. 0 when loaded, 1 with a message otherwise;
+// Loads the file into `config`. 0 when loaded, 1 with a message otherwise;
 // `bMissing` tells a file that is not there at all.
-int LoadInto(CKrCommPort& port, QString& err, bool& bMissing)
+int LoadInto(CKrCommConfig& config, QString& err, bool& bMissing)
 {
     bMissing = !QFileInfo::exists(FileName());
     QString reason;
-    switch (SettingsFile::Load([&port](CArchive& ar) { port.Serialize(ar); }, &reason)) {
+    switch (SettingsFile::Load([&config](CArchive& ar) { SerializeConfig(ar, config); }, &reason)) {
     case SettingsFile::Result::Ok:
         return 0;
     case SettingsFile::Result::NotOpened:
@@ -70,13 +70,13 @@ QString FormatConfig(const CKrCommConfig& c)
 
 int RunCfgTool(const QStringList& args, QString& out, QString& err)
 {
-    CKrCommPort port;
+    CKrCommConfig config;
     bool bMissing = false;
 
     if (args.isEmpty()) {
-        if (LoadInto(port, err, bMissing) != 0)
+        if (LoadInto(config, err, bMissing) != 0)
             return 1;
-        out += FormatConfig(port.GetConfig());
+        out += FormatConfig(config);
         return 0;
     }
     if (args.size() == 1 &&
@@ -92,11 +92,10 @@ int RunCfgTool(const QStringList& args, QString& out, QString& err)
     // A missing file starts from the defaults; a damaged one is not
     // overwritten behind the user's back.
     QString loadErr;
-    if (LoadInto(port, loadErr, bMissing) != 0 && !bMissing) {
+    if (LoadInto(config, loadErr, bMissing) != 0 && !bMissing) {
         err += loadErr;
         return 1;
     }
-    CKrCommConfig config = port.GetConfig();
     for (int i = 1; i < args.size(); ++i) {
         const QString& arg = args[i];
         const int eq = arg.indexOf(QLatin1Char('='));
@@ -111,12 +110,11 @@ int RunCfgTool(const QStringList& args, QString& out, QString& err)
             return 2;
         }
     }
-    port.SetConfig(config);
 
     QString reason;
-    switch (SettingsFile::Save([&port](CArchive& ar) { port.Serialize(ar); }, &reason)) {
+    switch (SettingsFile::Save([&config](CArchive& ar) { SerializeConfig(ar, config); }, &reason)) {
     case SettingsFile::Result::Ok:
-        out += FormatConfig(port.GetConfig());
+        out += FormatConfig(config);
         return 0;
     case SettingsFile::Result::NotOpened:
     case SettingsFile::Result::Failed:

@@ -1,8 +1,10 @@
 #include "CKrCommConfig.h"
 
-#include "CKrCommBackend.h"
+#include "CArchive.h"
+#include "KrPortKinds.h"
 
 #include <QStringList>
+#include <QtEndian>
 
 #include <limits>
 
@@ -244,4 +246,77 @@ bool CKrCommConfig::operator==(const CKrCommConfig& o) const
     return strPort == o.strPort && nBaud == o.nBaud && nDataBits == o.nDataBits &&
            parity == o.parity && stopBits == o.stopBits && flow == o.flow &&
            dtrAtOpen == o.dtrAtOpen && rtsAtOpen == o.rtsAtOpen;
+}
+
+namespace {
+
+// "KRPC" in the file.
+constexpr quint32 kMagic = 0x4350524B;
+constexpr quint32 kVersion = 1;
+// "KRLN": DTR and RTS at open follow the line settings under this tag. A
+// configuration with both on (the behaviour before the fields existed) is
+// stored without them, byte for byte as before.
+constexpr quint32 kLinesTag = 0x4E4C524B;
+
+bool ValidAtOpen(quint8 n)
+{
+    return n <= quint8(KrLineAtOpen::Keep);
+}
+
+} // namespace
+
+void SerializeConfig(CArchive& ar, CKrCommConfig& stored)
+{
+    if (ar.IsStoring()) {
+        ar << kMagic << kVersion << stored.strPort.toUtf8() << stored.nBaud
+           << quint8(stored.nDataBits) << quint8(stored.parity) << quint8(stored.stopBits)
+           << quint8(stored.flow);
+        if (stored.dtrAtOpen != KrLineAtOpen::On || stored.rtsAtOpen != KrLineAtOpen::On)
+            ar << kLinesTag << quint8(stored.dtrAtOpen) << quint8(stored.rtsAtOpen);
+        return;
+    }
+
+    quint32 nMagic = 0;
+    quint32 nVersion = 0;
+    ar >> nMagic;
+    if (nMagic != kMagic)
+        throw CArchiveException(QStringLiteral("not a port configuration"));
+    ar >> nVersion;
+    if (nVersion != kVersion)
+        throw CArchiveException(
+            QStringLiteral("port configuration version %1 is not known").arg(nVersion));
+    QByteArray port;
+    ar.ReadString(port, CKrCommConfig::kMaxPortNameBytes);
+    qint32 nBaud = 0;
+    quint8 nData = 0, nParity = 0, nStop = 0, nFlow = 0;
+    ar >> nBaud >> nData >> nParity >> nStop >> nFlow;
+
+    CKrCommConfig config;
+    config.strPort = QString::fromUtf8(port);
+    if (config.strPort.toUtf8() != port)
+        throw CArchiveException(QStringLiteral("port name is not valid text"));
+    config.nBaud = nBaud;
+    config.nDataBits = nData;
+    config.parity = KrParity(nParity);
+    config.stopBits = KrStopBits(nStop);
+    config.flow = KrFlow(nFlow);
+    // Bytes after the line settings were always left to the caller; only
+    // the tag makes them the lines at open.
+    uchar tag[4];
+    if (ar.Peek(tag, 4) == 4 && qFromLittleEndian<quint32>(tag) == kLinesTag) {
+        quint32 nTag = 0;
+        quint8 nDtr = 0, nRts = 0;
+        ar >> nTag >> nDtr >> nRts;
+        if (!ValidAtOpen(nDtr) || !ValidAtOpen(nRts))
+            throw CArchiveException(QStringLiteral("DTR or RTS at open: %1 or %2 is not one of "
+                                                   "on, off, keep")
+                                        .arg(nDtr)
+                                        .arg(nRts));
+        config.dtrAtOpen = KrLineAtOpen(nDtr);
+        config.rtsAtOpen = KrLineAtOpen(nRts);
+    }
+    QString why;
+    if (!config.IsValid(&why))
+        throw CArchiveException(why);
+    stored = config;
 }

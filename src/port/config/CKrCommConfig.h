@@ -7,6 +7,8 @@
 #include <QString>
 #include <QtGlobal>
 
+class CArchive;
+
 enum class KrParity
 {
     None,
@@ -69,3 +71,8 @@ struct CKrCommConfig
 QChar ParityLetter(KrParity p);
 QString StopBitsText(KrStopBits s);
 QString FlowText(KrFlow f);
+
+// Stores the configuration in a settings archive, or restores it from one. A
+// restore changes `config` only when the whole record was read and is valid;
+// anything else throws CArchiveException with the reason.
+void SerializeConfig(CArchive& ar, CKrCommConfig& config);
