@@ -198,16 +198,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         const qint64 absFirst = bKept ? AbsoluteText(layout, keptFirst) : 0;
         const qint64 absLast = bKept ? AbsoluteText(layout, keptLast) : 0;
 
-        // The window hands on only the new bytes when it can; the result must
-        // be the same as handing on the whole buffer.
-        const qint64 newEnd = streamStart + buffer.size();
-        const bool bCanExtend = layout.CanExtend(streamStart, newEnd, bHex);
-        FUZZ_CHECK(!bCanExtend || bContinues);
+        // The window hands on a snapshot of the receive buffer, which may hold
+        // more bytes after the end it is to show; one that continues what was
+        // laid out must give the same result as handing on the whole buffer.
         CDataLayout::Update update = CDataLayout::Update::Continued;
-        if (bCanExtend && fdp.ConsumeBool())
-            layout.Extend(buffer.mid(qsizetype(layout.StreamEnd() - streamStart)), streamStart);
-        else
+        if (bContinues && fdp.ConsumeBool()) {
+            CReceiveSnapshot snap;
+            snap.bytes = buffer + QByteArray(int(fdp.ConsumeIntegralInRange<int>(0, 8)), '\r');
+            snap.nStart = streamStart;
+            snap.nEnd = streamStart + buffer.size();
+            snap.nGeneration = layout.Generation();
+            snap.bHex = bHex;
+            FUZZ_CHECK(layout.Continues(snap));
+            update = layout.SetSnapshot(snap);
+        } else {
             update = layout.SetBuffer(buffer, streamStart, bHex);
+        }
         FUZZ_CHECK(layout.Buffer() == buffer && layout.StreamStart() == streamStart);
         FUZZ_CHECK((update == CDataLayout::Update::Continued) == bContinues);
         if (update == CDataLayout::Update::Fresh)

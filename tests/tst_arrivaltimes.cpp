@@ -19,6 +19,12 @@ KrBlockTimes TimesAt(qint64 nWallUs)
     return KrBlockTimes(KrTimeStamp{nWallUs, nWallUs});
 }
 
+// A received block, appended as the receive sink appends it.
+void Received(CTerminalDlg& dlg, const QByteArray& block, const KrBlockTimes& times)
+{
+    dlg.AppendText(block, &times);
+}
+
 QString RowTime(CArrivalColumn& column, CDataView& view, int row)
 {
     CDataLayout::Cells cells;
@@ -49,10 +55,10 @@ void TestArrivalTimes::columnShowsEachRowsFirstByteOnRequest()
 
     // "line two" came in two reads, the second 20 ms later; "echo" has no
     // time; then the device went away.
-    dlg->AppendReceived("line one\r\n", TimesAt(kT1));
+    Received(*dlg, "line one\r\n", TimesAt(kT1));
     KrBlockTimes joined = TimesAt(kT1 + 500000);
     joined.Join(2, TimesAt(kT1 + 520000));
-    dlg->AppendReceived("line two\r\n", joined);
+    Received(*dlg, "line two\r\n", joined);
     dlg->AppendText("echo");
     dlg->AppendPortEvent(KrPortEvent{KrPortEventKind::Lost,
                                      QStringLiteral("the device was removed"),
@@ -91,14 +97,14 @@ void TestArrivalTimes::timesAreTrimmedWithTheBuffer()
     CDataView& view = *dlg->DataView();
     auto* pColumn = view.findChild<CArrivalColumn*>();
     pColumn->SetShown(true);
-    dlg->AppendReceived("old\r\n", TimesAt(kT1));
+    Received(*dlg, "old\r\n", TimesAt(kT1));
     dlg->FlushRefresh();
     // Enough to push "old" out of the buffer.
     const QByteArray big(dlg->GetData().size() + 600000, '.');
-    dlg->AppendReceived(big, TimesAt(kT1 + 1000));
+    Received(*dlg, big, TimesAt(kT1 + 1000));
     dlg->FlushRefresh();
     QVERIFY(!dlg->GetData().startsWith("old"));
-    QCOMPARE(pColumn->Times().WallAt(view.Layout().StreamStart()), kT1 + 1000);
+    QCOMPARE(pColumn->WallAt(view.Layout().StreamStart()), kT1 + 1000);
     QCOMPARE(RowTime(*pColumn, view, 0), QStringLiteral("14:03:10.124"));
 }
 

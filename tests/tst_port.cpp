@@ -22,7 +22,7 @@ class TimedReceiver : public CKrCommReceiver
 {
 public:
     void OnReceive(const char*, int) override {}
-    void OnReceiveTimed(const QByteArray& block, const KrBlockTimes& times) override
+    void OnReceive(const QByteArray& block, const KrBlockTimes& times) override
     {
         m_nBytes += block.size();
         if (times.IsEmpty() || times.At(0).nOffset != 0 || !times.TimeAt(0).IsValid())

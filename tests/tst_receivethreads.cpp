@@ -127,7 +127,12 @@ void TestReceiveThreads::destroyWhileReceiving()
 void TestReceiveThreads::refreshRequestsAreCoalesced()
 {
     int nRefreshes = 0;
-    CViewRefresh scheduler([&] { ++nRefreshes; }, 16);
+    CViewRefresh scheduler(
+        [&] {
+            ++nRefreshes;
+            return false;
+        },
+        16);
     QElapsedTimer elapsed;
     elapsed.start();
     std::thread flood([&] {
@@ -156,20 +161,22 @@ void TestReceiveThreads::refreshWaitsForTheFrameWhileDataComes()
     // A frame far longer than the test: only the first refresh and the
     // flushes can run.
     int nRefreshes = 0;
-    qint64 nStart = 0;
+    bool bChanged = false;
     CViewRefresh refresh(
         [&] {
             ++nRefreshes;
-            refresh.TakeChanges(&nStart);
+            return std::exchange(bChanged, false);
         },
         600000);
-    refresh.Appended(0, true);
+    bChanged = true;
+    refresh.Changed();
     std::thread([&] { refresh.Request(); }).join();
     QTRY_COMPARE(nRefreshes, 1); // the first change is shown at once
     // It showed something: the next refresh waits for the next frame, and
     // requests meanwhile bring none sooner.
     QVERIFY(refresh.IsPending());
-    refresh.Appended(0, true);
+    bChanged = true;
+    refresh.Changed();
     std::thread([&] {
         for (int i = 0; i < 1000; ++i)
             refresh.Request();
@@ -192,23 +199,24 @@ void TestReceiveThreads::refreshKeepsAReadersPaceWhileAStreamLasts()
     int nShown = 0;
     int nMore = 0;
     bool bLate = false;
-    qint64 nStart = 0;
+    bool bChanged = false;
     CViewRefresh refresh(
         [&] {
-            if (!refresh.TakeChanges(&nStart))
-                return;
+            if (!std::exchange(bChanged, false))
+                return false;
             ++nShown;
             if (std::exchange(bLate, false)) {
                 // The next block comes after more than a frame, while the
                 // thread is still busy: its refresh comes late.
                 QThread::msleep(80);
-                refresh.Appended(0, true);
-                refresh.Request();
+                bChanged = true;
+                refresh.Changed();
             } else if (nMore > 0) {
                 --nMore;
-                refresh.Appended(0, true);
-                refresh.Request();
+                bChanged = true;
+                refresh.Changed();
             }
+            return true;
         },
         50, nullptr, 600000);
     for (int spell = 0; spell < 2; ++spell) {
@@ -216,8 +224,8 @@ void TestReceiveThreads::refreshKeepsAReadersPaceWhileAStreamLasts()
         // meanwhile with the next frame.
         QTest::qWait(150);
         nMore = 2;
-        refresh.Appended(0, true);
-        std::thread([&] { refresh.Request(); }).join();
+        bChanged = true;
+        std::thread([&] { refresh.Changed(); }).join();
         QTRY_COMPARE(nShown, 2 + 3 * spell);
         // That data began to come within a frame of the last refresh: a
         // stream, whose next refresh keeps the stream's pace, not the frame's.
@@ -237,8 +245,8 @@ void TestReceiveThreads::refreshKeepsAReadersPaceWhileAStreamLasts()
     QTest::qWait(150);
     bLate = true;
     nMore = 1;
-    refresh.Appended(0, true);
-    std::thread([&] { refresh.Request(); }).join();
+    bChanged = true;
+    std::thread([&] { refresh.Changed(); }).join();
     QTRY_COMPARE(nShown, 9);
 }
 

@@ -36,20 +36,20 @@ void SendKey(QWidget* w, int key, Qt::KeyboardModifiers mods, const QString& tex
     QApplication::sendEvent(w, &release);
 }
 
-// Hooks for a file send on its own: a port that takes every byte at once and
-// drops nothing.
-CFileSend::Hooks OwnHooks(std::function<qint64(const QByteArray&)> send,
-                          std::function<void(const QString&)> status,
-                          std::function<void(const QString&)> failed)
+// The port side of a file send on its own: a port that takes every byte at
+// once and drops nothing.
+class OwnLink : public CFileSendLink
 {
-    return CFileSend::Hooks{[send](const QByteArray& bytes, bool, bool) { return send(bytes); },
-                            [] { return qint64(0); },
-                            [] { return qint64(0); },
-                            [] { return qint64(0); },
-                            [](qint64) {},
-                            std::move(status),
-                            std::move(failed)};
-}
+public:
+    explicit OwnLink(std::function<qint64(const QByteArray&)> send) : m_send(std::move(send)) {}
+    qint64 SendFilePiece(const QByteArray& bytes, bool, bool) override { return m_send(bytes); }
+    qint64 PendingFileBytes() const override { return 0; }
+    qint64 DiscardFileBytes() override { return 0; }
+    qint64 TakeDroppedFileBytes() override { return 0; }
+
+private:
+    std::function<qint64(const QByteArray&)> m_send;
+};
 
 } // namespace
 
@@ -429,13 +429,13 @@ void TestTransmit::sendFileWithoutAThreadSaysSo()
     // send starts one.
     QStringList failures;
     std::atomic<qint64> nSent{0}; // counted on the sending thread
-    CFileSend send(OwnHooks(
-                       [&](const QByteArray& bytes) {
-                           nSent += bytes.size();
-                           return qint64(bytes.size());
-                       },
-                       [](const QString&) {}, [&](const QString& message) { failures << message; }),
-                   CKrCommPort::kMaxQueued);
+    OwnLink link([&](const QByteArray& bytes) {
+        nSent += bytes.size();
+        return qint64(bytes.size());
+    });
+    CFileSend send(link, CKrCommPort::kMaxQueued);
+    QObject::connect(&send, &CFileSend::Failed,
+                     [&](const QString& message) { failures << message; });
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("three.txt"));
     QVERIFY(WriteFile(path, "abc"));
@@ -672,15 +672,14 @@ void TestTransmit::fileThatChangesWhileSent()
     QByteArray port;
     QSemaphore firstPiece;
     QStringList shown;
-    CFileSend send(OwnHooks(
-                       [&](const QByteArray& bytes) {
-                           if (port.isEmpty())
-                               firstPiece.tryAcquire(1, 20000);
-                           port += bytes;
-                           return qint64(bytes.size());
-                       },
-                       [&](const QString& text) { shown << text; }, [](const QString&) {}),
-                   1024);
+    OwnLink link([&](const QByteArray& bytes) {
+        if (port.isEmpty())
+            firstPiece.tryAcquire(1, 20000);
+        port += bytes;
+        return qint64(bytes.size());
+    });
+    CFileSend send(link, 1024);
+    QObject::connect(&send, &CFileSend::Status, [&](const QString& text) { shown << text; });
     send.Send(path, 3 * 1024 * 1024);
     QVERIFY(::truncate(QFile::encodeName(path).constData(), off_t(newSize)) == 0);
     firstPiece.release();

@@ -46,35 +46,10 @@ void CArrivalTimes::TrimBefore(qint64 nPos)
         m_events.pop_front();
 }
 
-void CArrivalTimes::TrimAfter(qint64 nEnd)
-{
-    while (!m_marks.empty() && m_marks.back().nPos >= nEnd)
-        m_marks.pop_back();
-    while (!m_events.empty() && m_events.back().nPos > nEnd)
-        m_events.pop_back();
-}
-
 void CArrivalTimes::Clear()
 {
     m_marks.clear();
     m_events.clear();
-    m_bCleared = true;
-}
-
-void CArrivalTimes::MoveInto(CArrivalTimes& to)
-{
-    if (m_bCleared)
-        to.Clear();
-    for (const Mark& m : m_marks)
-        to.Add(m.nPos, m.nWallUs);
-    for (Event& e : m_events) {
-        to.m_events.push_back(std::move(e));
-        if (to.m_events.size() > kMaxEvents)
-            to.m_events.pop_front();
-    }
-    m_marks.clear();
-    m_events.clear();
-    m_bCleared = false;
 }
 
 qint64 CArrivalTimes::WallAt(qint64 nPos) const

@@ -4,8 +4,8 @@
 // events between them. Bytes appended without a time (the echo of what was
 // sent) have none. Bounded by the buffer: trimmed with it, and at most
 // kMaxEvents events.
-// Not synchronised: the Terminal window keeps one under its lock for what the
-// view has not shown yet, the data view's time column one of its own.
+// Not synchronised: the receive buffer (CReceiveBuffer) keeps the one there
+// is, under its lock.
 
 #include "KrPortEvent.h"
 #include "KrTimeStamp.h"
@@ -32,13 +32,8 @@ public:
     void AddEvent(qint64 nPos, const KrPortEvent& event);
     // The buffer's front moved on to nPos.
     void TrimBefore(qint64 nPos);
-    // The buffer ends at nEnd: times and events past it go.
-    void TrimAfter(qint64 nEnd);
     // The buffer was emptied: positions start again at 0.
     void Clear();
-    // Hands everything to `to` (which then drops what it had, when this was
-    // cleared since) and is left empty.
-    void MoveInto(CArrivalTimes& to);
 
     bool IsEmpty() const { return m_marks.empty() && m_events.empty(); }
     // The wall clock time of the byte at nPos (microseconds since 1970 UTC),
@@ -56,5 +51,4 @@ private:
 
     std::deque<Mark> m_marks; // in order of position; each holds to the next
     std::deque<Event> m_events;
-    bool m_bCleared = false;
 };

@@ -135,5 +135,5 @@ CKrCommPortEx::~CKrCommPortEx()
 void CKrCommPortEx::DeliverReceived(const QByteArray& block, const KrBlockTimes& times)
 {
     if (m_pReceiver)
-        m_pReceiver->OnReceiveTimed(block, times);
+        m_pReceiver->OnReceive(block, times);
 }

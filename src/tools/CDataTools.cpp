@@ -76,7 +76,7 @@ void CDataTools::Research()
     const CDataLayout& layout = m_pView->Layout();
     // From what is in sight on, as a reader expects.
     const qint64 nFrom = layout.PositionOfOffset(layout.RowStartOffset(m_pView->TopRow()));
-    m_find.Search(layout.Buffer(), layout.StreamStart(), parsed.bytes, m_pBar->MatchCase(), nFrom);
+    m_find.Search(layout.Bytes(), layout.StreamStart(), parsed.bytes, m_pBar->MatchCase(), nFrom);
     ShowCurrent(true);
 }
 
@@ -87,7 +87,7 @@ void CDataTools::Follow()
     if (m_find.Pattern().isEmpty())
         return;
     const CDataLayout& layout = m_pView->Layout();
-    m_find.Update(layout.Buffer(), layout.StreamStart());
+    m_find.Update(layout.Bytes(), layout.StreamStart());
     ShowCurrent(false);
 }
 
@@ -135,7 +135,7 @@ void CDataTools::SaveReceivedData()
 {
     // The selection's bytes when there is one, else the whole buffer; raw,
     // never through the display's translation.
-    const QByteArray bytes = m_pView->HasSelection() ? m_pView->SelectedBytes() : m_hooks.buffer();
+    const QByteArray bytes = m_pView->HasSelection() ? m_pView->SelectedBytes() : m_hooks.shown();
     const QString path = AfxGetSaveFileName(m_pWindow, QStringLiteral("received.bin"));
     if (path.isEmpty())
         return;

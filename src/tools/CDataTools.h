@@ -1,8 +1,10 @@
 #pragma once
 // The technician's toolbox in the data window's context menu: "Find..."
 // (the find bar, F3 and Shift+F3), "Copy as Hex" and "Copy as C String" of
-// the selection's bytes, "Save Received Data..." (the buffer's bytes, or the
-// selection's, raw) and "Send Bytes...". F3 and Shift+F3 are the only keys it
+// the selection's bytes, "Save Received Data..." (the bytes the data window
+// shows, or the selection's, raw) and "Send Bytes...". Find, Save and Copy
+// read what the data window shows: the whole receive buffer, or while the
+// window is paused what it kept when the pause began. F3 and Shift+F3 are the only keys it
 // takes: they make no character, so every typed character still goes to
 // the device.
 //
@@ -26,8 +28,9 @@ class CDataTools : public QObject
 public:
     struct Hooks
     {
-        // The receive buffer's bytes now (a copy the caller may keep).
-        std::function<QByteArray()> buffer;
+        // The bytes the data window shows, brought up to date first (a copy
+        // the caller may keep).
+        std::function<QByteArray()> shown;
         // Sends a sequence as one transmission; false when it did not go
         // (the port is not open).
         std::function<bool(const QByteArray&)> send;

@@ -22,7 +22,7 @@ QByteArray Folded(const char* pData, qsizetype nLength)
 
 } // namespace
 
-void CFindMatches::Search(const QByteArray& buffer, qint64 streamStart, const QByteArray& pattern,
+void CFindMatches::Search(QByteArrayView buffer, qint64 streamStart, const QByteArray& pattern,
                           bool bMatchCase, qint64 fromPos)
 {
     m_bMatchCase = bMatchCase;
@@ -38,7 +38,7 @@ void CFindMatches::Search(const QByteArray& buffer, qint64 streamStart, const QB
     m_nCurrent = it == m_matches.end() ? int(m_matches.size()) - 1 : int(it - m_matches.begin());
 }
 
-void CFindMatches::Update(const QByteArray& buffer, qint64 streamStart)
+void CFindMatches::Update(QByteArrayView buffer, qint64 streamStart)
 {
     if (!m_bSearched || m_pattern.isEmpty())
         return;
@@ -71,7 +71,7 @@ void CFindMatches::Clear()
     *this = CFindMatches();
 }
 
-void CFindMatches::Scan(const QByteArray& buffer, qint64 streamStart, qint64 fromPos)
+void CFindMatches::Scan(QByteArrayView buffer, qint64 streamStart, qint64 fromPos)
 {
     const qint64 streamEnd = streamStart + buffer.size();
     m_nScannedTo = streamEnd;

@@ -9,6 +9,7 @@
 // bytes) takes a few milliseconds (bench/bench_find).
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <vector>
 
@@ -17,12 +18,12 @@ class CFindMatches
 public:
     // Searches the whole buffer afresh; the current match becomes the first
     // one at or after `fromPos` (a stream position), else the last one.
-    void Search(const QByteArray& buffer, qint64 streamStart, const QByteArray& pattern,
+    void Search(QByteArrayView buffer, qint64 streamStart, const QByteArray& pattern,
                 bool bMatchCase, qint64 fromPos = 0);
     // The buffer changed: bytes were appended and the front may have been
     // trimmed. Only what is new is searched (and the pattern's length before
     // it, for a match across blocks).
-    void Update(const QByteArray& buffer, qint64 streamStart);
+    void Update(QByteArrayView buffer, qint64 streamStart);
     void Clear();
 
     const QByteArray& Pattern() const { return m_pattern; }
@@ -39,7 +40,7 @@ public:
     QString CountText() const;
 
 private:
-    void Scan(const QByteArray& buffer, qint64 streamStart, qint64 fromPos);
+    void Scan(QByteArrayView buffer, qint64 streamStart, qint64 fromPos);
 
     QByteArray m_pattern; // folded when !m_bMatchCase
     bool m_bMatchCase = true;

@@ -1,6 +1,7 @@
 #include "CArrivalColumn.h"
 
 #include "CDataView.h"
+#include "CReceiveBuffer.h"
 
 #include <QDateTime>
 #include <QFontMetrics>
@@ -8,6 +9,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QToolTip>
+#include <limits>
 
 namespace {
 
@@ -15,28 +17,23 @@ constexpr int kGap = 4; // pixels between the column and the text
 
 } // namespace
 
-CArrivalColumn::CArrivalColumn(CDataView* pView) : QObject(pView), m_pView(pView)
+CArrivalColumn::CArrivalColumn(CDataView* pView, const CReceiveBuffer& times)
+    : QObject(pView), m_pView(pView), m_times(times)
 {
     m_pView->SetGutter(this);
     m_pView->viewport()->installEventFilter(this);
     connect(m_pView, &CDataView::ContextMenuOpening, this, &CArrivalColumn::AddToMenu);
-    connect(m_pView, &CDataView::BufferChanged, this, &CArrivalColumn::Follow);
 }
 
-void CArrivalColumn::Take(CArrivalTimes& fresh)
+qint64 CArrivalColumn::WallAt(qint64 nPos) const
 {
-    fresh.MoveInto(m_times);
+    return m_times.WallAt(nPos);
 }
 
-void CArrivalColumn::Follow(bool bAfresh)
+void CArrivalColumn::EventAdded()
 {
-    const CDataLayout& layout = m_pView->Layout();
-    if (bAfresh && layout.StreamEnd() == 0) {
-        m_times.Clear(); // cleared: positions start over
-        return;
-    }
-    m_times.TrimBefore(layout.StreamStart());
-    m_times.TrimAfter(layout.StreamEnd());
+    if (m_bShown)
+        m_pView->GutterRowsChanged();
 }
 
 void CArrivalColumn::SetShown(bool bShown)
@@ -85,18 +82,27 @@ QStringList CArrivalColumn::EventTexts(const CDataLayout::Cells& cells, bool bAb
     const CDataLayout& layout = m_pView->Layout();
     qint64 nBegin, nEnd;
     RowSpan(cells, &nBegin, &nEnd);
-    QStringList texts;
-    for (const CArrivalTimes::Event& e : m_times.Events()) {
-        // Between this row and the next; the last row also takes what came
-        // after it, the first what came before its first byte.
-        const bool bHere = bAbove
-                               ? nBegin <= layout.StreamStart() && e.nPos <= nBegin && nBegin < nEnd
-                               : (e.nPos > nBegin && e.nPos <= nEnd) ||
-                                     (nEnd >= layout.StreamEnd() && e.nPos > nEnd) ||
-                                     (nBegin == nEnd && nBegin == layout.StreamStart());
-        if (bHere)
-            texts.append(FormatTime(e.nWallUs, false) + QLatin1Char(' ') + e.strText);
+    constexpr qint64 kNone = std::numeric_limits<qint64>::min();
+    constexpr qint64 kAll = std::numeric_limits<qint64>::max();
+    // Between this row and the next; the last row also takes what came after
+    // it, the first what came before its first byte.
+    qint64 nAfter = kAll, nUpTo = kAll;
+    if (bAbove) {
+        if (nBegin <= layout.StreamStart() && nBegin < nEnd) {
+            nAfter = kNone;
+            nUpTo = nBegin;
+        }
+    } else if (nBegin == nEnd && nBegin == layout.StreamStart()) {
+        nAfter = kNone;
+    } else {
+        nAfter = nBegin;
+        nUpTo = nEnd >= layout.StreamEnd() ? kAll : nEnd;
     }
+    QStringList texts;
+    if (nAfter == kAll)
+        return texts;
+    for (const CArrivalTimes::Event& e : m_times.EventsIn(nAfter, nUpTo))
+        texts.append(FormatTime(e.nWallUs, false) + QLatin1Char(' ') + e.strText);
     return texts;
 }
 

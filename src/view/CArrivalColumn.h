@@ -7,16 +7,16 @@
 // removed"). It is off at every start, so that the window looks as it always
 // did until asked; the buffer's bytes never change.
 //
-// User-interface thread. A child of the data view; the Terminal window hands
-// it the times of the bytes the view is about to show (Take).
+// User-interface thread. A child of the data view; it reads the times from
+// the receive buffer, which keeps them for what the view shows.
 
-#include "CArrivalTimes.h"
 #include "CDataViewGutter.h"
 
 #include <QObject>
 #include <QString>
 
 class CDataView;
+class CReceiveBuffer;
 class QMenu;
 class QPoint;
 
@@ -24,11 +24,7 @@ class CArrivalColumn : public QObject, public CDataViewGutter
 {
     Q_OBJECT
 public:
-    explicit CArrivalColumn(CDataView* pView);
-
-    // The times (and events) the window kept since the last refresh; under
-    // the window's lock, just before the view shows the bytes.
-    void Take(CArrivalTimes& fresh);
+    CArrivalColumn(CDataView* pView, const CReceiveBuffer& times);
 
     bool IsShown() const { return m_bShown; }
     void SetShown(bool bShown);
@@ -43,7 +39,12 @@ public:
     // The events marked at a row's bottom edge, or with bAbove at the top
     // edge of the buffer's first row (those before its first byte).
     QStringList EventTexts(const CDataLayout::Cells& cells, bool bAbove) const;
-    const CArrivalTimes& Times() const { return m_times; }
+    // The wall clock of the byte at a stream position, or
+    // CArrivalTimes::kNoTime.
+    qint64 WallAt(qint64 nPos) const;
+    // A port event came: its line shows, where the column is shown, without
+    // moving anything else.
+    void EventAdded();
 
     // Local time: "14:03:10.123", or "14:03:10.123456" with bMicro.
     static QString FormatTime(qint64 nWallUs, bool bMicro);
@@ -57,11 +58,10 @@ protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
-    void Follow(bool bAfresh);
     // The stream positions a row's bytes take, [begin, end).
     void RowSpan(const CDataLayout::Cells& cells, qint64* pBegin, qint64* pEnd) const;
 
     CDataView* m_pView;
-    CArrivalTimes m_times;
+    const CReceiveBuffer& m_times;
     bool m_bShown = false;
 };

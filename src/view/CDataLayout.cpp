@@ -8,6 +8,7 @@
 namespace {
 
 constexpr int kTabWidth = 8;
+using ReceiveBuffer::FormatHexData;
 using ReceiveBuffer::HexGroup;
 using ReceiveBuffer::kHexGroup; // "[XX] "
 // Dropped rows are removed from the front of the index in batches.
@@ -29,6 +30,7 @@ void CDataLayout::Clear()
 {
     m_buffer = QByteArray();
     m_nStreamStart = 0;
+    m_nEnd = 0;
     m_bValid = false;
     m_rows.assign(1, Row{0, 0});
     m_nHead = 0;
@@ -58,6 +60,7 @@ CDataLayout::Update CDataLayout::SetBuffer(const QByteArray& buffer, qint64 stre
     const qint64 nTrimmed = streamStart - m_nStreamStart;
     m_buffer = buffer;
     m_nStreamStart = streamStart;
+    m_nEnd = streamStart + buffer.size();
     if (!bContinues) {
         m_bHex = bHex;
         m_bValid = true;
@@ -72,26 +75,33 @@ CDataLayout::Update CDataLayout::SetBuffer(const QByteArray& buffer, qint64 stre
     return Update::Continued;
 }
 
-bool CDataLayout::CanExtend(qint64 streamStart, qint64 streamEnd, bool bHex) const
+bool CDataLayout::Continues(const CReceiveSnapshot& snap) const
 {
-    return m_bValid && bHex == m_bHex && streamStart >= m_nStreamStart &&
-           streamStart <= StreamEnd() && streamEnd >= StreamEnd();
+    return m_bValid && snap.bHex == m_bHex && snap.nGeneration == m_nGeneration &&
+           snap.nStart >= m_nStreamStart && snap.nStart <= StreamEnd() && snap.nEnd >= StreamEnd();
 }
 
-void CDataLayout::Extend(const QByteArray& tail, qint64 streamStart)
+CDataLayout::Update CDataLayout::SetSnapshot(const CReceiveSnapshot& snap)
 {
+    const bool bContinues = Continues(snap);
     const qint64 oldEnd = StreamEnd();
-    const qint64 nTrimmed = streamStart - m_nStreamStart;
-    m_buffer.append(tail);
-    if (nTrimmed > 0) {
-        m_buffer.remove(0, qsizetype(nTrimmed));
-        m_nStreamStart = streamStart;
+    const qint64 nTrimmed = snap.nStart - m_nStreamStart;
+    m_buffer = snap.bytes;
+    m_nStreamStart = snap.nStart;
+    m_nEnd = snap.nEnd;
+    m_nGeneration = snap.nGeneration;
+    if (!bContinues) {
+        m_bHex = snap.bHex;
+        m_bValid = true;
+        Rebuild(0);
+        return Update::Fresh;
     }
     if (!m_bHex) {
         Append(oldEnd, StreamEnd());
         if (nTrimmed > 0)
             TrimFront();
     }
+    return Update::Continued;
 }
 
 void CDataLayout::SetColumns(int nColumns)
@@ -232,7 +242,7 @@ int CDataLayout::RowCount() const
 {
     if (m_bHex) {
         const qint64 g = GroupsPerRow();
-        return std::max<int>(1, static_cast<int>((m_buffer.size() + g - 1) / g));
+        return std::max<int>(1, static_cast<int>((StreamEnd() - m_nStreamStart + g - 1) / g));
     }
     return static_cast<int>(m_rows.size() - m_nHead);
 }
@@ -354,9 +364,8 @@ void CDataLayout::RowCells(int row, Cells& out) const
         const int n = static_cast<int>(contentEnd - begin) * kHexGroup;
         out.text.resize(n);
         out.offset.resize(n);
-        QChar* pOut = out.text.data();
-        for (qint64 pos = begin; pos < contentEnd; ++pos, pOut += kHexGroup)
-            HexGroup(ByteAt(pos), pOut);
+        FormatHexData(m_buffer.constData() + (begin - m_nStreamStart), contentEnd - begin,
+                      out.text.data());
         for (int i = 0; i < n; ++i)
             out.offset[i] = out.start + i;
         out.end = out.start + n;
@@ -389,7 +398,7 @@ QString CDataLayout::RowText(int row) const
 int CDataLayout::CharacterCount() const
 {
     if (m_bHex)
-        return static_cast<int>(m_buffer.size()) * kHexGroup;
+        return static_cast<int>(StreamEnd() - m_nStreamStart) * kHexGroup;
     return static_cast<int>(m_walk.text - m_rows[m_nHead].text);
 }
 

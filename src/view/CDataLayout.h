@@ -15,7 +15,10 @@
 // kept in them survives refreshes.
 // User-interface thread (owned by the data view).
 
+#include "CReceiveBuffer.h"
+
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QVector>
 #include <vector>
@@ -36,13 +39,12 @@ public:
     Update SetBuffer(const QByteArray& buffer, qint64 streamStart, bool bHex);
     // Whether SetBuffer with these arguments would continue the layout.
     bool Continues(const QByteArray& buffer, qint64 streamStart, bool bHex) const;
-    // Whether Extend can continue the layout for a buffer that now spans
-    // [streamStart, streamEnd) in this mode.
-    bool CanExtend(qint64 streamStart, qint64 streamEnd, bool bHex) const;
-    // Continues the layout with the bytes appended after its end (`tail`),
-    // its front moved on to streamStart. The layout keeps its own copy of
-    // the bytes, so the caller's buffer is never left shared with it.
-    void Extend(const QByteArray& tail, qint64 streamStart);
+    // The receive buffer as the window is to show it. Continues the layout
+    // when the snapshot is of the same generation and mode and extends what
+    // was laid out (appended tail, front trimmed); otherwise lays it out
+    // afresh. The layout shares the snapshot's bytes; it copies none.
+    Update SetSnapshot(const CReceiveSnapshot& snapshot);
+    bool Continues(const CReceiveSnapshot& snapshot) const;
     // Forgets everything; the next SetBuffer starts afresh.
     void Clear();
 
@@ -51,9 +53,15 @@ public:
     int Columns() const { return m_nColumns; }
 
     bool IsHex() const { return m_bHex; }
-    const QByteArray& Buffer() const { return m_buffer; }
+    // The bytes laid out, [StreamStart(), StreamEnd()).
+    QByteArrayView Bytes() const
+    {
+        return QByteArrayView(m_buffer.constData(), qsizetype(m_nEnd - m_nStreamStart));
+    }
+    QByteArray Buffer() const { return Bytes().toByteArray(); }
     qint64 StreamStart() const { return m_nStreamStart; }
-    qint64 StreamEnd() const { return m_nStreamStart + m_buffer.size(); }
+    qint64 StreamEnd() const { return m_nEnd; }
+    quint64 Generation() const { return m_nGeneration; }
     // Number of complete layouts done since construction (the rest were
     // incremental).
     int RebuildCount() const { return m_nRebuilds; }
@@ -118,8 +126,10 @@ private:
     {
         return static_cast<unsigned char>(m_buffer.constData()[pos - m_nStreamStart]);
     }
-    QByteArray m_buffer;
+    QByteArray m_buffer; // shared with the receive buffer; may reach past m_nEnd
     qint64 m_nStreamStart = 0;
+    qint64 m_nEnd = 0;
+    quint64 m_nGeneration = 0;
     bool m_bHex = false;
     bool m_bValid = false;
     int m_nColumns = 80;

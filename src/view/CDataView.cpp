@@ -8,8 +8,6 @@
 #include <QScrollBar>
 #include <algorithm>
 
-using DataViewAccess::Heard;
-
 CDataView::CDataView(QWidget* pParent) : QAbstractScrollArea(pParent)
 {
     DataViewAccess::InstallFactory();
@@ -45,19 +43,34 @@ QFont CDataView::DefaultFont()
 
 void CDataView::SetBuffer(const QByteArray& buffer, qint64 streamStart, bool bHex)
 {
+    const bool bContinues = m_layout.Continues(buffer, streamStart, bHex);
+    Lay(bContinues, streamStart, [&] {
+        return m_layout.SetBuffer(buffer, streamStart, bHex) == CDataLayout::Update::Fresh;
+    });
+}
+
+void CDataView::Show(const CReceiveSnapshot& snapshot)
+{
+    const bool bContinues = m_layout.Continues(snapshot);
+    Lay(bContinues, snapshot.nStart,
+        [&] { return m_layout.SetSnapshot(snapshot) == CDataLayout::Update::Fresh; });
+}
+
+template <typename LayOut> void CDataView::Lay(bool bContinues, qint64 streamStart, LayOut layOut)
+{
     // Assistive technology hears how much left the front and what was added,
     // in bounded notices (TellChanges).
-    const bool bAccessible = Heard();
+    const bool bAccessible = DataViewAccess::IsListening();
     const qint64 oldEnd = m_layout.TextOrigin() + m_layout.CharacterCount();
     qint64 nRemoved = 0;
     if (bAccessible) {
-        if (!m_layout.Continues(buffer, streamStart, bHex))
+        if (!bContinues)
             nRemoved = m_layout.CharacterCount();
         else if (streamStart > m_layout.StreamStart())
             nRemoved = m_layout.OffsetOfPosition(streamStart);
     }
 
-    const bool bFresh = m_layout.SetBuffer(buffer, streamStart, bHex) == CDataLayout::Update::Fresh;
+    const bool bFresh = layOut();
     if (bFresh) {
         m_selAnchor = m_selActive = -1;
         m_dirty.Invalidate(); // text positions start anew
@@ -75,29 +88,9 @@ void CDataView::SetBuffer(const QByteArray& buffer, qint64 streamStart, bool bHe
     Q_EMIT BufferChanged(bFresh);
 }
 
-void CDataView::ExtendBuffer(const QByteArray& tail, qint64 streamStart)
-{
-    const bool bAccessible = Heard();
-    const qint64 oldEnd = m_layout.TextOrigin() + m_layout.CharacterCount();
-    const qint64 nRemoved = bAccessible && streamStart > m_layout.StreamStart()
-                                ? m_layout.OffsetOfPosition(streamStart)
-                                : 0;
-    m_layout.Extend(tail, streamStart);
-    UpdateScrollBar();
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    ShowChanges();
-    if (bAccessible) {
-        const int count = m_layout.CharacterCount();
-        const qint64 kept = std::max<qint64>(0, oldEnd - m_layout.TextOrigin());
-        m_notices.Changed(nRemoved, count - kept, count);
-    }
-    TellChanges();
-    Q_EMIT BufferChanged(false);
-}
-
 void CDataView::Clear()
 {
-    if (Heard())
+    if (DataViewAccess::IsListening())
         m_notices.Changed(m_layout.CharacterCount(), 0, 0);
     m_layout.Clear();
     m_selAnchor = m_selActive = -1;

@@ -41,20 +41,14 @@ public:
     // pixels high. The view starts with it; the owner may set another.
     static QFont DefaultFont();
 
-    // Shows a snapshot of the buffer. streamStart is the stream position of
-    // buffer[0]: it grows by what was trimmed from the front. A buffer that
-    // extends the previous one is laid out from where the last call ended;
-    // anything else is laid out afresh. Scrolls to the end.
+    // Shows the receive buffer as the window is to show it: the snapshot's
+    // bytes in its display mode. One that continues what is shown (the same
+    // generation and mode, bytes appended, the front trimmed) is laid out
+    // only where it is new; anything else afresh. Scrolls to the end.
+    void Show(const CReceiveSnapshot& snapshot);
+    // The same for bytes given as an array: buffer[0] is the byte at
+    // streamStart; an array that extends the previous one continues it.
     void SetBuffer(const QByteArray& buffer, qint64 streamStart, bool bHex);
-    // Continues the view with the bytes appended since it last showed the
-    // buffer (`tail`), its front moved on to streamStart; valid when
-    // CanExtend says so. Copies only the tail. Scrolls to the end.
-    bool CanExtend(qint64 streamStart, qint64 streamEnd, bool bHex) const
-    {
-        return m_layout.CanExtend(streamStart, streamEnd, bHex);
-    }
-    qint64 StreamEnd() const { return m_layout.StreamEnd(); }
-    void ExtendBuffer(const QByteArray& tail, qint64 streamStart);
     // Empties the view; the next SetBuffer starts afresh.
     void Clear();
 
@@ -112,6 +106,9 @@ public:
     // after its width changed.
     void SetGutter(const CDataViewGutter* pGutter);
     void GutterChanged();
+    // What the column shows in some rows changed, not its width: only the
+    // rows whose key changed are painted again; nothing scrolls.
+    void GutterRowsChanged() { ShowChanges(); }
 
     // Matches to mark: stream positions, each nLength bytes, the current one
     // marked apart; bScroll brings the current one into sight.
@@ -140,6 +137,9 @@ protected:
 
 private:
     static constexpr int kMargin = 2; // pixels left of the first cell
+    // Lays out through layOut (true when it started afresh), then scrolls,
+    // repaints what changed and tells assistive technology.
+    template <typename LayOut> void Lay(bool bContinues, qint64 streamStart, LayOut layOut);
     // Where the first cell begins: after the margin and the gutter.
     int TextLeft() const;
 

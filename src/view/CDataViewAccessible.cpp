@@ -213,7 +213,7 @@ void InstallFactory()
     Q_UNUSED(bInstalled);
 }
 
-bool Heard()
+bool IsListening()
 {
     return g_noticeHandler || QAccessible::isActive();
 }
@@ -228,7 +228,7 @@ void Tell(QAccessibleEvent* pEvent)
 
 } // namespace DataViewAccess
 
-using DataViewAccess::Heard;
+using DataViewAccess::IsListening;
 using DataViewAccess::Tell;
 
 QAccessible::UpdateHandler CDataView::SetNoticeHandler(QAccessible::UpdateHandler handler)
@@ -238,7 +238,7 @@ QAccessible::UpdateHandler CDataView::SetNoticeHandler(QAccessible::UpdateHandle
 
 void CDataView::TellChanges()
 {
-    if (!Heard()) {
+    if (!IsListening()) {
         m_notices.Reset();
         m_noticeTimer.stop();
         return;
@@ -272,7 +272,7 @@ void CDataView::TellChanges()
 
 void CDataView::NotifySelection()
 {
-    if (!Heard())
+    if (!IsListening())
         return;
     int start, end;
     GetSelection(start, end);

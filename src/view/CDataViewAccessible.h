@@ -9,9 +9,9 @@ namespace DataViewAccess {
 
 // Makes Qt build the view's accessible interface; once per program.
 void InstallFactory();
-// Whether anyone hears the view's notices (a screen reader, or a test's
+// Whether anyone listens to the view's notices (a screen reader, or a test's
 // handler set by CDataView::SetNoticeHandler).
-bool Heard();
+bool IsListening();
 // Hands a notice to whoever hears it.
 void Tell(QAccessibleEvent* pEvent);
 

@@ -67,7 +67,9 @@ QByteArray CDataView::SelectedBytes() const
         return QByteArray();
     const qint64 from = m_layout.PositionOfOffset(start);
     const qint64 to = m_layout.PositionOfOffset(end, true);
-    return m_layout.Buffer().mid(qsizetype(from - m_layout.StreamStart()), qsizetype(to - from));
+    return m_layout.Bytes()
+        .sliced(qsizetype(from - m_layout.StreamStart()), qsizetype(to - from))
+        .toByteArray();
 }
 
 void CDataView::SelectAll()

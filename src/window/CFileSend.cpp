@@ -17,8 +17,8 @@ constexpr std::chrono::milliseconds kPoll(10);
 
 } // namespace
 
-CFileSend::CFileSend(Hooks hooks, qint64 nWholeLimit, QObject* pParent)
-    : QObject(pParent), m_hooks(std::move(hooks)), m_nWholeLimit(nWholeLimit)
+CFileSend::CFileSend(CFileSendLink& link, qint64 nWholeLimit, QObject* pParent)
+    : QObject(pParent), m_link(link), m_nWholeLimit(nWholeLimit)
 {
     m_timer.setInterval(100);
     connect(&m_timer, &QTimer::timeout, this, &CFileSend::Update);
@@ -64,11 +64,9 @@ void CFileSend::Send(const QString& path, qint64 nSize)
             m_bRunning = false;
             lock.unlock();
             m_nTotal -= nSize;
-            if (m_hooks.failed)
-                m_hooks.failed(
-                    QStringLiteral("Cannot send '%1': cannot start the sending thread: %2")
-                        .arg(QFileInfo(path).fileName(),
-                             QString::fromLocal8Bit(e.code().message())));
+            Q_EMIT Failed(
+                QStringLiteral("Cannot send '%1': cannot start the sending thread: %2")
+                    .arg(QFileInfo(path).fileName(), QString::fromLocal8Bit(e.code().message())));
             return;
         }
     } else {
@@ -92,8 +90,7 @@ void CFileSend::Stop()
         return;
     if (m_thread.joinable())
         m_thread.join();
-    const qint64 nDiscarded = m_hooks.discard();
-    m_hooks.uncount(nDiscarded);
+    const qint64 nDiscarded = m_link.DiscardFileBytes();
     TakeDropped();
     Finish(StoppedText(BytesOut(m_nTaken.load() - nDiscarded), QString()));
 }
@@ -112,11 +109,9 @@ void CFileSend::Cancel()
 
 void CFileSend::TakeDropped()
 {
-    const qint64 n = m_hooks.dropped();
-    if (n <= 0)
-        return;
-    m_nDropped += n;
-    m_hooks.uncount(n);
+    const qint64 n = m_link.TakeDroppedFileBytes();
+    if (n > 0)
+        m_nDropped += n;
 }
 
 void CFileSend::Run()
@@ -181,7 +176,7 @@ bool CFileSend::SendFile(const Job& job, QString* pError)
         }
         // A file that shrank meanwhile is sent as it was read, and said so.
         content.truncate(qsizetype(nRead));
-        const qint64 nSent = m_hooks.send(content, true, true);
+        const qint64 nSent = m_link.SendFilePiece(content, true, true);
         if (nSent < 0) {
             *pError = QStringLiteral("the port is not open");
             return false;
@@ -216,7 +211,7 @@ bool CFileSend::SendFile(const Job& job, QString* pError)
         }
         qsizetype nDone = 0;
         while (nDone < piece.size()) {
-            const qint64 n = m_hooks.send(
+            const qint64 n = m_link.SendFilePiece(
                 QByteArray::fromRawData(piece.constData() + nDone, piece.size() - nDone), false,
                 bFirst);
             if (n < 0) {
@@ -237,7 +232,7 @@ bool CFileSend::WaitForRoom()
     // Only so much waits at the port: the next piece is read when the port
     // has taken the last ones.
     std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_bCancel && m_hooks.pending() > kLowWater)
+    while (!m_bCancel && m_link.PendingFileBytes() > kLowWater)
         m_wake.wait_for(lock, kPoll);
     return !m_bCancel;
 }
@@ -259,8 +254,8 @@ void CFileSend::ThreadEnded()
     }
     if (!bRunning && m_thread.joinable())
         m_thread.join();
-    if (!failure.isEmpty() && m_hooks.failed)
-        m_hooks.failed(failure);
+    if (!failure.isEmpty())
+        Q_EMIT Failed(failure);
     if (!m_timer.isActive())
         return; // stopped meanwhile, and said so
     TakeDropped();
@@ -276,7 +271,7 @@ void CFileSend::ThreadEnded()
 void CFileSend::Update()
 {
     TakeDropped();
-    const qint64 nPending = m_hooks.pending();
+    const qint64 nPending = m_link.PendingFileBytes();
     const qint64 nTaken = m_nTaken.load();
     bool bRunning = false;
     {
@@ -311,7 +306,7 @@ QString CFileSend::StoppedText(qint64 nOut, const QString& why) const
 
 void CFileSend::ShowStatus(const QString& text)
 {
-    m_hooks.showStatus(text);
+    Q_EMIT Status(text);
 }
 
 void CFileSend::Finish(const QString& text)

@@ -10,13 +10,15 @@
 // draining, and how much went out when a send is stopped.
 //
 // Threads: lives on the user-interface thread, where every public call is
-// made and the status is shown. The sending thread calls only the Hooks
-// marked for it, and never waits for the user-interface thread.
+// made and the status is shown. The sending thread calls only
+// CFileSendLink::SendFilePiece and PendingFileBytes, and never waits for the
+// user-interface thread.
 
+#include "CFileSendLink.h"
+#include "KrCoalescedCall.h"
 #include <QObject>
 #include <QString>
 #include <QTimer>
-#include "KrCoalescedCall.h"
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -28,38 +30,12 @@ class CFileSend : public QObject
 {
     Q_OBJECT
 public:
-    struct Hooks
-    {
-        // Writes bytes of the file to the port, counts what it took and
-        // echoes it: as one block when bWhole (the whole file at once); bFirst
-        // marks a file's first bytes, after which the echo gate is set once
-        // for the file. Returns the bytes the port took, or -1 when the port
-        // is not open. Sending thread.
-        std::function<qint64(const QByteArray& bytes, bool bWhole, bool bFirst)> send;
-        // Bytes the port has not handed to the device yet; -1 when the port
-        // is not open. Any thread.
-        std::function<qint64()> pending;
-        // Drops the file's bytes that wait in the port's queue (other bytes
-        // behind them still go); returns how many. User-interface thread.
-        std::function<qint64()> discard;
-        // The file bytes the port dropped unsent at a close or a loss since
-        // the last call. User-interface thread.
-        std::function<qint64()> dropped;
-        // Takes bytes that never left off the Tx figure. User-interface
-        // thread.
-        std::function<void(qint64 nBytes)> uncount;
-        // Sets the status bar's progress text. User-interface thread.
-        std::function<void(const QString& text)> showStatus;
-        // The file could not be read: tells the user. User-interface thread.
-        std::function<void(const QString& message)> failed;
-    };
-
     // The piece read and written at a time, and how much may wait at the
     // port before the next piece is read.
     static constexpr qint64 kPiece = 1024 * 1024;
     static constexpr qint64 kLowWater = 4 * 1024 * 1024;
 
-    explicit CFileSend(Hooks hooks, qint64 nWholeLimit, QObject* pParent = nullptr);
+    CFileSend(CFileSendLink& link, qint64 nWholeLimit, QObject* pParent = nullptr);
     // Stops what is being sent; waits at most for one piece being read.
     ~CFileSend() override;
 
@@ -77,6 +53,13 @@ public:
     // for it (the destructor does), and shows nothing more.
     void Cancel();
 
+Q_SIGNALS:
+    // The status bar's progress text (empty when nothing is to be shown).
+    void Status(const QString& text);
+    // A file could not be read or the sending thread not started: the
+    // message for the user.
+    void Failed(const QString& message);
+
 private:
     struct Job
     {
@@ -90,7 +73,7 @@ private:
     void ThreadEnded();
     void Update();
     QString StoppedText(qint64 nOut, const QString& why) const;
-    // Takes what the port dropped off Tx and off what went.
+    // Takes what the port dropped off what went (and the link off Tx).
     void TakeDropped();
     // The file bytes that left or will leave: taken by the port, less what
     // a close or a loss dropped since the progress began.
@@ -98,11 +81,11 @@ private:
     void ShowStatus(const QString& text);
     void Finish(const QString& text);
 
-    Hooks m_hooks;
+    CFileSendLink& m_link;
     const qint64 m_nWholeLimit;
     QTimer m_timer;
     KrCoalescedCall m_ended{this, [this] { ThreadEnded(); }}; // the thread's end, told here
-    qint64 m_nTotal = 0;   // bytes of the sends in progress
+    qint64 m_nTotal = 0;                                      // bytes of the sends in progress
     qint64 m_nDropped = 0; // file bytes the port dropped since the progress began
     bool m_bCancelled = false;
 

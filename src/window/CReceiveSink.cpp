@@ -1,7 +1,5 @@
 #include "CReceiveSink.h"
 
-#include "CTerminalDlg.h"
-
 #include <QStringList>
 #include <vector>
 
@@ -45,21 +43,16 @@ CReceiveSink::~CReceiveSink() = default;
 
 void CReceiveSink::OnReceive(const char* pData, int nLength)
 {
-    OnReceiveBlock(QByteArray(pData, qMax(0, nLength)));
+    OnReceive(QByteArray(pData, qMax(0, nLength)), KrBlockTimes(KrTimeStamp::Now()));
 }
 
-void CReceiveSink::OnReceiveBlock(const QByteArray& block)
-{
-    OnReceiveTimed(block, KrBlockTimes(KrTimeStamp::Now()));
-}
-
-void CReceiveSink::OnReceiveTimed(const QByteArray& block, const KrBlockTimes& times)
+void CReceiveSink::OnReceive(const QByteArray& block, const KrBlockTimes& times)
 {
     // While the counter data runs, received blocks are only logged.
     if (!m_pOwner->IsCounterRunning())
-        m_pOwner->AppendReceived(block, times);
+        m_pOwner->AppendText(block, &times);
     if (m_pOwner->IsLogInputChecked())
-        m_log.Write(block, times);
+        WriteInputLog(block, times);
 }
 
 void CReceiveSink::OnPortStatus(const CKrCommPortStatus& status)
@@ -83,12 +76,7 @@ void CReceiveSink::OnPortLines(const KrLineEvent& event)
         OnPortEvent(e);
 }
 
-bool CReceiveSink::WriteInputLog(const char* pData, int nLength)
+bool CReceiveSink::WriteInputLog(const QByteArray& block, const KrBlockTimes& times)
 {
-    return m_log.Write(pData, nLength);
-}
-
-bool CReceiveSink::WriteInputLog(const QByteArray& block)
-{
-    return m_log.Write(block);
+    return m_log.Write(block, times);
 }

@@ -56,27 +56,20 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     m_nRxCount = 0;
     m_bHexDisplay = false;
 
-    m_pRefresh = new CViewRefresh([this] { Refresh(); }, 0, this);
+    m_pRefresh = new CViewRefresh([this] { return Refresh(); }, 0, this);
+    m_pEventsCall = new KrCoalescedCall(this, [this] {
+        if (m_pArrivalColumn)
+            m_pArrivalColumn->EventAdded();
+    });
     m_counterTimer.setInterval(kCounterPeriodMs);
     connect(&m_counterTimer, &QTimer::timeout, this, [this] { OnTimer(kCounterTimerId); });
-    m_pFileSend = new CFileSend(
-        CFileSend::Hooks{[this](const QByteArray& bytes, bool bWhole, bool bFirst) {
-                             return SendFileBytes(bytes, bWhole, bFirst);
-                         },
-                         [this] { return m_port.IsOpen() ? m_port.GetPendingCount() : -1; },
-                         [this] { return m_port.DiscardPending(kStreamFile); },
-                         [this] { return m_port.TakeDroppedCount(kStreamFile); },
-                         [this](qint64 nBytes) {
-                             std::lock_guard<std::recursive_mutex> guard(m_lock);
-                             m_nTxCount = qMax<qint64>(0, m_nTxCount - nBytes);
-                             UpdateStatusBar();
-                         },
-                         [this](const QString& text) {
-                             if (m_wndStatusBar)
-                                 m_wndStatusBar->SetText(3, text);
-                         },
-                         [](const QString& message) { AfxMessageBox(message); }},
-        CKrCommPort::kMaxQueued, this);
+    m_pFileSend = new CFileSend(m_transmit, CKrCommPort::kMaxQueued, this);
+    connect(m_pFileSend, &CFileSend::Status, this, [this](const QString& text) {
+        if (m_wndStatusBar)
+            m_wndStatusBar->SetText(3, text);
+    });
+    connect(m_pFileSend, &CFileSend::Failed, this,
+            [](const QString& message) { AfxMessageBox(message); });
     // The port tells of every change of its state; the caption shows it, and
     // the status bar, since a close or a loss may drop bytes that Tx counted.
     // Its events (opened, lost, closed) go with the received bytes, so the
@@ -145,10 +138,10 @@ bool CTerminalDlg::Create()
     // Find, copy as hex or C string, save and send, in its context menu.
     new CDataTools(
         this, m_editData,
-        CDataTools::Hooks{[this] { return GetData(); },
+        CDataTools::Hooks{[this] { return ShownData(); },
                           [this](const QByteArray& bytes) { return SendSequence(bytes); }});
     // When the bytes arrived: a tooltip, and a time column on request.
-    m_pArrivalColumn = new CArrivalColumn(m_editData);
+    m_pArrivalColumn = new CArrivalColumn(m_editData, m_strData);
     m_chkLocalEcho = new CCheckBox(QStringLiteral("Local Echo"), this);
     m_chkLocalEcho->setGeometry(du.Rect(kLocalEchoDlu.x(), kLocalEchoDlu.y(), kLocalEchoDlu.width(),
                                         kLocalEchoDlu.height()));
@@ -230,7 +223,7 @@ int CTerminalDlg::CreateBars()
 {
     const QRect client = rect();
     m_wndStatusBar = new CStatusBarCtrl(this);
-    m_wndStatusBar->setObjectName(QStringLiteral("1019"));
+    m_wndStatusBar->setObjectName(QStringLiteral("statusBar"));
     const int nBarHeight = m_wndStatusBar->sizeHint().height();
     m_wndStatusBar->setGeometry(0, client.height() - nBarHeight, client.width(), nBarHeight);
     m_wndStatusBar->show();

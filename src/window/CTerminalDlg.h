@@ -1,19 +1,24 @@
 #pragma once
 // The Terminal window: the one object that holds the program's state. Its
-// operations are spread over files by subject: this skeleton (src/app), and
-// the receive path, settings, transmit, commands and file send
-// (src/terminal/Terminal*.cpp). What it needs beyond its specified members
-// lives in small helpers it owns: the caption (CPortCaption), the log's
-// indicator (CLogIndicator), the refresh of the data window (CViewRefresh),
-// the file send (CFileSend) and the port's control lines (CLineLamps).
+// operations are spread over files by subject, all in this room: the skeleton
+// (CTerminalDlg.cpp), the receive path, settings, transmit, commands and file
+// send (Terminal*.cpp). What it needs beyond its own members lives in helpers
+// it owns: the receive text buffer (CReceiveBuffer, m_strData), every send
+// (CTransmitter), the caption (CPortCaption), the log's indicator
+// (CLogIndicator), the refresh's timing (CViewRefresh), the file send
+// (CFileSend) and the port's control lines (CLineLamps).
 //
 // Lives on the user-interface thread. Other threads call only AppendText,
-// UpdateStatusBar and the state getters: the port's I/O thread through the
-// receive sink, the file send's thread through its hooks.
+// AppendPortEvent, UpdateStatusBar and the state getters: the port's I/O
+// thread through the receive sink (CReceiveOwner), the file send's thread
+// through the transmitter.
 
-#include "CArrivalTimes.h"
 #include "CKrCommPort.h"
+#include "CReceiveBuffer.h"
+#include "CReceiveOwner.h"
 #include "CReceiveSink.h"
+#include "CTransmitter.h"
+#include "KrCoalescedCall.h"
 
 #include <QByteArray>
 #include <QDialog>
@@ -35,7 +40,7 @@ class CViewRefresh;
 class QCheckBox;
 class QToolBar;
 
-class CTerminalDlg : public QDialog
+class CTerminalDlg : public QDialog, public CReceiveOwner, private CTransmitter::Window
 {
     Q_OBJECT
 public:
@@ -54,17 +59,17 @@ public:
     void OnClose();
 
     // Receive path (any thread)
-    void AppendText(QByteArray text);
-    // A received block, appended as AppendText does, with its arrival times,
-    // which the data window keeps for what its buffer holds.
-    void AppendReceived(const QByteArray& block, const KrBlockTimes& times);
-    // A port event, shown between the bytes before and after it while the
-    // data window shows arrival times.
-    void AppendPortEvent(const KrPortEvent& event);
+    // Appends to the receive text buffer through the echo gate, with the
+    // bytes' arrival times (none: the echo of what was sent), marks what the
+    // data window is to show and asks for a refresh.
+    void AppendText(QByteArray text, const KrBlockTimes* pTimes = nullptr) override;
+    // A port event, kept with the arrival times and shown between the bytes
+    // before and after it while the data window shows them; it moves nothing.
+    void AppendPortEvent(const KrPortEvent& event) override;
     QByteArray FormatHexData() const;
     void UpdateStatusBar();
-    bool IsCounterRunning() const { return m_bCounterRunning.load(); }
-    bool IsLogInputChecked() const;
+    bool IsCounterRunning() const override { return m_bCounterRunning.load(); }
+    bool IsLogInputChecked() const override;
 
     // Settings file
     virtual void Serialize(CArchive& ar);
@@ -85,6 +90,7 @@ public:
     void OnAbout();
 
     // What tests and the benchmarks cannot read off the widgets.
+    // The receive text buffer's bytes now.
     QByteArray GetData() const;
     qint64 GetTxCount() const;
     bool IsEchoPending() const { return m_bEchoPending.load(); }
@@ -98,12 +104,11 @@ public:
     CFileSend* FileSend() const { return m_pFileSend; }
     // Runs a pending refresh of the data window and status bar now.
     void FlushRefresh();
-
-    // Whose bytes they are at the port (CKrCommPort's write streams): Tx
-    // counts typed characters and files, not the counter data.
-    static constexpr int kStreamCounter = 0;
-    static constexpr int kStreamTyped = 1;
-    static constexpr int kStreamFile = 2;
+    // The bytes the data window shows, brought up to date first: the whole
+    // buffer, or while paused what the pause kept. What Find searches and
+    // Save Received Data writes.
+    QByteArray ShownData();
+    CTransmitter& Transmitter() { return m_transmit; }
 
     static constexpr int kCounterTimerId = 1;
     static constexpr int kCounterPeriodMs = 1000;
@@ -123,26 +128,32 @@ protected:
 
 private:
     void DoDataExchange();
-    bool IsLocalEchoChecked() const;
+    bool IsLocalEchoChecked() const override;
     // Sends one typed character; true when the key press is consumed.
     bool PreTranslateKey(int nCharCode);
-    void Refresh();
-    void AppendTimed(const QByteArray& text, const KrBlockTimes* pTimes);
+    // Shows what the buffer marked for the data window, and the figures;
+    // true when the view showed something new.
+    bool Refresh();
+    // AppendText's work, m_lock being held.
+    void AppendLocked(const QByteArray& text, const KrBlockTimes* pTimes);
     void SetCaptionFromPort();
-    // Bytes of a file being sent: written, counted and echoed (on the file
-    // send's thread).
-    qint64 SendFileBytes(const QByteArray& bytes, bool bWhole, bool bFirst);
     // A sequence from Send Bytes: written, counted and echoed as one
     // transmission; false (and a beep) when the port is not open.
     bool SendSequence(const QByteArray& bytes);
 
+    // CTransmitter::Window
+    void AppendEchoLocked(const QByteArray& text) override { AppendLocked(text, nullptr); }
+    void TxChanged() override { UpdateStatusBar(); }
+
     // Members, in the order the window has always declared them.
-    QByteArray m_strData;                    // receive text buffer
+    CReceiveBuffer m_strData;                // receive text buffer
     int m_nCounter = 0;                      // next counter value
     QFont m_fontData;                        // data window font
     std::atomic<bool> m_bEchoPending{false}; // one-shot echo gate
     std::atomic<bool> m_bCounterRunning{false};
-    mutable std::recursive_mutex m_lock; // state shared with the receive thread
+    // The echo gate, Rx and Tx, and the order of an append against a send;
+    // the buffer has a lock of its own for its contents.
+    mutable std::mutex m_lock;
     std::atomic<bool> m_bPaused{false};
     QToolBar* m_wndToolBar = nullptr;
     CStatusBarCtrl* m_wndStatusBar = nullptr;
@@ -155,18 +166,18 @@ private:
 
     // Helpers, and the counter's timer.
     QTimer m_counterTimer;
-    CViewRefresh* m_pRefresh = nullptr; // the buffer's way to the data window
+    CViewRefresh* m_pRefresh = nullptr; // when the data window and status bar refresh
+    quint64 m_nShownSerial = 0;         // what the view took last (CReceiveBuffer::TakeShown)
     CFileSend* m_pFileSend = nullptr;   // progress and streaming of file sends
     CPortCaption* m_pCaption = nullptr; // the port's state in the caption
-    // Arrival times of what the view has not shown yet (under m_lock), and
-    // the view's time column, which keeps those of what it shows.
-    CArrivalTimes m_arrivals;
-    CArrivalColumn* m_pArrivalColumn = nullptr;
-    CLineLamps* m_pLines = nullptr; // the control lines in the status bar
+    CArrivalColumn* m_pArrivalColumn = nullptr; // the view's time column
+    KrCoalescedCall* m_pEventsCall = nullptr;   // a port event, to the time column
+    CLineLamps* m_pLines = nullptr;             // the control lines in the status bar
 
     // Last: the port goes first when the window is destroyed, which ends
     // every call from its thread before anything else is torn down.
     QIcon m_hIcon;
     CKrCommPortEx m_port;
     qint64 m_nTxCount = 0;
+    CTransmitter m_transmit{m_port, m_lock, m_nTxCount, m_bEchoPending, *this};
 };

@@ -18,7 +18,7 @@ qint64 NowNs()
 
 } // namespace
 
-CViewRefresh::CViewRefresh(std::function<void()> refresh, int nIntervalMs, QObject* pParent,
+CViewRefresh::CViewRefresh(std::function<bool()> refresh, int nIntervalMs, QObject* pParent,
                            int nStreamIntervalMs)
     : QObject(pParent), m_refresh(std::move(refresh)), m_nIntervalMs(nIntervalMs),
       m_nStreamIntervalMs(nStreamIntervalMs), m_call(this, [this] { OnRequested(); })
@@ -38,36 +38,16 @@ int CViewRefresh::IntervalMs() const
     return rate >= 20 && rate <= 500 ? std::max(1, int(std::floor(1000 / rate))) : 16;
 }
 
-void CViewRefresh::Appended(qint64 nTrimmed, bool bShow)
+void CViewRefresh::Changed()
 {
-    m_nStreamStart += nTrimmed;
-    if (bShow && !m_bChanged) {
-        m_bChanged = true;
-        m_nFirstChangeNs = NowNs();
-    }
-}
-
-void CViewRefresh::Cleared()
-{
-    m_nStreamStart = 0;
-    m_bChanged = false;
-}
-
-bool CViewRefresh::TakeChanges(qint64* pStreamStart)
-{
-    *pStreamStart = m_nStreamStart;
-    const bool bChanged = m_bChanged;
-    m_bChanged = false;
-    if (bChanged && !m_bTookChanges) {
-        m_bTookChanges = true;
-        m_nTookFirstChangeNs = m_nFirstChangeNs;
-    }
-    return bChanged;
+    qint64 nNone = 0;
+    m_nFirstChangeNs.compare_exchange_strong(nNone, NowNs());
+    Request();
 }
 
 void CViewRefresh::Request()
 {
-    if (m_bStopped.load() || m_bOnItsWay.exchange(true))
+    if (m_bStopped.load() || m_bScheduled.exchange(true))
         return;
     m_call.Request();
 }
@@ -86,7 +66,7 @@ void CViewRefresh::Stop()
 
 void CViewRefresh::OnRequested()
 {
-    if (m_bStopped.load() || m_timer.isActive() || !m_bOnItsWay.load())
+    if (m_bStopped.load() || m_timer.isActive() || !m_bScheduled.load())
         return; // on its way already, or flushed meanwhile
     m_bFollowUp = false;
     const int nInterval = IntervalMs();
@@ -104,14 +84,14 @@ void CViewRefresh::Fire()
         return;
     // Cleared before the refresh takes the changes: whatever is appended
     // after that asks again.
-    m_bOnItsWay.store(false);
+    m_bScheduled.store(false);
     const bool bFollowUp = std::exchange(m_bFollowUp, false);
     const QElapsedTimer previous = m_last;
     m_last.restart();
     const qint64 nStartNs = NowNs();
-    m_bTookChanges = false;
-    m_refresh();
-    if (!m_bTookChanges) {
+    // The changes this refresh shows; one made while it runs is the next's.
+    const qint64 nFirstChangeNs = m_nFirstChangeNs.exchange(0);
+    if (!m_refresh()) {
         // The frame after a spell of data found nothing new: the spell is
         // over, and this look does not count as a frame, so that a byte
         // that comes next is shown as soon as a frame has passed since the
@@ -124,14 +104,14 @@ void CViewRefresh::Fire()
     // previous refresh that showed something: a stream, which the next
     // refresh follows at the stream's pace. Anything else (the first change
     // after a quiet spell, a reply now and then) keeps the frame's.
-    const bool bStream =
-        m_nShownNs >= 0 && m_nTookFirstChangeNs - m_nShownNs < qint64(IntervalMs()) * 1000000;
+    const bool bStream = m_nShownNs >= 0 && nFirstChangeNs != 0 &&
+                         nFirstChangeNs - m_nShownNs < qint64(IntervalMs()) * 1000000;
     m_nShownNs = nStartNs;
     // Data keeps coming, most likely: the next refresh waits, and until then
     // no request wakes the thread (one made while the refresh ran finds the
     // timer running).
     if (!m_bStopped.load()) {
-        m_bOnItsWay.store(true);
+        m_bScheduled.store(true);
         m_bFollowUp = true;
         m_timer.start(bStream ? StreamIntervalMs() : IntervalMs());
     }

@@ -4,7 +4,6 @@
 #include "CFileSend.h"
 #include "CKrCommDlgPortCfg.h"
 #include "CTerminalDlg.h"
-#include "CViewRefresh.h"
 #include "CommandIds.h"
 
 #include "Afx.h"
@@ -58,29 +57,29 @@ void CTerminalDlg::OnConfigurePort()
 
 void CTerminalDlg::OnPauseScrolling()
 {
-    // What was appended before the command shows as it would have.
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    m_pRefresh->Flush();
+    // Paused, the data window keeps what it was last to show, whatever comes
+    // (and whatever the buffer trims); resumed, it catches up with the next
+    // append, not before.
+    std::lock_guard<std::mutex> guard(m_lock);
     m_bPaused = !m_bPaused.load();
+    if (m_bPaused.load())
+        m_strData.Freeze();
 }
 
 void CTerminalDlg::OnToggleHex()
 {
-    // Appends made before the toggle show in the old mode; the new mode
-    // shows from the next append on.
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    m_pRefresh->Flush();
+    // What was appended before the toggle shows in the old mode; the new
+    // mode shows from the next append on.
+    std::lock_guard<std::mutex> guard(m_lock);
     m_bHexDisplay = !m_bHexDisplay.load();
 }
 
 void CTerminalDlg::OnClearData()
 {
-    // Under the lock, so a block arriving meanwhile lands wholly before or
-    // wholly after the clear.
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    // The buffer is emptied under its own lock, so a block arriving meanwhile
+    // lands wholly before or wholly after the clear. Rx stays until the next
+    // append.
     if (m_editData)
         m_editData->Clear();
-    m_strData.clear();
-    m_arrivals.Clear();
-    m_pRefresh->Cleared();
+    m_strData.Clear();
 }

@@ -10,50 +10,48 @@
 
 #include <QThread>
 
-void CTerminalDlg::AppendText(QByteArray text)
+void CTerminalDlg::AppendText(QByteArray text, const KrBlockTimes* pTimes)
 {
-    AppendTimed(text, nullptr);
+    std::lock_guard<std::mutex> guard(m_lock);
+    AppendLocked(text, pTimes);
 }
 
-void CTerminalDlg::AppendReceived(const QByteArray& block, const KrBlockTimes& times)
+void CTerminalDlg::AppendLocked(const QByteArray& text, const KrBlockTimes* pTimes)
 {
-    AppendTimed(block, &times);
+    bool bShow = false;
+    if (!m_bEchoPending.load() || IsLocalEchoChecked()) {
+        // Added, trimmed once above the limit, with the times of its bytes.
+        m_strData.Append(text, pTimes);
+        // Unless paused, the data window is to show the whole buffer in the
+        // display mode of now; a toggle shows from here on. While paused it
+        // keeps what it shows.
+        if (!m_bPaused.load()) {
+            m_strData.MarkShown(m_bHexDisplay.load());
+            bShow = true;
+        }
+    }
+    m_nRxCount = int(m_strData.Size());
+    m_bEchoPending = false;
+    // The data window and the status bar follow on the user-interface thread.
+    if (bShow)
+        m_pRefresh->Changed();
+    else
+        m_pRefresh->Request();
 }
 
 void CTerminalDlg::AppendPortEvent(const KrPortEvent& event)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    m_arrivals.AddEvent(m_pRefresh->StreamStart() + m_strData.size(), event);
-    m_pRefresh->Appended(0, !m_bPaused.load());
-    m_pRefresh->Request();
-}
-
-void CTerminalDlg::AppendTimed(const QByteArray& text, const KrBlockTimes* pTimes)
-{
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    if (!m_bEchoPending.load() || IsLocalEchoChecked()) {
-        const qint64 nPos = m_pRefresh->StreamStart() + m_strData.size();
-        const int nTrimmed = ReceiveBuffer::AppendAndTrim(m_strData, text);
-        // The times of what is appended; those of what was trimmed go.
-        m_arrivals.AddBlock(nPos, text.size(), pTimes);
-        if (nTrimmed > 0)
-            m_arrivals.TrimBefore(m_pRefresh->StreamStart() + nTrimmed);
-        m_pRefresh->Appended(nTrimmed, !m_bPaused.load());
-    }
-    m_nRxCount = int(m_strData.size());
-    m_bEchoPending = false;
-    UpdateStatusBar();
+    // Kept between the bytes before and after it; only the time column's
+    // event lines show it, and nothing scrolls.
+    m_strData.AddEvent(event);
+    m_pEventsCall->Request();
 }
 
 QByteArray CTerminalDlg::FormatHexData() const
 {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    QByteArray hex(m_strData.size() * ReceiveBuffer::kHexGroup, Qt::Uninitialized);
-    char* p = hex.data();
-    for (const char ch : m_strData) {
-        ReceiveBuffer::HexGroup(static_cast<unsigned char>(ch), p);
-        p += ReceiveBuffer::kHexGroup;
-    }
+    const CReceiveSnapshot buffer = m_strData.Snapshot();
+    QByteArray hex(qsizetype(buffer.Size()) * ReceiveBuffer::kHexGroup, Qt::Uninitialized);
+    ReceiveBuffer::FormatHexData(buffer.Data(), qsizetype(buffer.Size()), hex.data());
     return hex;
 }
 
@@ -68,50 +66,32 @@ void CTerminalDlg::UpdateStatusBar()
     }
     if (!m_wndStatusBar)
         return;
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    // Typed characters a close or a loss dropped unsent never left (a file's
-    // bytes are the file send's to take back).
-    m_nTxCount = qMax<qint64>(0, m_nTxCount - m_port.TakeDroppedCount(kStreamTyped));
+    int nRx = 0;
+    qint64 nTx = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        // Typed characters a close or a loss dropped unsent never left (a
+        // file's bytes are the file send's to take back).
+        m_transmit.TakeDroppedTypedLocked();
+        nRx = m_nRxCount;
+        nTx = m_nTxCount;
+    }
     // The only place the figures are written.
-    m_wndStatusBar->SetText(0, QStringLiteral("Rx:%1").arg(m_nRxCount));
-    m_wndStatusBar->SetText(1, QStringLiteral("Tx:%1").arg(m_nTxCount));
+    m_wndStatusBar->SetText(0, QStringLiteral("Rx:%1").arg(nRx));
+    m_wndStatusBar->SetText(1, QStringLiteral("Tx:%1").arg(nTx));
     m_wndStatusBar->SetText(2, QString());
-    if (m_pRefresh->HasChanges())
-        m_pRefresh->Request();
 }
 
-void CTerminalDlg::Refresh()
+bool CTerminalDlg::Refresh()
 {
-    QByteArray bytes;
-    qint64 nStart = 0;
-    bool bChanged = false;
-    bool bExtend = false;
-    bool bHex = false;
-    {
-        std::lock_guard<std::recursive_mutex> guard(m_lock);
-        bChanged = m_pRefresh->TakeChanges(&nStart) && m_editData;
-        if (bChanged) {
-            bHex = m_bHexDisplay.load();
-            // Only what the view has not seen is copied, so the buffer is
-            // never left shared (the next append would copy all of it);
-            // anything else (a new mode, the view fallen behind) starts the
-            // view afresh.
-            bExtend = m_editData->CanExtend(nStart, nStart + m_strData.size(), bHex);
-            bytes =
-                bExtend ? m_strData.mid(qsizetype(m_editData->StreamEnd() - nStart)) : m_strData;
-            // The times of the bytes it is about to show, before it shows them.
-            if (m_pArrivalColumn)
-                m_pArrivalColumn->Take(m_arrivals);
-        }
-        UpdateStatusBar();
-    }
-    // The lock is not held while the view lays out and paints.
-    if (!bChanged)
-        return;
-    if (bExtend)
-        m_editData->ExtendBuffer(bytes, nStart);
-    else
-        m_editData->SetBuffer(bytes, nStart, bHex);
+    UpdateStatusBar();
+    // What the buffer marked for the view since it last looked; no lock is
+    // held while the view lays out and paints.
+    CReceiveSnapshot shown;
+    if (!m_editData || !m_strData.TakeShown(&m_nShownSerial, &shown))
+        return false;
+    m_editData->Show(shown);
+    return true;
 }
 
 void CTerminalDlg::FlushRefresh()
@@ -119,14 +99,19 @@ void CTerminalDlg::FlushRefresh()
     m_pRefresh->Flush();
 }
 
+QByteArray CTerminalDlg::ShownData()
+{
+    FlushRefresh();
+    return m_editData ? m_editData->Layout().Buffer() : QByteArray();
+}
+
 QByteArray CTerminalDlg::GetData() const
 {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    return m_strData;
+    return m_strData.Bytes();
 }
 
 qint64 CTerminalDlg::GetTxCount() const
 {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     return m_nTxCount;
 }

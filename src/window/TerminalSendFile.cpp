@@ -2,9 +2,7 @@
 
 #include "Afx.h"
 #include "CFileSend.h"
-#include "CStatusBarCtrl.h"
 #include "CTerminalDlg.h"
-#include "ReceiveBuffer.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -62,52 +60,14 @@ void CTerminalDlg::OnSendTextFile()
     }
     if (nSize == 0) {
         // Nothing to read: an empty Write, and the echo of nothing.
-        SendFileBytes(QByteArray(), true, true);
+        m_transmit.SendFilePiece(QByteArray(), true, true);
         return;
     }
     m_pFileSend->Send(path, nSize);
 }
 
-qint64 CTerminalDlg::SendFileBytes(const QByteArray& bytes, bool bWhole, bool bFirst)
-{
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    // A whole file shares its bytes with the port's queue; a piece of a
-    // larger one is copied there (it is a view of the sender's buffer).
-    const int nSent = bWhole ? m_port.Write(bytes, kStreamFile)
-                             : m_port.Write(bytes.constData(), int(bytes.size()), kStreamFile);
-    if (nSent < 0)
-        return nSent;
-    m_nTxCount += nSent;
-    // The gate is set once for the file, as for any other transmission.
-    if (bFirst)
-        m_bEchoPending = true;
-    UpdateStatusBar();
-    if (IsLocalEchoChecked()) {
-        if (bWhole) {
-            AppendText(nSent == bytes.size() ? bytes : bytes.left(nSent));
-        } else {
-            // In parts no longer than one trim, so that the buffer stays
-            // within its limit however long the file is.
-            for (int nFrom = 0; nFrom < nSent; nFrom += ReceiveBuffer::kTrim)
-                AppendText(bytes.mid(nFrom, qMin(ReceiveBuffer::kTrim, nSent - nFrom)));
-        }
-    }
-    return nSent;
-}
-
 bool CTerminalDlg::SendSequence(const QByteArray& bytes)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    const int nSent = m_port.Write(bytes, kStreamTyped);
-    if (nSent < 0) {
-        AfxMessageBeep(); // nothing would go anywhere: nothing is counted
-        return false;
-    }
     // As a file: counted, the gate set once, echoed as one block.
-    m_nTxCount += nSent;
-    m_bEchoPending = true;
-    UpdateStatusBar();
-    if (IsLocalEchoChecked())
-        AppendText(nSent == bytes.size() ? bytes : bytes.left(nSent));
-    return true;
+    return m_transmit.Send(bytes, CTransmitter::kSequence) >= 0;
 }

@@ -1,7 +1,6 @@
 // The Terminal window's transmit path: typed characters and the counter
 // data.
 
-#include "Afx.h"
 #include "CFindBar.h"
 #include "CTerminalDlg.h"
 #include "KeyToChar.h"
@@ -50,18 +49,9 @@ bool CTerminalDlg::eventFilter(QObject* pWatched, QEvent* pEvent)
 
 bool CTerminalDlg::PreTranslateKey(int nCharCode)
 {
-    // One byte: the low 8 bits of the character's code, zero included.
-    const char text[2] = {char(nCharCode & 0xFF), '\0'};
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    const int nSent = m_port.Write(text, 1, kStreamTyped);
-    if (nSent > 0) {
-        m_nTxCount += nSent;
-        m_bEchoPending = true;
-    } else {
-        // Nothing went anywhere: nothing is counted and the gate stays.
-        AfxMessageBeep();
-    }
-    UpdateStatusBar();
+    // One byte: the low 8 bits of the character's code, zero included. It
+    // is counted and sets the gate, but is never shown.
+    m_transmit.Send(QByteArray(1, char(nCharCode & 0xFF)), CTransmitter::kTyped);
     return true;
 }
 
@@ -81,12 +71,8 @@ void CTerminalDlg::OnTimer(unsigned nIDEvent)
 {
     if (nIDEvent != kCounterTimerId)
         return;
-    const QByteArray text = QByteArray::number(m_nCounter) + ' ';
-    if (IsLocalEchoChecked()) {
-        m_bEchoPending = true;
-        AppendText(text);
-    }
-    m_port.Write(text.constData(), -1, kStreamCounter);
+    // Shown first (with "Local Echo" checked), then written; not counted in
+    // Tx; the gate is set after it.
+    m_transmit.Send(QByteArray::number(m_nCounter) + ' ', CTransmitter::kCounter);
     ++m_nCounter;
-    m_bEchoPending = true;
 }

@@ -10,17 +10,12 @@ class CKrCommReceiver
 {
 public:
     virtual void OnReceive(const char* pData, int nLength) = 0;
-    // The same block as bytes the receiver may keep (they are shared, not
-    // copied); by default handed to OnReceive.
-    virtual void OnReceiveBlock(const QByteArray& block)
+    // The same block with its arrival times, as the port delivers it; its
+    // bytes are shared, not copied, and may be kept. By default the times are
+    // dropped and the bytes handed to the first form.
+    virtual void OnReceive(const QByteArray& block, const KrBlockTimes& /*times*/)
     {
         OnReceive(block.constData(), int(block.size()));
-    }
-    // The same block with its arrival times, as the port delivers it; by
-    // default the times are dropped and the block handed to OnReceiveBlock.
-    virtual void OnReceiveTimed(const QByteArray& block, const KrBlockTimes& /*times*/)
-    {
-        OnReceiveBlock(block);
     }
     virtual ~CKrCommReceiver() = default;
 };
