@@ -3,7 +3,7 @@
 
 #include "CKrCommPort.h"
 #include "FileBytes.h"
-#include "KrSerialDiag.h"
+#include "KrSerialSystem.h"
 #include "PortHelpers.h"
 #include "PtyPair.h"
 #include "SocatPty.h"

@@ -1,8 +1,12 @@
 // The receive path: buffer, echo gate, pause, hex, status bar and log, as the
 // port's thread drives it.
 
+#include "CArrivalColumn.h"
+#include "CDataTools.h"
 #include "CDataView.h"
+#include "CFindBar.h"
 #include "CInputLog.h"
+#include "CKrCommDlgPortCfg.h"
 #include "CStatusBarCtrl.h"
 #include "LogObstacle.h"
 #include "OwnThreads.h"
@@ -15,6 +19,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QImage>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
 
 #include <chrono>
@@ -48,6 +55,9 @@ private Q_SLOTS:
     void clearKeepsRxUntilTheNextAppend();
     void blocksFromThePortThreadReachTheView();
     void commandsKeepPendingRefreshesAsAppended();
+    void pausedViewIsWhatFindAndSaveRead();
+    void portEventsMoveNothing_data();
+    void portEventsMoveNothing();
     void unwritableLogShowsOnTheCheckbox_data();
     void unwritableLogShowsOnTheCheckbox();
     void lostLogBytesStayOnShow();
@@ -448,6 +458,97 @@ void TestReceivePath::ptyEndToEnd()
     QCOMPARE(dlg->DataView()->VisibleRows().join(QString()).toLatin1(),
              dlg->FormatHexData().right(dlg->DataView()->VisibleRows().join(QString()).size()));
     QTRY_COMPARE(fx.LoggedSince(started), sent);
+}
+
+void TestReceivePath::pausedViewIsWhatFindAndSaveRead()
+{
+    // Paused, the window keeps what it showed even when the buffer trims
+    // those bytes away; Find searches and Save writes what it shows, the
+    // buffer (and Rx) goes on.
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    auto* pTools = dlg->findChild<CDataTools*>();
+    QVERIFY(pTools);
+    dlg->AppendText("needle at the start\r\n");
+    dlg->FlushRefresh();
+    const QStringList shown = dlg->DataView()->VisibleRows();
+    dlg->OnPauseScrolling();
+    dlg->AppendText(Bytes(ReceiveBuffer::kLimit) + "needle later");
+    dlg->FlushRefresh();
+    QVERIFY(!dlg->GetData().startsWith("needle at"));
+    QCOMPARE(dlg->DataView()->VisibleRows(), shown);
+    QCOMPARE(dlg->ShownData(), QByteArray("needle at the start\r\n"));
+    pTools->OpenFind();
+    pTools->FindBar()->findChild<QLineEdit*>()->setText(QStringLiteral("needle"));
+    QCOMPARE(pTools->Matches().Count(), 1);
+    fx.saveFileName = fx.Path(QStringLiteral("saved.bin"));
+    pTools->SaveReceivedData();
+    QCOMPARE(ReadFile(fx.saveFileName), QByteArray("needle at the start\r\n"));
+
+    // Resumed, the next block shows the buffer, and Find follows it.
+    dlg->OnPauseScrolling();
+    dlg->AppendText("\r\n");
+    dlg->FlushRefresh();
+    QCOMPARE(dlg->ShownData(), dlg->GetData());
+    QCOMPARE(pTools->Matches().Count(), 1);
+    QCOMPARE(pTools->Matches().CurrentPosition(), dlg->DataView()->Layout().StreamEnd() - 14);
+}
+
+void TestReceivePath::portEventsMoveNothing_data()
+{
+    QTest::addColumn<bool>("bPaused");
+    QTest::addColumn<bool>("bShowTimes");
+    QTest::newRow("paused") << true << false;
+    QTest::newRow("hex toggled") << false << false;
+    QTest::newRow("paused, arrival times shown") << true << true;
+}
+
+void TestReceivePath::portEventsMoveNothing()
+{
+    // Line changes, a reopen and Configure Port send the port's events; they
+    // neither show a new hex mode, nor let a paused window catch up, nor
+    // scroll. With arrival times shown, only the time column's event line
+    // appears.
+    QFETCH(bool, bPaused);
+    QFETCH(bool, bShowTimes);
+    TerminalFixture fx;
+    fx.Start().reset(); // the default settings: the loopback, a null-modem cable
+    auto dlg = fx.Start();
+    QVERIFY(SettledOpen(dlg->Port()));
+    dlg->resize(500, 300);
+    dlg->DataView()->findChild<CArrivalColumn*>()->SetShown(bShowTimes);
+    for (int i = 0; i < 40; ++i)
+        dlg->AppendText(QByteArray("row ") + QByteArray::number(i) + "\r\n");
+    dlg->FlushRefresh();
+    // The user reads above the end; with the times shown, the end is in
+    // sight, where the events' line comes.
+    const int nTop = bShowTimes ? dlg->DataView()->TopRow() : 3;
+    dlg->DataView()->verticalScrollBar()->setValue(nTop);
+    if (bPaused)
+        dlg->OnPauseScrolling();
+    else
+        dlg->OnToggleHex();
+    dlg->FlushRefresh();
+    const QImage before = dlg->DataView()->viewport()->grab().toImage();
+    const QStringList rows = dlg->DataView()->VisibleRows();
+
+    QVERIFY(dlg->Port().SetLine(KrLine::Dtr, false));
+    QTRY_VERIFY(!dlg->Port().GetLines().IsOn(KrLine::Dsr));
+    dlg->Port().Close();
+    QVERIFY(OpenSettled(dlg->Port()));
+    fx.onModal = [](QDialog& d) {
+        d.accept();
+        return qobject_cast<CKrCommDlgPortCfg*>(&d) ? IDOK : IDCANCEL;
+    };
+    dlg->OnConfigurePort();
+    QVERIFY(SettledOpen(dlg->Port()));
+    QTest::qWait(50);
+    dlg->FlushRefresh();
+
+    QCOMPARE(dlg->DataView()->VisibleRows(), rows);
+    QCOMPARE(dlg->DataView()->TopRow(), nTop);
+    const QImage after = dlg->DataView()->viewport()->grab().toImage();
+    QCOMPARE(after == before, !bShowTimes);
 }
 
 QTEST_MAIN(TestReceivePath)

@@ -2,7 +2,7 @@
 
 #include "CKrCommPort.h"
 #include "KrPortList.h"
-#include "KrSerialDiag.h"
+#include "KrSerialSystem.h"
 
 #include <chrono>
 #include <cstring>

@@ -6,7 +6,7 @@
 #include "CKrCommBackend.h"
 #include "KrCoalescedCall.h"
 #include "KrModemControl.h"
-#include "KrSerialDiag.h"
+#include "KrSerialSystem.h"
 
 #include <QSerialPort>
 #include <QTimer>

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QResizeEvent>
 
 // One label: the line's name, lit (a green field) when on, dim when off,
 // grey and slanted when its state is not known.
@@ -131,7 +132,8 @@ QAccessibleInterface* LampAccessibleFactory(const QString& className, QObject* p
 } // namespace
 
 CLineLamps::CLineLamps(CKrCommPort& port, QWidget* pParent)
-    : QWidget(pParent), m_port(port), m_pNote(new QLabel(this)), m_changed(this, [this] { Show(); })
+    : QWidget(pParent), m_port(port), m_pNote(new QLabel(this)), m_pSummary(new QLabel(this)),
+      m_changed(this, [this] { Show(); })
 {
     static const bool bFactory = [] {
         QAccessible::installFactory(LampAccessibleFactory);
@@ -141,6 +143,9 @@ CLineLamps::CLineLamps(CKrCommPort& port, QWidget* pParent)
 
     setAccessibleName(QStringLiteral("Control lines"));
     auto* pLayout = new QHBoxLayout(this);
+    // The status bar gives the lamps what room its part has; they arrange
+    // themselves in it, never wider.
+    pLayout->setSizeConstraint(QLayout::SetNoConstraint);
     pLayout->setContentsMargins(0, 0, 0, 0);
     pLayout->setSpacing(2);
     for (KrLine line : kKrWires) {
@@ -150,6 +155,10 @@ CLineLamps::CLineLamps(CKrCommPort& port, QWidget* pParent)
     }
     m_pNote->setForegroundRole(QPalette::PlaceholderText);
     pLayout->addWidget(m_pNote);
+    m_pSummary->setText(QStringLiteral("Lines"));
+    m_pSummary->setMinimumWidth(0);
+    m_pSummary->hide();
+    pLayout->addWidget(m_pSummary);
 
     const struct
     {
@@ -195,8 +204,9 @@ void CLineLamps::Show()
     const KrLines before = m_lines;
     m_lines = lines;
     const bool bAny = lines.nHave & kKrWireLines;
+    QStringList states;
     for (CLineLamp* pLamp : m_lamps) {
-        pLamp->setVisible(bAny);
+        states << Describe(pLamp->Line()).section(QStringLiteral(" - "), 0, 0);
         pLamp->setToolTip(Describe(pLamp->Line()));
         pLamp->update();
         const quint8 bit = KrLineBit(pLamp->Line());
@@ -209,14 +219,34 @@ void CLineLamps::Show()
         }
     }
     // No stale labels: the reason instead, whole in the tooltip.
-    m_pNote->setVisible(!bAny);
-    m_pNote->setText(fontMetrics().elidedText(lines.strNote, Qt::ElideRight, sizeHint().width()));
     m_pNote->setToolTip(lines.strNote);
+    m_pSummary->setToolTip(states.join(QLatin1Char('\n')));
+    m_pSummary->setAccessibleName(QStringLiteral("Control lines: ") +
+                                  states.join(QStringLiteral(", ")));
+    Arrange();
     m_pNote->setAccessibleName(lines.strNote);
     setToolTip(bAny ? lines.strNote : QString());
     setAccessibleDescription(lines.strNote);
     for (QAction* pAction : m_actions)
         pAction->setEnabled(lines.Has(KrLine(pAction->data().toInt())));
+}
+
+void CLineLamps::resizeEvent(QResizeEvent* pEvent)
+{
+    QWidget::resizeEvent(pEvent);
+    Arrange();
+}
+
+void CLineLamps::Arrange()
+{
+    const bool bAny = m_lines.nHave & kKrWireLines;
+    m_bCompact = width() < sizeHint().width();
+    for (CLineLamp* pLamp : m_lamps)
+        pLamp->setVisible(bAny && !m_bCompact);
+    m_pSummary->setVisible(bAny && m_bCompact);
+    m_pNote->setVisible(!bAny);
+    m_pNote->setText(fontMetrics().elidedText(m_lines.strNote, Qt::ElideRight,
+                                              qMin(width(), sizeHint().width())));
 }
 
 void CLineLamps::Toggle(KrLine line)

@@ -4,8 +4,10 @@
 // lit when on and dim when off, each with a tooltip and an accessible name
 // and state. Clicking DTR or RTS turns it the other way. A port without
 // lines shows why instead ("not available on a raw TCP port"), never stale
-// labels. It also holds the data window's commands for the lines: "Pulse
-// DTR", "Pulse RTS" and "Send Break".
+// labels. Where the part is too narrow for the six labels (a narrow
+// window), they give way to one summary label, "Lines", whose tooltip and
+// accessible name tell every line's state. It also holds the data window's
+// commands for the lines: "Pulse DTR", "Pulse RTS" and "Send Break".
 //
 // User-interface thread. The port tells it of changes on its I/O thread
 // (OnPortLines); one coalesced call then shows the port's lines as they are
@@ -48,13 +50,25 @@ public:
     QString Describe(KrLine line) const;
     const KrLines& Shown() const { return m_lines; }
 
+    // As wide as the six labels.
     QSize sizeHint() const override;
+    // The labels gave way to the summary for lack of room.
+    bool IsCompact() const { return m_bCompact; }
+
+protected:
+    void resizeEvent(QResizeEvent* pEvent) override;
 
 private:
+    // Shows the labels, the summary or the note, as the lines and the room
+    // allow.
+    void Arrange();
+
     CKrCommPort& m_port;
     KrLines m_lines;
     QList<CLineLamp*> m_lamps; // in the order of kKrWires
     QLabel* m_pNote;           // instead of the labels when there are none
+    QLabel* m_pSummary;        // instead of the labels when they do not fit
+    bool m_bCompact = false;
     QList<QAction*> m_actions;
     KrCoalescedCall m_changed;
 };

@@ -39,6 +39,9 @@ const QRect kLogInputDlu(246, 7, 63, 10);
 constexpr int kStatusBarHeight = 18;
 // The status bar's top, from the client area's bottom edge, after a resize.
 constexpr int kStatusBarFromBottom = 23;
+// The smallest client area a user can resize to, at most.
+constexpr int kMinClientWidth = 400;
+constexpr int kMinClientHeight = 300;
 
 } // namespace
 
@@ -262,10 +265,14 @@ int CTerminalDlg::CreateBars()
     // The toolbar reaches down to where the status bar first was; once the
     // window is resized the status bar is drawn over the toolbar's empty end.
     m_wndStatusBar->raise();
-    // The window is never smaller than the layout that shows every control
-    // whole: as wide as it was made (the checkboxes, the status bar's parts),
-    // and high enough for the toolbar's buttons above the status bar.
-    setMinimumSize(client.width(), m_wndToolBar->sizeHint().height() + kStatusBarFromBottom);
+    // The window may be made narrower than it was made (down to a client
+    // area 400 pixels wide; the checkboxes stay where they are, cut by the
+    // edge, and the control lines give way to a summary), and low enough for
+    // 300 pixels, but never so low that the status bar covers the toolbar's
+    // buttons.
+    setMinimumSize(
+        qMin(client.width(), kMinClientWidth),
+        qMin(m_wndToolBar->sizeHint().height() + kStatusBarFromBottom, kMinClientHeight));
 
     update();
     UpdateStatusBar();

@@ -2,7 +2,7 @@
 // What the serial back end asks of the system beyond QSerialPort: why a
 // device would not open, in words a technician can act on, and whether it is
 // a pseudo-terminal. The system-dependent parts live in
-// KrSerialDiag_<system>.cpp. Called on the port's I/O thread (and by tests on
+// KrSerialSystem_<system>.cpp. Called on the port's I/O thread (and by tests on
 // theirs); the lock folders are the only state, guarded for any thread.
 
 #include "CKrCommPortStatus.h"

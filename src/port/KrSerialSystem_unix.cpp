@@ -1,4 +1,4 @@
-#include "KrSerialDiag.h"
+#include "KrSerialSystem.h"
 
 #include <QDir>
 #include <QFile>
