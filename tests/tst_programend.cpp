@@ -106,13 +106,15 @@ private Q_SLOTS:
     void hangupDuringAFloodLosesNoByte();
     void signalEndsANestedLoop_data();
     void signalEndsANestedLoop();
+    void displayLossWritesWhatWaits();
 
 private:
     // One step of drive.py on the running program; its answer.
-    QString Drive(ProgramRun& run, const QStringList& step)
+    QString Drive(ProgramRun& run, const QStringList& step, PrivateDesktop* pDesktop = nullptr)
     {
         QProcess driver;
-        const QString answer = m_desktop->Drive(driver, run.proc.processId(), step);
+        const QString answer =
+            (pDesktop ? pDesktop : m_desktop.get())->Drive(driver, run.proc.processId(), step);
         driver.waitForFinished(10000);
         return answer;
     }
@@ -296,6 +298,40 @@ void TestProgramEnd::signalEndsANestedLoop()
     if (bBox)
         QCOMPARE(QString::fromUtf8(driver.readAllStandardOutput()).trimmed(),
                  QStringLiteral("window not shown"));
+}
+
+void TestProgramEnd::displayLossWritesWhatWaits()
+{
+    // The X server dies under the program, which the toolkit answers with
+    // exit(1) of its own: the exit still writes the settings and the bytes
+    // waiting for the log, without a prompt.
+    NEED_DESKTOP();
+    PrivateDesktop desktop; // its own, to be killed
+    QVERIFY2(desktop.WhyNot().isEmpty(), qPrintable(desktop.WhyNot()));
+    QTemporaryDir tmp;
+    ProgramRun run(tmp.path());
+    QVERIFY(run.WriteSettings());
+    const QString log = run.Path(TodaysLogName());
+    LogObstacle lock(LogObstacle::Locked, log);
+    QVERIFY(lock.Place());
+    QVERIFY(run.Start(desktop.Environment()));
+    QCOMPARE(Drive(run, {QStringLiteral("log-on")}, &desktop), QStringLiteral("checked"));
+    const QByteArray fed = Printable(1000);
+    QVERIFY(run.pty.WriteMaster(fed));
+    QCOMPARE(Drive(run, {QStringLiteral("received"), QString::number(fed.size())}, &desktop),
+             QStringLiteral("received"));
+    QVERIFY(QFile::remove(run.Settings()));
+
+    desktop.KillDisplay();
+    // The settings come back only through the exit, which then waits for the
+    // log: it is let go now.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(run.Settings()), kEndMs);
+    QVERIFY(lock.Remove());
+    QVERIFY(run.proc.waitForFinished(kEndMs));
+    QCOMPARE(run.proc.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.proc.exitCode(), 1);
+    QCOMPARE(ReadFile(log), fed);
+    QCOMPARE(ReadFile(run.Settings()), StoredConfig(run.config));
 }
 
 QTEST_GUILESS_MAIN(TestProgramEnd)

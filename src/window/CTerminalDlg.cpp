@@ -26,6 +26,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QToolBar>
+#include <utility>
 
 namespace {
 
@@ -88,6 +89,15 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
 
 CTerminalDlg::~CTerminalDlg()
 {
+    Exit();
+    // The port is destroyed next (it is the last member but the transmitter
+    // and Tx), which ends its thread's calls into the sink.
+}
+
+void CTerminalDlg::Exit()
+{
+    if (std::exchange(m_bExited, true))
+        return;
     qApp->removeEventFilter(this);
     // Nothing of the window may tick or start anything from here on, and
     // nothing before the settings write waits on a device or a disk: the
@@ -117,8 +127,6 @@ CTerminalDlg::~CTerminalDlg()
         AfxMessageBox(strUnwritten);
     if (AfxReportCount() != nReportsBefore)
         AfxSetExitCode(1);
-    // The port is destroyed next (it is the last member), which ends its
-    // thread's calls into the sink.
 }
 
 bool CTerminalDlg::Create()

@@ -47,6 +47,13 @@ public:
     explicit CTerminalDlg(QWidget* pParent = nullptr);
     ~CTerminalDlg() override;
 
+    // What the end of the window writes: the settings, every byte read to
+    // the log, and a report of what could not be written (AfxMessageBox,
+    // which writes to standard error in unattended mode). The destructor
+    // calls it; so may an end the window does not see coming (the display
+    // gone), once, without touching a widget.
+    void Exit();
+
     // Builds the window's controls and runs OnInitDialog, as creating the
     // dialog does; DoModal calls it when it has not run yet.
     bool Create();
@@ -168,6 +175,7 @@ private:
     QTimer m_counterTimer;
     CViewRefresh* m_pRefresh = nullptr; // when the data window and status bar refresh
     quint64 m_nShownSerial = 0;         // what the view took last (CReceiveBuffer::TakeShown)
+    bool m_bExited = false;             // Exit has run
     CFileSend* m_pFileSend = nullptr;   // progress and streaming of file sends
     CPortCaption* m_pCaption = nullptr; // the port's state in the caption
     CArrivalColumn* m_pArrivalColumn = nullptr; // the view's time column

@@ -43,6 +43,14 @@ public:
     // For a program shown on this desktop.
     QProcessEnvironment Environment() const { return m_env; }
 
+    // The X server dies under whatever runs on it (SIGKILL, as a crash or a
+    // lost remote session ends it).
+    void KillDisplay()
+    {
+        m_x.kill();
+        m_x.waitForFinished(5000);
+    }
+
     // Starts drive.py STEP on process `pid` and returns the first line it
     // prints ("FAIL: why" when it fails or says nothing within 30 s). The
     // driver may go on (the "box" step); `driver` owns it.
