@@ -39,10 +39,13 @@ bool Write(const QString& path, const std::function<bool(QIODevice&, QString*)>&
         return false;
     }
     QString reason;
-    if (!write(file, &reason)) {
-        file.cancelWriting();
+    // What is still buffered is written here and its failure taken: commit()
+    // writes it too, but reports success when that write fails (Qt 6.4,
+    // provoked on a full disk).
+    if (!write(file, &reason) || !file.flush()) {
         if (pError)
             *pError = reason.isEmpty() ? file.errorString() : reason;
+        file.cancelWriting();
         return false;
     }
     // Looked at again: something put at the name meanwhile is not replaced.
