@@ -26,10 +26,9 @@ void CPlotParser::Feed(const char* p, qsizetype n, const PlotTimes& times)
         return nTime;
     };
 
+    // CR and LF each end a line; the empty line between the two of a CR LF
+    // gives nothing, also when a block ends between them.
     qsizetype i = 0;
-    if (n > 0 && m_bAfterCR && p[0] == '\n')
-        i = 1; // the LF of a CR LF split between two blocks
-    m_bAfterCR = false;
     while (i < n) {
         qsizetype j = i;
         while (j < n && p[j] != '\r' && p[j] != '\n')
@@ -44,12 +43,6 @@ void CPlotParser::Feed(const char* p, qsizetype n, const PlotTimes& times)
         if (j == n)
             break;
         EndLine();
-        if (p[j] == '\r') {
-            if (j + 1 == n)
-                m_bAfterCR = true;
-            else if (p[j + 1] == '\n')
-                ++j;
-        }
         i = j + 1;
     }
 }
@@ -113,7 +106,6 @@ QByteArrayView CPlotParser::PositionLabel(int nPosition)
 void CPlotParser::Finish()
 {
     EndLine();
-    m_bAfterCR = false;
 }
 
 void CPlotParser::Clear()
@@ -123,7 +115,6 @@ void CPlotParser::Clear()
     m_nLineTime = kPlotNoTime;
     m_bCut = false;
     m_bCutAtSeparator = false;
-    m_bAfterCR = false;
     m_counts = SCounts();
     m_sink.ClearRows();
 }

@@ -2,7 +2,7 @@
 // Turns received bytes, fed in blocks as they came, into rows of values for
 // a sink (the series store, or whatever writes them on). Blocks may split
 // anywhere, a line may span any number of them. A line ends at CR, LF or
-// CR LF (also split between two blocks); an empty line gives nothing. Each
+// CR LF (also split between two blocks): an empty line gives nothing. Each
 // line is read by CPlotLineParser's rules, and its values carry the arrival
 // time of the line's first byte.
 //
@@ -59,7 +59,6 @@ private:
     qint64 m_nLineTime = kPlotNoTime;
     bool m_bCut = false;            // bytes of this line were ignored
     bool m_bCutAtSeparator = false; // the first of them was a separator
-    bool m_bAfterCR = false;        // the last byte fed was a CR
     SCounts m_counts;
     std::vector<CPlotLineParser::SItem> m_items;
     std::vector<SPlotValue> m_values;
