@@ -160,61 +160,77 @@ bool CPlotStore::ValueAt(int nSeries, qint64 nTime, SPoint* pPoint) const
     return true;
 }
 
-void CPlotStore::Decimate(int nSeries, qint64 nFrom, qint64 nTo, int nColumns,
-                          SDecimated& out) const
+void CPlotStore::ColumnRows(qint64 nFrom, qint64 nTo, int nColumns, SColumnRows& out) const
 {
-    out.columns.assign(size_t(std::max(0, nColumns)), SColumn{0, 0, 0, 0, 0});
-    out.bBefore = out.bAfter = false;
+    out.ends.assign(size_t(std::max(0, nColumns)), 0);
+    const auto begin = m_rowTimes.begin();
+    out.nRowFrom = std::lower_bound(begin, m_rowTimes.end(), nFrom) - begin;
+    out.nRowTo =
+        std::lower_bound(begin + out.nRowFrom, m_rowTimes.end(), std::max(nFrom, nTo)) - begin;
     if (nColumns <= 0 || nTo <= nFrom)
         return;
-    const SSeries& series = m_series[size_t(nSeries)];
-    const qsizetype nRowFrom =
-        std::lower_bound(m_rowTimes.begin(), m_rowTimes.end(), nFrom) - m_rowTimes.begin();
-    const qsizetype nRowTo =
-        std::lower_bound(m_rowTimes.begin() + nRowFrom, m_rowTimes.end(), nTo) - m_rowTimes.begin();
-    const qsizetype nFirst = FirstPointFrom(series, nRowFrom);
-    const qsizetype nEnd = FirstPointFrom(series, nRowTo);
-    if (nFirst > 0) {
-        out.bBefore = true;
-        out.before = Point(nSeries, nFirst - 1);
-    }
-    if (nEnd < PointCount(nSeries)) {
-        out.bAfter = true;
-        out.after = Point(nSeries, nEnd);
-    }
-
     // Column c holds the times t with floor((t - nFrom) * W / span) == c,
     // that is nFrom + ceil(c * span / W) <= t < nFrom + ceil((c + 1) * span / W);
     // span / W split into quotient and remainder keeps the products in range.
     const qint64 nSpan = nTo - nFrom;
     const qint64 nQuot = nSpan / nColumns;
     const qint64 nRem = nSpan % nColumns;
-    const auto columnEnd = [&](qint64 c) {
+    qsizetype nRow = out.nRowFrom;
+    for (qint64 c = 0; c < nColumns; ++c) {
         const qint64 nNext = c + 1;
-        return nFrom + nNext * nQuot + (nNext * nRem + nColumns - 1) / nColumns;
-    };
-    int nColumn = 0;
-    qint64 nColumnEnd = columnEnd(0);
-    SColumn* pColumns = out.columns.data();
+        const qint64 nEnd = nFrom + nNext * nQuot + (nNext * nRem + nColumns - 1) / nColumns;
+        nRow = std::lower_bound(begin + nRow, begin + out.nRowTo, nEnd) - begin;
+        out.ends[size_t(c)] = nRow;
+    }
+}
+
+void CPlotStore::Decimate(int nSeries, qint64 nFrom, qint64 nTo, int nColumns,
+                          SDecimated& out) const
+{
+    SColumnRows columns;
+    ColumnRows(nFrom, nTo, nColumns, columns);
+    Decimate(nSeries, columns, out);
+}
+
+void CPlotStore::Decimate(int nSeries, const SColumnRows& columns, SDecimated& out) const
+{
+    out.columns.assign(columns.ends.size(), SColumn{0, 0, 0, 0, 0});
+    out.bBefore = out.bAfter = false;
+    const SSeries& series = m_series[size_t(nSeries)];
+    qsizetype i = FirstPointFrom(series, columns.nRowFrom);
+    const qsizetype nEnd = FirstPointFrom(series, columns.nRowTo);
+    if (i > 0) {
+        out.bBefore = true;
+        out.before = Point(nSeries, i - 1);
+    }
+    if (nEnd < PointCount(nSeries)) {
+        out.bAfter = true;
+        out.after = Point(nSeries, nEnd);
+    }
     const quint32* pRows = series.rows.data();
     const double* pValues = series.values.data();
-    const qint64* pTimes = m_rowTimes.data();
-    for (qsizetype i = nFirst; i < nEnd; ++i) {
-        const qint64 nTime = pTimes[pRows[i]];
-        while (nTime >= nColumnEnd) {
-            ++nColumn;
-            nColumnEnd = columnEnd(nColumn);
-        }
-        SColumn& column = pColumns[nColumn];
-        const double dValue = pValues[i];
-        if (column.nPoints == 0) {
-            column = SColumn{dValue, dValue, dValue, dValue, 1};
+    for (size_t c = 0; c < columns.ends.size() && i < nEnd; ++c) {
+        const quint64 nRowEnd = quint64(columns.ends[c]);
+        if (pRows[i] >= nRowEnd)
             continue;
+        // The column's points are [i, j): found by doubling steps, then a
+        // binary search in the last one.
+        qsizetype nLo = i + 1, nStep = 1;
+        while (nLo + nStep < nEnd && pRows[nLo + nStep - 1] < nRowEnd) {
+            nLo += nStep;
+            nStep *= 2;
         }
-        column.dMin = std::min(column.dMin, dValue);
-        column.dMax = std::max(column.dMax, dValue);
-        column.dLast = dValue;
-        ++column.nPoints;
+        const qsizetype nHi = std::min(nEnd, nLo + nStep);
+        const qsizetype j = std::lower_bound(pRows + nLo, pRows + nHi, nRowEnd,
+                                             [](quint32 a, quint64 b) { return a < b; }) -
+                            pRows;
+        double dMin = pValues[i], dMax = pValues[i];
+        for (qsizetype k = i + 1; k < j; ++k) {
+            dMin = pValues[k] < dMin ? pValues[k] : dMin;
+            dMax = pValues[k] > dMax ? pValues[k] : dMax;
+        }
+        out.columns[c] = SColumn{dMin, dMax, pValues[i], pValues[j - 1], int(j - i)};
+        i = j;
     }
 }
 

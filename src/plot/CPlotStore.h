@@ -29,7 +29,9 @@
 //
 // Queries for the painter find the time range by binary search and cost
 // O(points in it) at worst: Decimate gives each pixel column's minimum,
-// maximum, first and last value.
+// maximum, first and last value. The columns' bounds are found once per
+// frame among the rows (ColumnRows); each series then finds its points of a
+// column by a galloping search and reads only their values.
 //
 // A plain object, used by one thread at a time (the plot window's
 // user-interface thread, or the log reader's). Copyable, so that a copy can
@@ -122,10 +124,20 @@ public:
     qint64 FirstTime() const { return m_rowTimes.empty() ? kPlotNoTime : m_rowTimes.front(); }
     qint64 LastTime() const { return m_rowTimes.empty() ? kPlotNoTime : m_rowTimes.back(); }
 
-    // The points of a series in [nFrom, nTo) in nColumns pixel columns: a
-    // point at time t falls in column floor((t - nFrom) * nColumns / (nTo -
-    // nFrom)), exactly. Plus the last point before nFrom and the first at or
-    // after nTo.
+    // Where the columns of a time window end among the rows: a row at time t
+    // falls in column floor((t - nFrom) * nColumns / (nTo - nFrom)), exactly.
+    struct SColumnRows
+    {
+        qsizetype nRowFrom = 0;      // the first row at or after nFrom
+        qsizetype nRowTo = 0;        // the first row at or after nTo
+        std::vector<qsizetype> ends; // per column, the first row after it
+    };
+    void ColumnRows(qint64 nFrom, qint64 nTo, int nColumns, SColumnRows& out) const;
+    // The points of a series in the window of `columns`, one SColumn per
+    // pixel column, plus the last point before the window and the first
+    // after it.
+    void Decimate(int nSeries, const SColumnRows& columns, SDecimated& out) const;
+    // The same for the window [nFrom, nTo) in nColumns columns.
     void Decimate(int nSeries, qint64 nFrom, qint64 nTo, int nColumns, SDecimated& out) const;
     // The series' last point at or before nTime; false when none.
     bool ValueAt(int nSeries, qint64 nTime, SPoint* pPoint) const;

@@ -18,6 +18,13 @@ constexpr QRgb kColours[] = {0x1f5fbf, 0xd9480f, 0x2b8a3e, 0xae3ec9, 0x0c8599,
 // keeps their slope where they cross it and the painter's numbers small.
 constexpr double kFarPixels = 1e6;
 
+// dPart of `a` and the rest of `b`.
+QColor Mix(const QColor& a, const QColor& b, double dPart)
+{
+    const auto mix = [&](int x, int y) { return int(std::lround(x * dPart + y * (1 - dPart))); };
+    return QColor(mix(a.red(), b.red()), mix(a.green(), b.green()), mix(a.blue(), b.blue()));
+}
+
 double Clamp(double d, double dLo, double dHi)
 {
     return std::isnan(d) ? dLo : std::min(std::max(d, dLo), dHi);
@@ -175,9 +182,10 @@ void CPlotView::Draw(QPainter& painter, const QRect& rect)
                                           : m_plotArea.left() - rect.left() - 10;
     QRect area = PlotArea(rect, nLabelWidth);
     const auto decimate = [&] {
+        m_store.ColumnRows(nFrom, nTo, area.width(), m_columnRows);
         for (int s = 0; s < nSeries; ++s) {
             if (IsShown(s))
-                m_store.Decimate(s, nFrom, nTo, area.width(), m_decimated[size_t(s)]);
+                m_store.Decimate(s, m_columnRows, m_decimated[size_t(s)]);
         }
     };
     decimate();
@@ -238,8 +246,9 @@ void CPlotView::Draw(QPainter& painter, const QRect& rect)
     };
 
     // The grid and the axes' labels.
-    QColor grid = pal.color(QPalette::Mid);
-    grid.setAlpha(90);
+    // Opaque colours only: a translucent one makes the painter blend on
+    // threads of its own, which costs more than the whole plot.
+    const QColor grid = Mix(pal.color(QPalette::Mid), pal.color(QPalette::Base), 0.35);
     const QColor text = pal.color(QPalette::Text);
     for (size_t i = 0; i < valueTicks.size(); ++i) {
         const int y = int(std::lround(yOf(valueTicks[i])));
@@ -326,9 +335,7 @@ void CPlotView::Draw(QPainter& painter, const QRect& rect)
         QRect box(0, area.top() + 4, nBoxWidth + 8, nRows * fm.height() + 4);
         box.moveLeft(m_nCursorX + 8 + box.width() <= area.right() ? m_nCursorX + 8
                                                                   : m_nCursorX - 8 - box.width());
-        QColor back = pal.color(QPalette::Base);
-        back.setAlpha(220);
-        painter.fillRect(box, back);
+        painter.fillRect(box, pal.color(QPalette::Base));
         for (int i = 0; i < nRows; ++i) {
             painter.setPen(colours[size_t(i)]);
             painter.drawText(box.left() + 4, box.top() + 2 + i * fm.height() + fm.ascent(),

@@ -126,5 +126,7 @@ private:
     int m_nDragX = 0;
     qint64 m_nDragFrom = 0;
     qint64 m_nDragTo = 0;
-    std::vector<CPlotStore::SDecimated> m_decimated; // scratch, per series
+    // Scratch memory of Draw.
+    CPlotStore::SColumnRows m_columnRows;
+    std::vector<CPlotStore::SDecimated> m_decimated; // per series
 };
