@@ -254,22 +254,20 @@ QString CPlotWindow::StatusText() const
         parts << tr("The clock went back %1 times: later lines are shown as much later.")
                      .arg(n(s.nClockSteps));
     }
-    if (!m_strSaving.isEmpty())
-        parts << m_strSaving;
+    if (m_pFixed->isChecked() && !(m_pLo->value() < m_pHi->value())) {
+        parts << tr("The fixed range needs From below To; the plot fits the values "
+                    "meanwhile.");
+    }
+    if (!m_strSaveNote.isEmpty())
+        parts << m_strSaveNote;
     return parts.join(QLatin1Char(' '));
 }
 
 void CPlotWindow::OnRangeChanged()
 {
     const bool bFixed = m_pFixed->isChecked();
-    const double dLo = m_pLo->value(), dHi = m_pHi->value();
-    m_pView->SetFixedRange(bFixed, dLo, dHi);
-    if (bFixed && !(dLo < dHi)) {
-        m_pStatus->setText(tr("The fixed range needs From below To; the plot fits the values "
-                              "meanwhile."));
-    } else {
-        m_pStatus->setText(StatusText());
-    }
+    m_pView->SetFixedRange(bFixed, m_pLo->value(), m_pHi->value());
+    m_pStatus->setText(StatusText());
 }
 
 bool CPlotWindow::StartSave(const QString& path, const QString& what,
@@ -277,7 +275,7 @@ bool CPlotWindow::StartSave(const QString& path, const QString& what,
 {
     if (!m_pSave->Start(path, std::move(write)))
         return false;
-    m_strSaving = tr("Writing %1 to %2...").arg(what, path);
+    m_strSaveNote = tr("Writing %1 to %2...").arg(what, path);
     m_pExportCsv->setEnabled(false);
     m_pSavePicture->setEnabled(false);
     m_pStatus->setText(StatusText());
@@ -323,7 +321,6 @@ void CPlotWindow::OnSavePictureClicked()
 
 void CPlotWindow::OnSaveFinished(const QString& path, bool bOk, const QString& reason)
 {
-    m_strSaving.clear();
     m_pExportCsv->setEnabled(true);
     m_pSavePicture->setEnabled(true);
     QString message;
@@ -336,7 +333,8 @@ void CPlotWindow::OnSaveFinished(const QString& path, bool bOk, const QString& r
         pBox->setAttribute(Qt::WA_DeleteOnClose);
         pBox->open();
     }
-    m_pStatus->setText(StatusText() + QLatin1Char(' ') + message);
+    m_strSaveNote = message;
+    m_pStatus->setText(StatusText());
     Q_EMIT ExportFinished(path, bOk, message);
 }
 

@@ -98,5 +98,5 @@ private:
     QLabel* m_pCursor;
     QLabel* m_pStatus;
     CPlotSaveJob* m_pSave;
-    QString m_strSaving; // what is being written, for the figures line
+    QString m_strSaveNote; // what is being written or was last, for the figures line
 };
