@@ -7,6 +7,7 @@
 #include "CPlotStore.h"
 #include "PlotCsv.h"
 #include "PlotHelpers.h"
+#include "PlotTicks.h"
 
 #include <QBuffer>
 #include <QRandomGenerator>
@@ -62,6 +63,10 @@ private Q_SLOTS:
     void limitDropsTheOldestLines_data();
     void limitDropsTheOldestLines();
     void clockGoingBackKeepsOrderAndSpacing();
+    void valueMarks_data();
+    void valueMarks();
+    void timeMarks_data();
+    void timeMarks();
 };
 
 void TestPlotStore::decimation_data()
@@ -272,5 +277,76 @@ void TestPlotStore::clockGoingBackKeepsOrderAndSpacing()
     QCOMPARE(p.nTime, kT0 + 2000);
 }
 
-QTEST_GUILESS_MAIN(TestPlotStore)
+void TestPlotStore::valueMarks_data()
+{
+    QTest::addColumn<double>("lo");
+    QTest::addColumn<double>("hi");
+    QTest::addColumn<int>("most");
+    QTest::addColumn<QString>("marks");
+
+    QTest::newRow("tenths") << 0.05 << 0.95 << 5 << "0.2 0.4 0.6 0.8";
+    QTest::newRow("around zero") << -0.31 << 0.29 << 6 << "-0.3 -0.2 -0.1 0.0 0.1 0.2";
+    QTest::newRow("thousands") << 11000.0 << 17500.0 << 4 << "12000 14000 16000";
+    QTest::newRow("large") << 1.0e8 << 3.1e8 << 3 << "1e+08 2e+08 3e+08";
+    QTest::newRow("tiny") << 2.4e-9 << 7.6e-9 << 3 << "4e-09 6e-09";
+    QTest::newRow("no range") << 1.0 << 1.0 << 5 << "";
+}
+
+void TestPlotStore::valueMarks()
+{
+    QFETCH(double, lo);
+    QFETCH(double, hi);
+    QFETCH(int, most);
+    QFETCH(QString, marks);
+
+    const std::vector<double> ticks = PlotTicks::ValueTicks(lo, hi, most);
+    QStringList texts;
+    for (const double d : ticks)
+        texts << PlotTicks::ValueText(d, ticks.size() > 1 ? ticks[1] - ticks[0] : 1);
+    QCOMPARE(texts.join(' '), marks);
+}
+
+void TestPlotStore::timeMarks_data()
+{
+    QTest::addColumn<qint64>("from");
+    QTest::addColumn<qint64>("span");
+    QTest::addColumn<int>("most");
+    QTest::addColumn<QString>("marks");
+
+    // The suite runs on UTC (main).
+    QTest::newRow("10 s in 5") << kT0 << qint64(10000000) << 5
+                               << "14:03:12 14:03:14 14:03:16 14:03:18 14:03:20";
+    QTest::newRow("a minute in 4")
+        << kT0 << qint64(60000000) << 4 << "14:03:15 14:03:30 14:03:45 14:04:00";
+    // Marks on even milliseconds from 10.123456 s on.
+    QTest::newRow("milliseconds") << kT0 << qint64(10000) << 5
+                                  << "14:03:10.124 14:03:10.126 14:03:10.128 14:03:10.130 "
+                                     "14:03:10.132";
+    // A mark on the window's first microsecond counts; midnight gets its date.
+    QTest::newRow("over midnight")
+        << UtcUs(2026, 12, 8, 22, 0, 0) << qint64(4) * 3600 * 1000000 << 2 << "22:00 12-09 00:00";
+}
+
+void TestPlotStore::timeMarks()
+{
+    QFETCH(qint64, from);
+    QFETCH(qint64, span);
+    QFETCH(int, most);
+    QFETCH(QString, marks);
+
+    const qint64 nStep = PlotTicks::TimeStep(span, most);
+    QStringList texts;
+    for (const qint64 t : PlotTicks::TimeTicks(from, from + span, nStep))
+        texts << PlotTicks::TimeText(t, nStep);
+    QCOMPARE(texts.join(' '), marks);
+}
+
+// The time marks are read on the local clock: UTC for the suite.
+int main(int argc, char* argv[])
+{
+    qputenv("TZ", "UTC");
+    QCoreApplication app(argc, argv);
+    TestPlotStore test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_plotstore.moc"

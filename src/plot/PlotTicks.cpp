@@ -69,7 +69,10 @@ QString ValueText(double dValue, double dStep)
 {
     if (std::fabs(dValue) < dStep * 1e-6)
         dValue = 0; // not "-1.2e-17"
-    // Enough digits for the step, no more.
+    // As many decimals as the step has ("12000", "0.25"); very large or
+    // small numbers with an exponent, in as many digits as the step needs.
+    if (std::max(std::fabs(dValue), dStep) < 1e7 && dStep >= 1e-6)
+        return QString::number(dValue, 'f', std::max(0, -int(std::floor(std::log10(dStep)))));
     const double dMagnitude = std::max(std::fabs(dValue), dStep);
     const int nDigits = std::clamp(
         int(std::floor(std::log10(dMagnitude)) - std::floor(std::log10(dStep))) + 1, 1, 15);

@@ -13,7 +13,8 @@ namespace PlotTicks {
 // Marks at multiples of a 1-2-5 step inside [dLo, dHi], at most about nMax
 // of them (at least one step's worth).
 std::vector<double> ValueTicks(double dLo, double dHi, int nMax);
-// The mark's text, without the noise of the multiplication ("0.3").
+// The mark's text, without the noise of the multiplication: "0.3",
+// "12000", "1.5e+08".
 QString ValueText(double dValue, double dStep);
 
 // The time step (microseconds) for at most about nMax marks in nSpanUs.
