@@ -72,8 +72,8 @@ void TestPlotWindow::eachSeriesInItsColourAndTheLegendHidesIt()
     QTRY_COMPARE(pLegend->Entry(0)->text(), QStringLiteral("a: 199"));
     QCOMPARE(pLegend->Entry(1)->text(), QStringLiteral("b: -99"));
     QCOMPARE(pWindow->View()->accessibleDescription(), QStringLiteral("a 199, b -99"));
-    QVERIFY(
-        pWindow->StatusText().startsWith(QStringLiteral("2 series, 400 values from 200 lines.")));
+    QVERIFY(pWindow->StatusText().startsWith(
+        QStringLiteral("Series: 2, values: 400, from lines: 200.")));
 
     const QColor a = CPlotView::SeriesColour(0), b = CPlotView::SeriesColour(1);
     QImage image = pWindow->View()->grab().toImage();

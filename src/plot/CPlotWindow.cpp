@@ -225,33 +225,36 @@ QString CPlotWindow::StatusText() const
     const CPlotStore::SCounts& s = m_store.Counts();
     const CPlotParser::SCounts& p = m_parser.Counts();
     QStringList parts;
-    parts << tr("%1 series, %2 values from %3 lines.")
+    parts << tr("Series: %1, values: %2, from lines: %3.")
                  .arg(m_store.SeriesCount())
                  .arg(n(m_store.PointCount()), n(m_store.RowCount()));
+    // Each limit reached, as "what: how many", so no plural is needed.
     if (s.nOldPoints > 0) {
-        parts << tr("%1 oldest values dropped: %2 values are the most kept.")
-                     .arg(n(s.nOldPoints), n(m_store.MaxPoints()));
+        parts << tr("Oldest values dropped, %1 being the most kept: %2.")
+                     .arg(n(m_store.MaxPoints()), n(s.nOldPoints));
     }
     if (s.nNoSeries > 0) {
-        parts << tr("%1 values of unknown series dropped: %2 series are the most kept, each "
-                    "label at most %3 bytes.")
-                     .arg(n(s.nNoSeries))
+        parts << tr("Values of unknown series dropped (%1 series are the most kept, labels of "
+                    "at most %2 bytes): %3.")
                      .arg(CPlotStore::kMaxSeries)
-                     .arg(CPlotStore::kMaxLabelBytes);
+                     .arg(CPlotStore::kMaxLabelBytes)
+                     .arg(n(s.nNoSeries));
     }
-    if (s.nRepeated > 0)
-        parts << tr("%1 values dropped: their label came twice in a line.").arg(n(s.nRepeated));
+    if (s.nRepeated > 0) {
+        parts << tr("Values dropped because their label came twice in a line: %1.")
+                     .arg(n(s.nRepeated));
+    }
     if (p.nLongLines > 0) {
-        parts << tr("%1 lines longer than %2 bytes: only their beginning was read.")
-                     .arg(n(p.nLongLines))
-                     .arg(CPlotParser::kMaxLineBytes);
+        parts << tr("Lines longer than %1 bytes, of which only the beginning was read: %2.")
+                     .arg(CPlotParser::kMaxLineBytes)
+                     .arg(n(p.nLongLines));
     }
     if (p.nUntimedLines > 0)
-        parts << tr("%1 lines without an arrival time not plotted.").arg(n(p.nUntimedLines));
+        parts << tr("Lines without an arrival time, not plotted: %1.").arg(n(p.nUntimedLines));
     if (p.nNonFinite > 0)
-        parts << tr("%1 nan or inf skipped.").arg(n(p.nNonFinite));
+        parts << tr("Numbers skipped as nan or inf: %1.").arg(n(p.nNonFinite));
     if (s.nClockSteps > 0) {
-        parts << tr("The clock went back %1 times: later lines are shown as much later.")
+        parts << tr("Times the clock went back (the lines after are shown as much later): %1.")
                      .arg(n(s.nClockSteps));
     }
     if (m_pFixed->isChecked() && !(m_pLo->value() < m_pHi->value())) {
