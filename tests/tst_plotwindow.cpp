@@ -1,0 +1,238 @@
+// The plot window, offscreen: fed lines draw each series in its colour and
+// the legend hides and shows them; frames come at most once per interval
+// while data comes and the timer stops after; an export goes only to a new
+// name or over a regular file, and leaves anything else as it was.
+
+#include "CPlotFramePacer.h"
+#include "CPlotLegend.h"
+#include "CPlotView.h"
+#include "CPlotWindow.h"
+#include "FileFaults.h"
+#include "PlotCsv.h"
+#include "PlotHelpers.h"
+#include "TryTimeout.h"
+
+#include <QBuffer>
+#include <QCheckBox>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+const qint64 kT0 = UtcUs(2026, 12, 8, 14, 3, 10, 123456);
+
+int CountPixels(const QImage& image, const QColor& colour)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    int n = 0;
+    for (int y = 0; y < rgb.height(); ++y) {
+        const QRgb* pLine = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width(); ++x)
+            n += (pLine[x] & 0xffffff) == (colour.rgb() & 0xffffff);
+    }
+    return n;
+}
+
+// 200 lines over 10 s: a rises from 0 to 199, b falls from 100.
+QList<QByteArray> TwoSeries()
+{
+    QList<QByteArray> lines;
+    for (int i = 0; i < 200; ++i)
+        lines << "a:" + QByteArray::number(i) + " b:" + QByteArray::number(100 - i) + "\r\n";
+    return lines;
+}
+
+} // namespace
+
+class TestPlotWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void eachSeriesInItsColourAndTheLegendHidesIt();
+    void framesWhileDataComes_data();
+    void framesWhileDataComes();
+    void exportOnlyToANewNameOrARegularFile_data();
+    void exportOnlyToANewNameOrARegularFile();
+};
+
+void TestPlotWindow::eachSeriesInItsColourAndTheLegendHidesIt()
+{
+    std::unique_ptr<CPlotWindow> pWindow(new CPlotWindow);
+    pWindow->setAttribute(Qt::WA_DeleteOnClose, false);
+    pWindow->show();
+    QVERIFY(QTest::qWaitForWindowExposed(pWindow.get()));
+    FeedLines(*pWindow, TwoSeries(), kT0, 50000);
+
+    // The frames catch up with the last line within an interval or two.
+    CPlotLegend* pLegend = pWindow->Legend();
+    QTRY_COMPARE(pLegend->EntryCount(), 2);
+    QTRY_COMPARE(pLegend->Entry(0)->text(), QStringLiteral("a: 199"));
+    QCOMPARE(pLegend->Entry(1)->text(), QStringLiteral("b: -99"));
+    QCOMPARE(pWindow->View()->accessibleDescription(), QStringLiteral("a 199, b -99"));
+    QVERIFY(pWindow->StatusText().startsWith(
+        QStringLiteral("Series: 2, values: 400, from lines: 200.")));
+
+    const QColor a = CPlotView::SeriesColour(0), b = CPlotView::SeriesColour(1);
+    QImage image = pWindow->View()->grab().toImage();
+    QVERIFY2(CountPixels(image, a) > 50, qPrintable(QString::number(CountPixels(image, a))));
+    QVERIFY(CountPixels(image, b) > 50);
+
+    pLegend->Entry(0)->click();
+    QVERIFY(!pWindow->View()->IsShown(0));
+    image = pWindow->View()->grab().toImage();
+    QCOMPARE(CountPixels(image, a), 0);
+    QVERIFY(CountPixels(image, b) > 50);
+    pLegend->Entry(0)->click();
+    QVERIFY(CountPixels(pWindow->View()->grab().toImage(), a) > 50);
+
+    // Emptied, it draws no series and forgets the legend.
+    pWindow->Clear();
+    QCOMPARE(pLegend->EntryCount(), 0);
+    image = pWindow->View()->grab().toImage();
+    QCOMPARE(CountPixels(image, a) + CountPixels(image, b), 0);
+}
+
+void TestPlotWindow::framesWhileDataComes_data()
+{
+    // d: values came, t: the timer ran out. P: a frame drawn, .: none.
+    QTest::addColumn<QByteArray>("events");
+    QTest::addColumn<QByteArray>("frames");
+    QTest::addColumn<bool>("timerRuns");
+
+    QTest::newRow("first data at once") << QByteArray("d") << QByteArray("P") << true;
+    QTest::newRow("more within the interval wait")
+        << QByteArray("ddd") << QByteArray("P..") << true;
+    QTest::newRow("then one frame") << QByteArray("dddt") << QByteArray("P..P") << true;
+    QTest::newRow("quiet: the timer stops") << QByteArray("dddtt") << QByteArray("P..P.") << false;
+    QTest::newRow("alone: no second frame") << QByteArray("dt") << QByteArray("P.") << false;
+    QTest::newRow("a stream") << QByteArray("dddtdtdt") << QByteArray("P..P.P.P") << true;
+    QTest::newRow("after a quiet spell at once")
+        << QByteArray("dttd") << QByteArray("P..P") << true;
+}
+
+void TestPlotWindow::framesWhileDataComes()
+{
+    QFETCH(QByteArray, events);
+    QFETCH(QByteArray, frames);
+    QFETCH(bool, timerRuns);
+
+    CPlotFramePacer pacer;
+    QByteArray drawn;
+    for (const char event : events) {
+        // The owner's timer: it runs out only while it runs.
+        const bool bFrame =
+            event == 'd' ? pacer.DataCame() : pacer.IsTimerRunning() && pacer.TimerFired();
+        drawn += bFrame ? 'P' : '.';
+    }
+    QCOMPARE(drawn, frames);
+    QCOMPARE(pacer.IsTimerRunning(), timerRuns);
+}
+
+void TestPlotWindow::exportOnlyToANewNameOrARegularFile_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("csv, new name") << "new" << true << "";
+    QTest::newRow("csv over a regular file") << "file" << true << "";
+    QTest::newRow("png, new name") << "png" << true << "";
+    QTest::newRow("FIFO") << "fifo" << false << "not a regular file";
+    QTest::newRow("device") << "device" << false << "not a regular file";
+    QTest::newRow("folder") << "folder" << false << "it is a folder";
+    QTest::newRow("link to a file") << "link" << false << "symbolic link";
+    QTest::newRow("dangling link") << "dangling" << false << "symbolic link";
+    QTest::newRow("full disk") << "full" << false << qt_error_string(ENOSPC);
+}
+
+void TestPlotWindow::exportOnlyToANewNameOrARegularFile()
+{
+    QFETCH(QString, what);
+    QFETCH(bool, ok);
+    QFETCH(QString, reason);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString path = dir.filePath(QStringLiteral("plot.csv"));
+    const QString target = dir.filePath(QStringLiteral("elsewhere"));
+    std::unique_ptr<CNoRoomFolder> pNoRoom;
+    QString made;
+    if (what == QLatin1String("file")) {
+        QFile old(path);
+        if (!old.open(QIODevice::WriteOnly) || old.write("old bytes") != 9)
+            made = old.errorString();
+    } else if (what == QLatin1String("fifo"))
+        made = MakeNode(NodeKind::Fifo, path, QString(), QByteArray());
+    else if (what == QLatin1String("device"))
+        made = MakeNode(NodeKind::Device, path, QString(), QByteArray());
+    else if (what == QLatin1String("folder"))
+        made = MakeNode(NodeKind::Folder, path, QString(), QByteArray());
+    else if (what == QLatin1String("link"))
+        made = MakeNode(NodeKind::LinkToFile, path, target, "old bytes");
+    else if (what == QLatin1String("dangling"))
+        made = MakeNode(NodeKind::DanglingLink, path, target, QByteArray());
+    else if (what == QLatin1String("png"))
+        path = dir.filePath(QStringLiteral("plot.png"));
+    QVERIFY2(made.isEmpty(), qPrintable(made));
+    if (what == QLatin1String("full")) {
+        path = dir.filePath(QStringLiteral("full/plot.csv"));
+        pNoRoom = std::make_unique<CNoRoomFolder>(CNoRoomFolder::FullDisk, dir.filePath("full"));
+        if (!pNoRoom->WhyNot().isEmpty())
+            QSKIP(qPrintable(pNoRoom->WhyNot()));
+        QVERIFY(pNoRoom->Arm());
+    }
+    const QString before = Describe(path);
+    const QString targetBefore = Describe(target);
+
+    CPlotWindow window;
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    window.resize(640, 400);
+    FeedLines(window, TwoSeries(), kT0, 50000);
+    QSignalSpy finished(&window, &CPlotWindow::ExportFinished);
+    const CHangGuard guard(60); // a FIFO opened by mistake would wait for a reader
+    QVERIFY(what == QLatin1String("png") ? window.SavePicture(path) : window.ExportCsv(path));
+    QVERIFY(!window.ExportCsv(path)); // one at a time
+    QTRY_COMPARE(finished.count(), 1);
+    const QList<QVariant> args = finished.takeFirst();
+    QCOMPARE(args.at(1).toBool(), ok);
+    const QString message = args.at(2).toString();
+    QVERIFY2(message.contains(path), qPrintable(message));
+    QVERIFY2(message.contains(reason), qPrintable(message));
+    QVERIFY(window.StatusText().isEmpty() || !window.StatusText().contains("Writing"));
+
+    // Nothing beside the target is left behind.
+    QDir folder(QFileInfo(path).absolutePath());
+    QStringList left = folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+    left.removeAll(QStringLiteral("filler"));
+    left.removeAll(QStringLiteral("full"));
+    left.removeAll(QStringLiteral("elsewhere"));
+    left.removeAll(QFileInfo(path).fileName());
+    QCOMPARE(left, QStringList());
+
+    if (!ok) {
+        QCOMPARE(Describe(path), before);
+        QCOMPARE(Describe(target), targetBefore);
+        return;
+    }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    if (what == QLatin1String("png")) {
+        QImage image;
+        QVERIFY(image.load(&file, "PNG"));
+        QCOMPARE(image.size(), window.View()->size() * window.View()->devicePixelRatio());
+        return;
+    }
+    QBuffer expected;
+    expected.open(QIODevice::WriteOnly);
+    QVERIFY(PlotCsv::Write(window.Store(), expected, nullptr));
+    const QByteArray csv = file.readAll();
+    QCOMPARE(csv, expected.data());
+    QVERIFY(csv.startsWith("time,a,b\n2026-12-08T14:03:10.123456Z,0,100\n"));
+    QCOMPARE(csv.count('\n'), 201);
+}
+
+QTEST_MAIN(TestPlotWindow)
+#include "tst_plotwindow.moc"
