@@ -3,6 +3,8 @@
 // while data comes and the timer stops after; an export goes only to a new
 // name or over a regular file, and leaves anything else as it was.
 
+#include "CDataView.h"
+#include "CPlotCommand.h"
 #include "CPlotFramePacer.h"
 #include "CPlotLegend.h"
 #include "CPlotView.h"
@@ -10,6 +12,7 @@
 #include "FileFaults.h"
 #include "PlotCsv.h"
 #include "PlotHelpers.h"
+#include "TerminalFixture.h"
 #include "TryTimeout.h"
 
 #include <QBuffer>
@@ -54,6 +57,7 @@ private Q_SLOTS:
     void eachSeriesInItsColourAndTheLegendHidesIt();
     void framesWhileDataComes_data();
     void framesWhileDataComes();
+    void plotNumbersFollowsTheReceiveBuffer();
     void exportOnlyToANewNameOrARegularFile_data();
     void exportOnlyToANewNameOrARegularFile();
 };
@@ -235,4 +239,46 @@ void TestPlotWindow::exportOnlyToANewNameOrARegularFile()
 }
 
 QTEST_MAIN(TestPlotWindow)
+void TestPlotWindow::plotNumbersFollowsTheReceiveBuffer()
+{
+    // Lines received before and after the plot opened, paused or not, with
+    // the times the port stamped them with: the CSV holds every value in
+    // order, each at its line's first byte; the echo has no time.
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    auto* pCommand = dlg->DataView()->findChild<CPlotCommand*>();
+    QVERIFY(pCommand);
+    const qint64 t0 = UtcUs(2026, 12, 8, 14, 3, 10, 123456);
+    const auto received = [&](const QByteArray& bytes, qint64 nWallUs) {
+        const KrBlockTimes times(KrTimeStamp{nWallUs, nWallUs});
+        dlg->AppendText(bytes, &times);
+    };
+    received("a:1 b:2\r\n", t0);
+    received("a:1.5 ", t0 + 40000); // a line split over two reads
+    received("b:-3e2\r\n", t0 + 41000);
+    pCommand->Open();
+    QVERIFY(pCommand->Window());
+    dlg->OnPauseScrolling();
+    received("a:4\r\n", t0 + 80000);
+    dlg->AppendText("a:99\r\n"); // an echo: no time, no value
+    pCommand->Read();
+    QCOMPARE(CsvOf(pCommand->Window()->Store()), QByteArray("time,a,b\n"
+                                                            "2026-12-08T14:03:10.123456Z,1,2\n"
+                                                            "2026-12-08T14:03:10.163456Z,1.5,-300\n"
+                                                            "2026-12-08T14:03:10.203456Z,4,\n"));
+
+    // Closed, it is gone and reads nothing more; opened again it starts with
+    // what the buffer holds; cleared with the buffer.
+    pCommand->Window()->close();
+    QTRY_VERIFY(!pCommand->Window());
+    received("a:5\r\n", t0 + 120000);
+    pCommand->Open();
+    QCOMPARE(pCommand->Window()->Store().RowCount(), 4);
+    dlg->OnClearData();
+    received("b:6\r\n", t0 + 160000);
+    pCommand->Read();
+    QCOMPARE(CsvOf(pCommand->Window()->Store()),
+             QByteArray("time,b\n2026-12-08T14:03:10.283456Z,6\n"));
+}
+
 #include "tst_plotwindow.moc"

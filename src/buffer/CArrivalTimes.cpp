@@ -58,3 +58,16 @@ qint64 CArrivalTimes::WallAt(qint64 nPos) const
                                      [](qint64 n, const Mark& m) { return n < m.nPos; });
     return it == m_marks.begin() ? kNoTime : std::prev(it)->nWallUs;
 }
+
+std::vector<CArrivalTimes::Mark> CArrivalTimes::MarksIn(qint64 nFrom, qint64 nTo) const
+{
+    std::vector<Mark> marks;
+    if (nFrom >= nTo)
+        return marks;
+    marks.push_back(Mark{nFrom, WallAt(nFrom)});
+    auto it = std::upper_bound(m_marks.begin(), m_marks.end(), nFrom,
+                               [](qint64 n, const Mark& m) { return n < m.nPos; });
+    for (; it != m_marks.end() && it->nPos < nTo; ++it)
+        marks.push_back(*it);
+    return marks;
+}

@@ -13,6 +13,7 @@
 #include <QString>
 #include <deque>
 #include <limits>
+#include <vector>
 
 class CArrivalTimes
 {
@@ -20,6 +21,12 @@ public:
     static constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
     static constexpr size_t kMaxEvents = 256;
 
+    // A byte's time holds until the next mark.
+    struct Mark
+    {
+        qint64 nPos;
+        qint64 nWallUs;
+    };
     struct Event
     {
         qint64 nPos; // before the byte at this position
@@ -40,13 +47,12 @@ public:
     // kNoTime when it has none.
     qint64 WallAt(qint64 nPos) const;
     const std::deque<Event>& Events() const { return m_events; }
+    // The marks of the bytes [nFrom, nTo): the first is at nFrom (the time
+    // of the byte there, kNoTime when it has none), the others where a new
+    // time begins.
+    std::vector<Mark> MarksIn(qint64 nFrom, qint64 nTo) const;
 
 private:
-    struct Mark
-    {
-        qint64 nPos;
-        qint64 nWallUs;
-    };
     void Add(qint64 nPos, qint64 nWallUs);
 
     std::deque<Mark> m_marks; // in order of position; each holds to the next

@@ -24,6 +24,8 @@ int CReceiveBuffer::Append(const QByteArray& text, const KrBlockTimes* pTimes)
         m_nStart += nTrimmed;
         TrimTimesLocked();
     }
+    if (m_pListener)
+        m_pListener->BufferAppended();
     return nTrimmed;
 }
 
@@ -45,6 +47,8 @@ void CReceiveBuffer::Clear()
     m_bFrozen = false;
     m_frozen = CReceiveSnapshot();
     m_nViewStart = 0;
+    if (m_pListener)
+        m_pListener->BufferAppended();
 }
 
 qsizetype CReceiveBuffer::Size() const
@@ -134,4 +138,37 @@ std::vector<CArrivalTimes::Event> CReceiveBuffer::EventsIn(qint64 nAfter, qint64
             events.push_back(e);
     }
     return events;
+}
+
+CReceiveBuffer::Reader CReceiveBuffer::ReaderAtFront() const
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return Reader{m_nStart, m_nGeneration};
+}
+
+bool CReceiveBuffer::ReadNews(Reader& reader, News* pNews) const
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    *pNews = News();
+    if (reader.nGeneration != m_nGeneration) {
+        pNews->bCleared = true;
+        reader = Reader{0, m_nGeneration};
+    }
+    const qint64 nEnd = EndLocked();
+    const qint64 nFrom = std::max(reader.nPos, m_nStart);
+    pNews->nSkipped = nFrom - reader.nPos;
+    reader.nPos = nEnd;
+    if (nFrom >= nEnd)
+        return pNews->bCleared || pNews->nSkipped > 0;
+    pNews->bytes = m_bytes.mid(qsizetype(nFrom - m_nStart), qsizetype(nEnd - nFrom));
+    pNews->marks = m_times.MarksIn(nFrom, nEnd);
+    for (CArrivalTimes::Mark& m : pNews->marks)
+        m.nPos -= nFrom;
+    return true;
+}
+
+void CReceiveBuffer::SetListener(Listener* pListener)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_pListener = pListener;
 }

@@ -74,6 +74,37 @@ public:
     // took (*pSerial, updated); false when nothing changed.
     bool TakeShown(quint64* pSerial, CReceiveSnapshot* pShown);
 
+    // A reader that follows everything appended, from where it is (the
+    // plot): its position in the stream of the generation it reads.
+    struct Reader
+    {
+        qint64 nPos = 0;
+        quint64 nGeneration = 0;
+    };
+    struct News
+    {
+        QByteArray bytes;                       // what came since the reader's position
+        std::vector<CArrivalTimes::Mark> marks; // their times, positions from 0
+        bool bCleared = false;                  // the buffer was emptied since: read from its start
+        qint64 nSkipped = 0;                    // trimmed away before the reader took them
+    };
+    // A reader at the buffer's front: its first read takes everything held.
+    Reader ReaderAtFront() const;
+    // What came since the reader's position; false when nothing did.
+    bool ReadNews(Reader& reader, News* pNews) const;
+    // Told of every append (the plot's reader, through a coalesced call):
+    // at most one, called under the buffer's lock, so it must not wait.
+    // nullptr detaches it: once this returns, it is called no more.
+    class Listener
+    {
+    public:
+        virtual void BufferAppended() = 0;
+
+    protected:
+        ~Listener() = default;
+    };
+    void SetListener(Listener* pListener);
+
     // Arrival times, by stream position of the current generation.
     // The wall clock of the byte at nPos, CArrivalTimes::kNoTime when none.
     qint64 WallAt(qint64 nPos) const;
@@ -100,4 +131,5 @@ private:
     CReceiveSnapshot m_frozen;
     // The front of what the window took last, whose times it may still ask.
     qint64 m_nViewStart = 0;
+    Listener* m_pListener = nullptr;
 };

@@ -8,6 +8,7 @@
 #include "CFileSend.h"
 #include "CLineLamps.h"
 #include "CLogIndicator.h"
+#include "CPlotCommand.h"
 #include "CPortCaption.h"
 #include "CSettingsFile.h"
 #include "CStatusBarCtrl.h"
@@ -90,6 +91,10 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
 CTerminalDlg::~CTerminalDlg()
 {
     Exit();
+    // The data window and its helpers (the tools, the time column, the plot)
+    // read the receive buffer: they go before it does.
+    delete m_editData;
+    m_editData = nullptr;
     // The port is destroyed next (it is the last member but the transmitter
     // and Tx), which ends its thread's calls into the sink.
 }
@@ -151,6 +156,8 @@ bool CTerminalDlg::Create()
         this, m_editData,
         CDataTools::Hooks{[this] { return ShownData(); },
                           [this](const QByteArray& bytes) { return SendSequence(bytes); }});
+    // The numbers in received lines, plotted in a window of their own.
+    new CPlotCommand(this, m_editData, m_strData);
     // When the bytes arrived: a tooltip, and a time column on request.
     m_pArrivalColumn = new CArrivalColumn(m_editData, m_strData);
     m_chkLocalEcho = new CCheckBox(QStringLiteral("Local Echo"), this);

@@ -3,7 +3,11 @@
 // lines fed as a device sends them, each in a block of its own.
 // Used on the test's main thread.
 
+#include "CPlotStore.h"
+#include "PlotCsv.h"
 #include "PlotTypes.h"
+
+#include <QBuffer>
 
 #include <QByteArray>
 #include <QDateTime>
@@ -25,4 +29,13 @@ inline void FeedLines(CPlotFeed& feed, const QList<QByteArray>& lines, qint64 nF
 {
     for (qsizetype i = 0; i < lines.size(); ++i)
         feed.Feed(lines[i].constData(), lines[i].size(), PlotTimesAt(nFirstUs + i * nStepUs));
+}
+
+// The store as its CSV export writes it.
+inline QByteArray CsvOf(const CPlotStore& store)
+{
+    QByteArray bytes;
+    QBuffer out(&bytes);
+    out.open(QIODevice::WriteOnly);
+    return PlotCsv::Write(store, out, nullptr) ? bytes : QByteArray("(not written)");
 }
