@@ -55,24 +55,13 @@ bool CDataLayout::Continues(const QByteArray& buffer, qint64 streamStart, bool b
 
 CDataLayout::Update CDataLayout::SetBuffer(const QByteArray& buffer, qint64 streamStart, bool bHex)
 {
-    const bool bContinues = Continues(buffer, streamStart, bHex);
-    const qint64 oldEnd = StreamEnd();
-    const qint64 nTrimmed = streamStart - m_nStreamStart;
-    m_buffer = buffer;
-    m_nStreamStart = streamStart;
-    m_nEnd = streamStart + buffer.size();
-    if (!bContinues) {
-        m_bHex = bHex;
-        m_bValid = true;
-        Rebuild(0);
-        return Update::Fresh;
-    }
-    if (!m_bHex) {
-        Append(oldEnd, StreamEnd());
-        if (nTrimmed > 0)
-            TrimFront();
-    }
-    return Update::Continued;
+    CReceiveSnapshot snap;
+    snap.bytes = buffer;
+    snap.nStart = streamStart;
+    snap.nEnd = streamStart + buffer.size();
+    snap.nGeneration = m_nGeneration;
+    snap.bHex = bHex;
+    return Take(snap, Continues(buffer, streamStart, bHex));
 }
 
 bool CDataLayout::Continues(const CReceiveSnapshot& snap) const
@@ -83,7 +72,11 @@ bool CDataLayout::Continues(const CReceiveSnapshot& snap) const
 
 CDataLayout::Update CDataLayout::SetSnapshot(const CReceiveSnapshot& snap)
 {
-    const bool bContinues = Continues(snap);
+    return Take(snap, Continues(snap));
+}
+
+CDataLayout::Update CDataLayout::Take(const CReceiveSnapshot& snap, bool bContinues)
+{
     const qint64 oldEnd = StreamEnd();
     const qint64 nTrimmed = snap.nStart - m_nStreamStart;
     m_buffer = snap.bytes;

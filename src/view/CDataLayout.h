@@ -115,6 +115,8 @@ private:
         qint64 text = 0; // absolute text position at the walk's end
     };
 
+    // Lays out the snapshot: continuing what was laid out, or afresh.
+    Update Take(const CReceiveSnapshot& snap, bool bContinues);
     void Rebuild(qint64 textOrigin);
     void Append(qint64 from, qint64 to);
     void TrimFront();
