@@ -6,6 +6,7 @@
 #include "CDataView.h"
 #include "TerminalFixture.h"
 
+#include <QCheckBox>
 #include <QDateTime>
 #include <QMenu>
 #include <QTest>
@@ -41,6 +42,7 @@ class TestArrivalTimes : public QObject
 private Q_SLOTS:
     void columnShowsEachRowsFirstByteOnRequest();
     void timesAreTrimmedWithTheBuffer();
+    void sentBytesShowAsOneLineEach();
 };
 
 void TestArrivalTimes::columnShowsEachRowsFirstByteOnRequest()
@@ -106,6 +108,38 @@ void TestArrivalTimes::timesAreTrimmedWithTheBuffer()
     QVERIFY(!dlg->GetData().startsWith("old"));
     QCOMPARE(pColumn->WallAt(view.Layout().StreamStart()), kT1 + 1000);
     QCOMPARE(RowTime(*pColumn, view, 0), QStringLiteral("14:03:10.124"));
+}
+
+void TestArrivalTimes::sentBytesShowAsOneLineEach()
+{
+    // A request typed key by key is one line between the received rows, the
+    // reply's bytes after it; what is sent next is a line of its own. The
+    // buffer's bytes are what was received.
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    CDataView& view = *fx.dlg->DataView();
+    auto* pColumn = view.findChild<CArrivalColumn*>();
+    pColumn->SetShown(true);
+    fx.dlg->LocalEchoCheck()->setChecked(true); // the reply is no echo
+    QVERIFY(fx.pty.WriteMaster("ready\r\n"));
+    QTRY_COMPARE(fx.dlg->GetData(), QByteArray("ready\r\n"));
+    QTest::keyClicks(&view, QStringLiteral("AT+CSQ"));
+    QTest::keyClick(&view, Qt::Key_Return);
+    QCOMPARE(fx.pty.ReadMasterFor(7), QByteArray("AT+CSQ\r"));
+    QVERIFY(fx.pty.WriteMaster("+CSQ: 21,0\r\n"));
+    QTRY_COMPARE(fx.dlg->GetData(), QByteArray("ready\r\n+CSQ: 21,0\r\n"));
+    QTest::keyClick(&view, Qt::Key_Escape);
+    fx.dlg->FlushRefresh();
+    const auto texts = [&](int row) {
+        CDataLayout::Cells cells;
+        view.Layout().RowCells(row, cells);
+        QStringList out;
+        for (const QString& t : pColumn->EventTexts(cells, false))
+            out << t.section(QLatin1Char(' '), 1);
+        return out;
+    };
+    QCOMPARE(texts(0), QStringList{"sent 7 bytes: AT+CSQ\\r"});
+    QCOMPARE(texts(1), QStringList{"sent 1 byte: \\x1B"});
 }
 
 QTEST_MAIN(TestArrivalTimes)

@@ -1,5 +1,7 @@
 #include "CArrivalTimes.h"
 
+#include "ReceiveBuffer.h"
+
 #include <algorithm>
 
 void CArrivalTimes::Add(qint64 nPos, qint64 nWallUs)
@@ -33,6 +35,37 @@ void CArrivalTimes::AddEvent(qint64 nPos, const KrPortEvent& event)
     m_events.push_back(Event{nPos, event.time.nWallUs, event.Text()});
     if (m_events.size() > kMaxEvents)
         m_events.pop_front();
+}
+
+namespace {
+
+// "sent 12 bytes: AT+CSQ\r": the bytes as a C string, cut after
+// CArrivalTimes::kSentShown of them.
+QString SentText(qint64 nSent, const QByteArray& head)
+{
+    return QStringLiteral("sent %1 %2: %3%4")
+        .arg(nSent)
+        .arg(nSent == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"),
+             ReceiveBuffer::FormatCString(head),
+             nSent > head.size() ? QStringLiteral("...") : QString());
+}
+
+} // namespace
+
+void CArrivalTimes::AddSent(qint64 nPos, qint64 nWallUs, const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    if (m_events.empty() || m_events.back().nSent == 0 || m_events.back().nPos != nPos) {
+        m_events.push_back(Event{nPos, nWallUs, QString(), 0, QByteArray()});
+        if (m_events.size() > kMaxEvents)
+            m_events.pop_front();
+    }
+    Event& e = m_events.back();
+    e.nSent += bytes.size();
+    if (e.sentHead.size() < kSentShown)
+        e.sentHead += bytes.left(kSentShown - e.sentHead.size());
+    e.strText = SentText(e.nSent, e.sentHead);
 }
 
 void CArrivalTimes::TrimBefore(qint64 nPos)

@@ -31,12 +31,19 @@ public:
     {
         qint64 nPos; // before the byte at this position
         qint64 nWallUs;
-        QString strText; // "disconnected: the device was removed"
+        QString strText;     // "disconnected: the device was removed"
+        qint64 nSent = 0;    // a send: how many bytes ("sent 12 bytes: AT+CSQ\r")
+        QByteArray sentHead; // its first bytes, for the text
     };
+    // How many of a send's bytes its text shows.
+    static constexpr int kSentShown = 32;
 
     // nLength bytes appended at nPos, with their times (none: no time).
     void AddBlock(qint64 nPos, qint64 nLength, const KrBlockTimes* pTimes);
     void AddEvent(qint64 nPos, const KrPortEvent& event);
+    // Bytes sent at nPos: one event for what is sent with nothing received
+    // between (a line typed key by key is one), timed at its first byte.
+    void AddSent(qint64 nPos, qint64 nWallUs, const QByteArray& bytes);
     // The buffer's front moved on to nPos.
     void TrimBefore(qint64 nPos);
     // The buffer was emptied: positions start again at 0.

@@ -35,6 +35,12 @@ void CReceiveBuffer::AddEvent(const KrPortEvent& event)
     m_times.AddEvent(EndLocked(), event);
 }
 
+void CReceiveBuffer::AddSent(const QByteArray& bytes, const KrTimeStamp& time)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_times.AddSent(EndLocked(), time.nWallUs, bytes);
+}
+
 void CReceiveBuffer::Clear()
 {
     std::lock_guard<std::mutex> guard(m_mutex);

@@ -54,6 +54,9 @@ public:
     int Append(const QByteArray& text, const KrBlockTimes* pTimes);
     // A port event between the bytes held and those that come next.
     void AddEvent(const KrPortEvent& event);
+    // Bytes sent at that time, between the bytes held and those that come
+    // next; sends with nothing received between make one note.
+    void AddSent(const QByteArray& bytes, const KrTimeStamp& time);
     // Empties the buffer: a new generation, positions from 0. What the window
     // shows becomes empty too.
     void Clear();

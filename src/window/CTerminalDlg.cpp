@@ -68,6 +68,12 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     });
     m_counterTimer.setInterval(kCounterPeriodMs);
     connect(&m_counterTimer, &QTimer::timeout, this, [this] { OnTimer(kCounterTimerId); });
+    // What leaves shows between the received rows while the arrival times
+    // are shown.
+    m_transmit.SetSentListener([this](const QByteArray& bytes, const KrTimeStamp& time) {
+        m_strData.AddSent(bytes, time);
+        m_pEventsCall->Request();
+    });
     m_pFileSend = new CFileSend(m_transmit, CKrCommPort::kMaxQueued, this);
     connect(m_pFileSend, &CFileSend::Status, this, [this](const QString& text) {
         if (m_wndStatusBar)
