@@ -9,6 +9,7 @@ CXferEngine::CXferEngine(XferProtocol eProtocol, const CXferTimings& timings)
     m_timings.nAnswerMs = qMax(1, m_timings.nAnswerMs);
     m_timings.nByteGapMs = qMax(1, m_timings.nByteGapMs);
     m_timings.nCrcRequests = qMax(0, m_timings.nCrcRequests);
+    m_timings.nRequestDelayMs = qMax(0, m_timings.nRequestDelayMs);
     m_progress.strProtocol = XferProtocolName(eProtocol);
 }
 
@@ -20,16 +21,32 @@ void CXferEngine::Tick(qint64 nNowMs, QByteArray* pOut)
 
 void CXferEngine::Cancel(qint64 nNowMs, QByteArray* pOut)
 {
-    Q_UNUSED(nNowMs);
     if (IsFinished())
         return;
     AppendCancel(pOut);
+    m_nEchoUntilMs = nNowMs + m_timings.nAnswerMs;
     OnAbort();
     QString text = QStringLiteral("cancelled");
     if (!m_progress.strFile.isEmpty())
         text += QStringLiteral(" during %1 at %2 bytes")
                     .arg(m_progress.strFile, XferFigure(m_progress.nFileDone));
     Finish(XferEnd::Cancelled, text);
+}
+
+bool CXferEngine::EndedReceive(const char* p, qsizetype n, qint64 nNowMs, QByteArray* pOut)
+{
+    if (!IsFinished())
+        return false;
+    if (nNowMs < m_nEchoUntilMs) {
+        for (qsizetype i = 0; i < n; ++i) {
+            if (p[i] != Xfer::kCan && p[i] != Xfer::kBs) {
+                AppendCancel(pOut);
+                m_nEchoUntilMs = -1;
+                break;
+            }
+        }
+    }
+    return true;
 }
 
 bool CXferEngine::CountCan(char c)

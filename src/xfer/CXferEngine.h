@@ -43,8 +43,14 @@ public:
     qint64 NextDeadline() const { return IsFinished() ? kNoDeadline : m_nDeadline; }
 
     // The user's cancel: CAN CAN ... and as many backspaces go out, and the
-    // transfer ends as Cancelled. Nothing happens once finished.
+    // transfer ends as Cancelled. Nothing happens once finished. A receiver
+    // that discards its input right after it answers may miss the cancel if
+    // it came with a block: for nAnswerMs more, the first bytes the other
+    // side sends get the cancel once more. Feed them in while WantsBytes().
     void Cancel(qint64 nNowMs, QByteArray* pOut);
+    // True while received bytes must still be fed in: while running, and
+    // for a while after the user's cancel.
+    bool WantsBytes(qint64 nNowMs) const { return !IsFinished() || nNowMs < m_nEchoUntilMs; }
 
     bool IsFinished() const { return m_eEnd != XferEnd::Running; }
     XferEnd End() const { return m_eEnd; }
@@ -64,6 +70,10 @@ protected:
     virtual void OnAbort() {}
 
     void SetDeadline(qint64 nMs) { m_nDeadline = nMs; }
+    // Bytes that came after the end: answered with the cancel again once if
+    // the user's cancel may have been missed. True when the engine has ended
+    // (and the bytes are dealt with).
+    bool EndedReceive(const char* p, qsizetype n, qint64 nNowMs, QByteArray* pOut);
     // Counts a CAN (true) or another byte (false); true once the other side
     // has sent two CAN in a row.
     bool CountCan(char c);
@@ -89,6 +99,7 @@ protected:
 
 private:
     qint64 m_nDeadline = kNoDeadline;
+    qint64 m_nEchoUntilMs = -1; // after the user's cancel: when the cancel is no more sent again
     int m_nCan = 0;
     XferEnd m_eEnd = XferEnd::Running;
     QString m_strMessage;

@@ -59,6 +59,8 @@ void CXmodemReceiver::Request(qint64 nNowMs, QByteArray* pOut)
 
 void CXmodemReceiver::Receive(const char* p, qsizetype n, qint64 nNowMs, QByteArray* pOut)
 {
+    if (EndedReceive(p, n, nNowMs, pOut))
+        return;
     qsizetype i = 0;
     while (i < n && !IsFinished()) {
         switch (m_eState) {
@@ -358,6 +360,8 @@ void CXmodemReceiver::EndOfFile(qint64 nNowMs, QByteArray* pOut)
 void CXmodemReceiver::Retry(Why eWhy, qint64 nNowMs, QByteArray* pOut)
 {
     if (m_bStarting) {
+        if (eWhy == Why::Damaged)
+            ++m_progress.nRetries;
         if (nNowMs >= m_nStartEndMs) {
             Fail(QStringLiteral("no sender began within %1 s")
                      .arg(double(m_timings.nStartMs) / 1000.0));

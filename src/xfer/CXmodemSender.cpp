@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include <utility>
+
 CXmodemSender::CXmodemSender(XferProtocol eProtocol, std::vector<CXferSource*> vSources,
                              const CXferTimings& timings)
     : CXferEngine(eProtocol, timings), m_vSources(std::move(vSources))
@@ -43,6 +45,8 @@ void CXmodemSender::SetFile(int nFile)
 
 void CXmodemSender::Receive(const char* p, qsizetype n, qint64 nNowMs, QByteArray* pOut)
 {
+    if (EndedReceive(p, n, nNowMs, pOut))
+        return;
     bool bIgnoreRest = false;
     for (qsizetype i = 0; i < n && !IsFinished(); ++i) {
         if (CountCan(p[i])) {
@@ -58,6 +62,8 @@ void CXmodemSender::Receive(const char* p, qsizetype n, qint64 nNowMs, QByteArra
 
 bool CXmodemSender::Take(char c, qint64 nNowMs, QByteArray* pOut)
 {
+    if (m_ePending != Pending::None)
+        return true; // a send is due already; what comes meanwhile is older than it
     const bool bRequest = c == Xfer::kCrcRequest || c == Xfer::kNak;
     switch (m_eWait) {
     case Wait::Start:
@@ -67,16 +73,16 @@ bool CXmodemSender::Take(char c, qint64 nNowMs, QByteArray* pOut)
         m_bBig =
             m_bCrc && m_eProtocol != XferProtocol::Xmodem && m_eProtocol != XferProtocol::XmodemCrc;
         NoteStarted(nNowMs);
-        Begin(nNowMs, pOut);
+        Schedule(Pending::Begin, nNowMs, pOut);
         // Further requests in the same piece were sent before the block.
         return true;
     case Wait::DataRequest:
         if (bRequest)
-            SendNextData(nNowMs, pOut);
+            Schedule(Pending::FirstData, nNowMs, pOut);
         return bRequest;
     case Wait::HeaderRequest:
         if (bRequest)
-            Send(nNowMs, pOut);
+            Schedule(Pending::Header, nNowMs, pOut);
         return bRequest;
     case Wait::Answer:
         if (c == Xfer::kAck) {
@@ -92,11 +98,14 @@ bool CXmodemSender::Take(char c, qint64 nNowMs, QByteArray* pOut)
             }
             m_progress.nFileDone += m_nBlockBytes;
             m_progress.nDone += m_nBlockBytes;
+            m_bAnswersRequest = false;
             SendNextData(nNowMs, pOut);
             return true;
         }
-        if (c == Xfer::kNak) {
-            Retry(false, nNowMs, pOut);
+        // A block that answered a request is asked for again by the next
+        // request: the receiver may have discarded it.
+        if (c == Xfer::kNak || (c == Xfer::kCrcRequest && m_bAnswersRequest)) {
+            Schedule(Pending::Again, nNowMs, pOut);
             return true;
         }
         return false;
@@ -111,23 +120,55 @@ bool CXmodemSender::Take(char c, qint64 nNowMs, QByteArray* pOut)
             // ACK was lost.
             FileDone(nNowMs, pOut);
             if (!IsFinished())
-                Send(nNowMs, pOut);
+                Schedule(Pending::Header, nNowMs, pOut);
             return true;
         }
         if (c == Xfer::kNak) {
-            if (!m_bEotNakSeen) {
-                // The usual first answer to EOT: it goes again, no retry.
-                m_bEotNakSeen = true;
-                pOut->append(Xfer::kEot);
-                SetDeadline(nNowMs + m_timings.nAnswerMs);
-            } else {
-                Retry(false, nNowMs, pOut);
-            }
+            Schedule(Pending::Again, nNowMs, pOut);
             return true;
         }
         return false;
     }
     return false;
+}
+
+void CXmodemSender::Schedule(Pending ePending, qint64 nNowMs, QByteArray* pOut)
+{
+    m_ePending = ePending;
+    SetDeadline(nNowMs + m_timings.nRequestDelayMs);
+    if (m_timings.nRequestDelayMs <= 0)
+        Act(nNowMs, pOut);
+}
+
+void CXmodemSender::Act(qint64 nNowMs, QByteArray* pOut)
+{
+    const Pending ePending = std::exchange(m_ePending, Pending::None);
+    switch (ePending) {
+    case Pending::None:
+        return;
+    case Pending::Begin:
+        m_bAnswersRequest = true;
+        Begin(nNowMs, pOut);
+        return;
+    case Pending::FirstData:
+        m_bAnswersRequest = true;
+        SendNextData(nNowMs, pOut);
+        return;
+    case Pending::Header:
+        m_bAnswersRequest = true;
+        Send(nNowMs, pOut);
+        return;
+    case Pending::Again:
+        if (m_eWait == Wait::Eot && !m_bEotNakSeen) {
+            // The usual first answer to EOT: it goes again, no retry.
+            m_bEotNakSeen = true;
+            pOut->append(Xfer::kEot);
+            SetDeadline(nNowMs + m_timings.nAnswerMs);
+            return;
+        }
+        Retry(false, nNowMs, pOut);
+        return;
+    }
 }
 
 void CXmodemSender::Begin(qint64 nNowMs, QByteArray* pOut)
@@ -310,6 +351,10 @@ void CXmodemSender::Retry(bool bTimeout, qint64 nNowMs, QByteArray* pOut)
 
 void CXmodemSender::OnDeadline(qint64 nNowMs, QByteArray* pOut)
 {
+    if (m_ePending != Pending::None) {
+        Act(nNowMs, pOut);
+        return;
+    }
     switch (m_eWait) {
     case Wait::Start:
         Fail(QStringLiteral("no receiver asked to begin within %1 s")
@@ -318,9 +363,11 @@ void CXmodemSender::OnDeadline(qint64 nNowMs, QByteArray* pOut)
     case Wait::DataRequest:
         // The receiver acknowledged the header but did not ask for the data:
         // the data goes anyway, as a receiver waiting for it takes it.
+        m_bAnswersRequest = true;
         SendNextData(nNowMs, pOut);
         return;
     case Wait::HeaderRequest:
+        m_bAnswersRequest = true;
         Send(nNowMs, pOut);
         return;
     case Wait::Answer:
@@ -334,6 +381,8 @@ QString CXmodemSender::What() const
 {
     if (m_eWait == Wait::Eot)
         return QStringLiteral("the end of %1").arg(m_progress.strFile);
+    if (m_eWait == Wait::DataRequest)
+        return QStringLiteral("the first block of %1").arg(m_progress.strFile);
     switch (m_eKind) {
     case Kind::Header:
         return QStringLiteral("block 0 (the name and size) of %1").arg(m_progress.strFile);

@@ -4,7 +4,10 @@
 // The receiver decides the check: 'C' asks for the CRC, NAK for the 8-bit
 // sum (and then every block goes with 128 bytes, which any receiver takes).
 // Each block waits for its ACK; a NAK or the answer's deadline sends it
-// again, up to CXferTimings::nMaxTries sends. A file ends with EOT, sent
+// again, up to CXferTimings::nMaxTries sends. What a request ('C' or NAK)
+// asks for goes nRequestDelayMs after it, as many receivers discard what
+// arrives right after they asked; a block that answered a request ('C') is
+// sent again at the next one. A file ends with EOT, sent
 // again until it is acknowledged (the usual NAK first and ACK second is
 // expected). The last block is padded with SUB (0x1A); in YMODEM block 0
 // carries the size, so the receiver cuts the padding, and a remainder of
@@ -57,8 +60,20 @@ private:
         End // YMODEM's empty block 0
     };
 
+    // What a request asked for, sent once nRequestDelayMs have passed.
+    enum class Pending
+    {
+        None,
+        Begin,     // the first block of all
+        FirstData, // YMODEM: a file's first data block
+        Header,    // YMODEM: the header in m_baBlock
+        Again      // m_baBlock or EOT again
+    };
+
     // Handles one byte; true when the rest of the piece is to be ignored.
     bool Take(char c, qint64 nNowMs, QByteArray* pOut);
+    void Schedule(Pending ePending, qint64 nNowMs, QByteArray* pOut);
+    void Act(qint64 nNowMs, QByteArray* pOut);
     // The first block after the receiver's first request.
     void Begin(qint64 nNowMs, QByteArray* pOut);
     // The file's next data block, or EOT after the last.
@@ -87,10 +102,12 @@ private:
     bool m_bCrc = true;
     bool m_bBig = false; // 1024-byte blocks allowed
     int m_nFile = 0;
-    qint64 m_nBlock = 0;        // the file's block in m_baBlock, counted from 1
-    qint64 m_nBlockBytes = 0;   // file bytes in m_baBlock
-    qint64 m_nRead = 0;         // bytes of the file read so far
-    int m_nTries = 0;           // sends of m_baBlock (or EOT)
-    bool m_bEotNakSeen = false; // the usual NAK to the first EOT came
+    qint64 m_nBlock = 0;            // the file's block in m_baBlock, counted from 1
+    qint64 m_nBlockBytes = 0;       // file bytes in m_baBlock
+    qint64 m_nRead = 0;             // bytes of the file read so far
+    int m_nTries = 0;               // sends of m_baBlock (or EOT)
+    bool m_bEotNakSeen = false;     // the usual NAK to the first EOT came
+    bool m_bAnswersRequest = false; // m_baBlock went because the receiver asked for it
+    Pending m_ePending = Pending::None;
     QByteArray m_baBlock;
 };

@@ -48,6 +48,9 @@ struct CXferTimings
     // Sender: how long one try of a block waits for its answer.
     // Receiver: how long it waits for the next block before asking again.
     int nAnswerMs = 10000;
+    // Sender: how long after a request ('C' or NAK) the block asked for goes;
+    // many receivers discard what arrives right after they asked.
+    int nRequestDelayMs = 50;
     // Receiver: the longest silence inside a block, and the quiet that ends
     // the discarding of a damaged block before it asks again.
     int nByteGapMs = 1000;
