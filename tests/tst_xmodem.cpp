@@ -8,6 +8,7 @@
 #include "CXmodemReceiver.h"
 #include "CXmodemSender.h"
 #include "FileFaults.h"
+#include "XferLine.h"
 #include "XferMemory.h"
 #include "XferSafeName.h"
 
@@ -58,72 +59,6 @@ QByteArray RandomBytes(qsizetype n, quint32 nSeed)
         c = char(random.generate());
     return data;
 }
-
-// One direction of the simulated line. Rules, by the byte's offset in the
-// direction's stream: flip@N (damaged), drop@N (lost), cut@N (everything
-// from N on is lost), drop#HH@K (the K-th byte of value HH lost), drop#HH*K
-// (the first K of them lost), hold@N (nothing arrives until N bytes came,
-// then all at once), inject@N=HEX (bytes inserted before offset N).
-class CLine
-{
-public:
-    explicit CLine(const QStringList& rules)
-    {
-        static const QRegularExpression form(QStringLiteral(
-            "^(flip|drop|cut|hold|inject)(?:#([0-9a-f]{2}))?([@*])(\\d+)(?:=([0-9a-f]+))?$"));
-        for (const QString& rule : rules) {
-            const QRegularExpressionMatch m = form.match(rule);
-            QVERIFY2(m.hasMatch(), qPrintable(rule));
-            const QString verb = m.captured(1);
-            const qint64 n = m.captured(4).toLongLong();
-            if (!m.captured(2).isEmpty()) {
-                const int nByte = m.captured(2).toInt(nullptr, 16);
-                (m.captured(3) == QLatin1String("*") ? m_dropFirst : m_dropNth)[nByte] = n;
-            } else if (verb == QLatin1String("flip")) {
-                m_flips.insert(n);
-            } else if (verb == QLatin1String("drop")) {
-                m_drops.insert(n);
-            } else if (verb == QLatin1String("cut")) {
-                m_nCut = n;
-            } else if (verb == QLatin1String("hold")) {
-                m_nHold = n;
-            } else {
-                m_injects[n] = QByteArray::fromHex(m.captured(5).toLatin1());
-            }
-        }
-    }
-
-    QByteArray Pass(const QByteArray& in)
-    {
-        QByteArray out;
-        for (char c : in) {
-            const qint64 nAt = m_nOffset++;
-            if (m_injects.count(nAt))
-                out += m_injects[nAt];
-            const int nByte = quint8(c);
-            const qint64 nSeen = ++m_seen[nByte];
-            if (nAt >= m_nCut || m_drops.count(nAt) ||
-                (m_dropNth.count(nByte) && m_dropNth[nByte] == nSeen) ||
-                (m_dropFirst.count(nByte) && nSeen <= m_dropFirst[nByte]))
-                continue;
-            out += m_flips.count(nAt) ? char(c ^ 0x5A) : c;
-        }
-        m_held += out;
-        if (m_nOffset < m_nHold)
-            return QByteArray();
-        return std::exchange(m_held, QByteArray());
-    }
-    qint64 Offset() const { return m_nOffset; }
-
-private:
-    qint64 m_nOffset = 0;
-    qint64 m_nCut = std::numeric_limits<qint64>::max();
-    qint64 m_nHold = 0;
-    std::set<qint64> m_flips, m_drops;
-    std::map<int, qint64> m_dropNth, m_dropFirst, m_seen;
-    std::map<qint64, QByteArray> m_injects;
-    QByteArray m_held;
-};
 
 // Sender and receiver (either may be missing) over the two directions of a
 // line in virtual time, until both have ended: bytes are delivered at once,
@@ -235,6 +170,8 @@ private Q_SLOTS:
     void transfer();
     void craftedBlocks_data();
     void craftedBlocks();
+    void cancelGoesAgainOnce_data();
+    void cancelGoesAgainOnce();
     void safeName_data();
     void safeName();
     void folderTarget_data();
@@ -552,6 +489,60 @@ void TestXmodem::craftedBlocks()
                        QByteArray::number(file.nModified) + ':' + file.data;
     }
     QCOMPARE(got.join('|'), stored);
+}
+
+void TestXmodem::cancelGoesAgainOnce_data()
+{
+    // The user cancels at 1000 ms, once the first block went (sender) or was
+    // asked for (receiver); then the pieces come, each at its time.
+    QTest::addColumn<bool>("bSender");
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<QList<int>>("times");
+    QTest::addColumn<QString>("output"); // after the cancel's own bytes
+    const QByteArray ack(1, Xfer::kAck);
+    const QString again = QStringLiteral("XXXXXXXXBBBBBBBB");
+    QTest::newRow("sender: the next answer gets it again, once")
+        << true << QList<QByteArray>{ack, ack} << QList<int>{1100, 1200} << again;
+    QTest::newRow("sender: CAN and BS are no answer")
+        << true << QList<QByteArray>{QByteArray("\x18\x18\x08"), ack} << QList<int>{1100, 1200}
+        << again;
+    QTest::newRow("sender: not after the answer's time")
+        << true << QList<QByteArray>{ack} << QList<int>{1000 + 10000} << "";
+    QTest::newRow("receiver: a block still coming gets it again")
+        << false << QList<QByteArray>{Framed(1, "data").left(60), Framed(1, "data").mid(60)}
+        << QList<int>{1010, 1020} << again;
+}
+
+void TestXmodem::cancelGoesAgainOnce()
+{
+    QFETCH(bool, bSender);
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(QList<int>, times);
+    QFETCH(QString, output);
+    CMemorySource source(QStringLiteral("a.bin"), RandomBytes(5000, 3));
+    CMemoryTarget target;
+    std::unique_ptr<CXferEngine> engine;
+    if (bSender)
+        engine = std::make_unique<CXmodemSender>(XferProtocol::Xmodem1k,
+                                                 std::vector<CXferSource*>{&source});
+    else
+        engine = std::make_unique<CXmodemReceiver>(XferProtocol::Xmodem1k, &target);
+    QByteArray out;
+    engine->Start(0, &out);
+    if (bSender) {
+        engine->Receive(QByteArray("C"), 0, &out);
+        engine->Tick(engine->NextDeadline(), &out); // the block goes
+        QVERIFY(out.size() > 1000);
+    }
+    out.clear();
+    engine->Cancel(1000, &out);
+    QCOMPARE(Notation(out), QStringLiteral("XXXXXXXXBBBBBBBB"));
+    QCOMPARE(engine->End(), XferEnd::Cancelled);
+    out.clear();
+    for (int i = 0; i < pieces.size(); ++i)
+        engine->Receive(pieces[i], times[i], &out);
+    QCOMPARE(Notation(out), output);
+    QVERIFY(!engine->WantsBytes(1000 + 10000));
 }
 
 void TestXmodem::safeName_data()
