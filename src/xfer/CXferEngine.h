@@ -29,7 +29,8 @@ public:
 
     // Begins the transfer: a receiver appends its first request.
     virtual void Start(qint64 nNowMs, QByteArray* pOut) = 0;
-    // Bytes that came from the line, in any pieces. Ignored once finished.
+    // Bytes that came from the line, in any pieces. Once finished they only
+    // matter while WantsBytes() (see Cancel).
     virtual void Receive(const char* p, qsizetype n, qint64 nNowMs, QByteArray* pOut) = 0;
     void Receive(const QByteArray& ba, qint64 nNowMs, QByteArray* pOut)
     {
