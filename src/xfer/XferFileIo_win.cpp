@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 
+#include <cerrno>
 #include <io.h>
 
 namespace XferFileIo {
