@@ -36,7 +36,7 @@ UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
 echo "== fuzzing the byte readers, about a minute each"
 cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_CXX_COMPILER=clang++ -DVORNTERM_FUZZ=ON \
   -DVORNTERM_TESTS=OFF -DVORNTERM_BENCH=OFF >/dev/null
-fuzzers=(fuzz_settings fuzz_datalayout fuzz_telnet fuzz_logindex)
+fuzzers=(fuzz_settings fuzz_datalayout fuzz_telnet fuzz_logindex fuzz_xmodem)
 cmake --build "$root/build-fuzz" -j"$jobs" --target "${fuzzers[@]}"
 mkdir -p "$root/build-fuzz/artifacts"
 for f in "${fuzzers[@]}"; do
