@@ -532,6 +532,7 @@ void TestReceivePath::portEventsMoveNothing()
     const QImage before = dlg->DataView()->viewport()->grab().toImage();
     const QStringList rows = dlg->DataView()->VisibleRows();
 
+    QTRY_VERIFY(dlg->Port().GetLines().Has(KrLine::Dtr)); // told just after the open
     QVERIFY(dlg->Port().SetLine(KrLine::Dtr, false));
     QTRY_VERIFY(!dlg->Port().GetLines().IsOn(KrLine::Dsr));
     dlg->Port().Close();

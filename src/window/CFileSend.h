@@ -45,6 +45,8 @@ public:
     // True while a file larger than the port's queue is being read piece by
     // piece.
     bool IsStreaming() const { return m_bStreaming.load(); }
+    // A send is under way or its bytes still drain at the port.
+    bool IsActive() const { return m_timer.isActive(); }
     // Stops what is still to be sent and drops what waits at the port; the
     // status says how many bytes went out. Nothing happens when nothing is
     // being sent.

@@ -46,10 +46,25 @@ void CReceiveSink::OnReceive(const char* pData, int nLength)
     OnReceive(QByteArray(pData, qMax(0, nLength)), KrBlockTimes(KrTimeStamp::Now()));
 }
 
+void CReceiveSink::SetTap(CXferLink::Tap* pTap)
+{
+    std::lock_guard<std::mutex> guard(m_tapMutex);
+    m_pTap = pTap;
+}
+
 void CReceiveSink::OnReceive(const QByteArray& block, const KrBlockTimes& times)
 {
-    // While the counter data runs, received blocks are only logged.
-    if (!m_pOwner->IsCounterRunning())
+    bool bTapped = false;
+    {
+        std::lock_guard<std::mutex> guard(m_tapMutex);
+        if (m_pTap) {
+            m_pTap->Received(block);
+            bTapped = true;
+        }
+    }
+    // While a transfer runs, its bytes are its own; while the counter data
+    // runs, received blocks are only logged.
+    if (!bTapped && !m_pOwner->IsCounterRunning())
         m_pOwner->AppendText(block, &times);
     if (m_pOwner->IsLogInputChecked())
         WriteInputLog(block, times);

@@ -8,6 +8,9 @@
 #include "CKrCommPortStatus.h"
 #include "CKrCommReceiver.h"
 #include "CReceiveOwner.h"
+#include "CXferLink.h"
+
+#include <mutex>
 
 class CReceiveSink : public CKrCommReceiver, public CKrCommPortListener
 {
@@ -19,6 +22,10 @@ public:
     // Where the port's state goes on to (the caption). Set before the port
     // is opened.
     void PassStatusTo(CKrCommPortListener* pNext) { m_pNext = pNext; }
+    // While a transfer runs, received blocks go to its tap instead of the
+    // owner (the log still gets them); nullptr ends it, and once that
+    // returns the old tap is called no more. Any thread.
+    void SetTap(CXferLink::Tap* pTap);
 
     // A block without its times is stamped as it is handed over.
     void OnReceive(const char* pData, int nLength) override;
@@ -46,6 +53,8 @@ public:
 
 private:
     CReceiveOwner* m_pOwner = nullptr;
+    std::mutex m_tapMutex; // guards m_pTap; held while the tap takes a block
+    CXferLink::Tap* m_pTap = nullptr;
     CKrCommPortListener* m_pNext = nullptr;
     KrLines m_linesHeard; // the lines the port told last; its I/O thread only
     CInputLog m_log;

@@ -18,6 +18,7 @@
 #include "CReceiveOwner.h"
 #include "CReceiveSink.h"
 #include "CTransmitter.h"
+#include "CXferLink.h"
 #include "KrCoalescedCall.h"
 
 #include <QByteArray>
@@ -38,9 +39,13 @@ class CPortCaption;
 class CStatusBarCtrl;
 class CViewRefresh;
 class QCheckBox;
+class QKeyEvent;
 class QToolBar;
 
-class CTerminalDlg : public QDialog, public CReceiveOwner, private CTransmitter::Window
+class CTerminalDlg : public QDialog,
+                     public CReceiveOwner,
+                     public CXferLink,
+                     private CTransmitter::Window
 {
     Q_OBJECT
 public:
@@ -77,6 +82,16 @@ public:
     void UpdateStatusBar();
     bool IsCounterRunning() const override { return m_bCounterRunning.load(); }
     bool IsLogInputChecked() const override;
+
+    // XMODEM and YMODEM transfers (CXferLink)
+    void SetReceiveTap(Tap* pTap) override;
+    qint64 SendTransferBytes(const QByteArray& bytes) override;
+    qint64 PendingBytes() const override;
+    void ShowTransferStatus(const QString& text) override;
+    void AppendNote(const QString& text) override;
+    bool IsSendingFile() const override;
+    QString FilesFolder() const override;
+    bool IsTransferring() const { return m_pTap.load() != nullptr; }
 
     // Settings file
     virtual void Serialize(CArchive& ar);
@@ -138,6 +153,9 @@ private:
     bool IsLocalEchoChecked() const override;
     // Sends one typed character; true when the key press is consumed.
     bool PreTranslateKey(int nCharCode);
+    // A key that makes a character while a transfer runs: Escape cancels it,
+    // others are refused; true when the key was taken so.
+    bool IsTransferRunning(QEvent* pEvent, const QKeyEvent* pKey);
     // Shows what the buffer marked for the data window, and the figures;
     // true when the view showed something new.
     bool Refresh();
@@ -176,6 +194,7 @@ private:
     CViewRefresh* m_pRefresh = nullptr; // when the data window and status bar refresh
     quint64 m_nShownSerial = 0;         // what the view took last (CReceiveBuffer::TakeShown)
     bool m_bExited = false;             // Exit has run
+    std::atomic<Tap*> m_pTap{nullptr};  // a transfer's, while one runs
     CFileSend* m_pFileSend = nullptr;   // progress and streaming of file sends
     CPortCaption* m_pCaption = nullptr; // the port's state in the caption
     CArrivalColumn* m_pArrivalColumn = nullptr; // the view's time column

@@ -24,21 +24,30 @@ qint64 CTransmitter::Send(const QByteArray& bytes, const Kind& kind)
         }
         // A single typed byte is copied; anything longer shares its bytes
         // with the port's queue.
-        nSent = bytes.size() == 1 ? m_port.Write(bytes.constData(), 1, kind.nStream)
-                                  : m_port.Write(bytes, kind.nStream);
+        if (kind.bWhole && m_port.IsOpen() &&
+            m_port.GetPendingCount() + bytes.size() > CKrCommPort::kMaxQueued) {
+            // Part of it would break it: none of it goes until there is room.
+            nSent = 0;
+        } else {
+            nSent = bytes.size() == 1 ? m_port.Write(bytes.constData(), 1, kind.nStream)
+                                      : m_port.Write(bytes, kind.nStream);
+        }
         if (nSent < 0 || (nSent == 0 && !bytes.isEmpty() && kind.bOnlyWhenOpen)) {
             if (kind.bOnlyWhenOpen) {
                 // Nothing went anywhere: nothing is counted and the gate stays.
-                AfxMessageBeep();
-                nSent = -1;
+                if (kind.bBeep)
+                    AfxMessageBeep();
+                nSent = kind.bWhole && nSent == 0 ? 0 : -1;
             } else {
                 nSent = 0;
-                m_bEchoPending = true;
+                if (kind.bSetsGate)
+                    m_bEchoPending = true;
             }
         } else {
             if (kind.bCounted)
                 m_nTxCount += nSent;
-            m_bEchoPending = true;
+            if (kind.bSetsGate)
+                m_bEchoPending = true;
             TellSent(bytes, nSent);
             if (bEcho && kind.echo == Echo::AfterWrite)
                 EchoLocked(nSent == bytes.size() ? bytes : bytes.left(qsizetype(nSent)));
@@ -100,9 +109,11 @@ qint64 CTransmitter::TakeDroppedFileBytes()
     return n;
 }
 
-void CTransmitter::TakeDroppedTypedLocked()
+void CTransmitter::TakeDroppedLocked()
 {
-    m_nTxCount = qMax<qint64>(0, m_nTxCount - m_port.TakeDroppedCount(kStreamTyped));
+    const qint64 nDropped =
+        m_port.TakeDroppedCount(kStreamTyped) + m_port.TakeDroppedCount(kStreamTransfer);
+    m_nTxCount = qMax<qint64>(0, m_nTxCount - nDropped);
 }
 
 void CTransmitter::Uncount(qint64 nBytes)

@@ -30,6 +30,7 @@ public:
     static constexpr int kStreamCounter = 0;
     static constexpr int kStreamTyped = 1;
     static constexpr int kStreamFile = 2;
+    static constexpr int kStreamTransfer = 3;
 
     enum class Echo
     {
@@ -42,11 +43,18 @@ public:
         int nStream;
         bool bCounted;      // adds to Tx
         Echo echo;          // with "Local Echo" checked
-        bool bOnlyWhenOpen; // a closed port takes nothing: a beep, no count, no gate
+        bool bOnlyWhenOpen; // a closed port takes nothing: no count, no gate
+        bool bBeep;         // ... and a beep says so (user-interface thread)
+        bool bSetsGate;     // sets the one-shot echo gate
+        bool bWhole;        // all of it or nothing: without room, none goes (0)
     };
-    static constexpr Kind kTyped{kStreamTyped, true, Echo::Never, true};
-    static constexpr Kind kCounter{kStreamCounter, false, Echo::BeforeWrite, false};
-    static constexpr Kind kSequence{kStreamTyped, true, Echo::AfterWrite, true};
+    static constexpr Kind kTyped{kStreamTyped, true, Echo::Never, true, true, true, false};
+    static constexpr Kind kCounter{kStreamCounter, false, Echo::BeforeWrite, false, false,
+                                   true,           false};
+    static constexpr Kind kSequence{kStreamTyped, true, Echo::AfterWrite, true, true, true, false};
+    // An XMODEM or YMODEM transfer's bytes: counted, never shown, the gate
+    // left alone; from any thread; a block goes whole or waits for room.
+    static constexpr Kind kTransfer{kStreamTransfer, true, Echo::Never, true, false, false, true};
 
     // What a send needs of the window.
     class Window
@@ -68,12 +76,14 @@ public:
 
     // Sends bytes as their kind says. Returns the bytes the port took, -1
     // when it took nothing because it is not open (and the kind asks for an
-    // open port). User-interface thread.
+    // open port). The user-interface thread; a kind that does not beep, any
+    // thread.
     qint64 Send(const QByteArray& bytes, const Kind& kind);
 
-    // Takes the typed bytes a close or a loss dropped unsent off Tx; under
-    // the window's lock.
-    void TakeDroppedTypedLocked();
+    // Takes the typed and transfer bytes a close or a loss dropped unsent off
+    // Tx (a file's are the file send's to take back); under the window's
+    // lock.
+    void TakeDroppedLocked();
 
     // Told of every byte that left, with the time the port took it; set
     // before the port opens. Called under the window's lock: it must not

@@ -70,9 +70,9 @@ void CTerminalDlg::UpdateStatusBar()
     qint64 nTx = 0;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        // Typed characters a close or a loss dropped unsent never left (a
-        // file's bytes are the file send's to take back).
-        m_transmit.TakeDroppedTypedLocked();
+        // Typed characters and transfer bytes a close or a loss dropped
+        // unsent never left.
+        m_transmit.TakeDroppedLocked();
         nRx = m_nRxCount;
         nTx = m_nTxCount;
     }

@@ -2,8 +2,11 @@
 
 #include "Afx.h"
 #include "CFileSend.h"
+#include "CStatusBarCtrl.h"
 #include "CTerminalDlg.h"
+#include "CViewRefresh.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -41,6 +44,12 @@ void CTerminalDlg::OnSendTextFile()
         m_pFileSend->Stop();
         return;
     }
+    // One thing at a time goes to the device.
+    if (IsTransferring()) {
+        AfxMessageBox(QStringLiteral("Cannot send a file while an XMODEM or YMODEM transfer runs; "
+                                     "press Escape in the Terminal window to cancel it."));
+        return;
+    }
     const QString path = AfxGetOpenFileName(this);
     if (path.isEmpty())
         return;
@@ -70,4 +79,55 @@ bool CTerminalDlg::SendSequence(const QByteArray& bytes)
 {
     // As a file: counted, the gate set once, echoed as one block.
     return m_transmit.Send(bytes, CTransmitter::kSequence) >= 0;
+}
+
+// XMODEM and YMODEM transfers: what they need of the window.
+
+void CTerminalDlg::SetReceiveTap(Tap* pTap)
+{
+    m_pTap = pTap;
+    m_receiveSink.SetTap(pTap);
+}
+
+qint64 CTerminalDlg::SendTransferBytes(const QByteArray& bytes)
+{
+    return m_transmit.Send(bytes, CTransmitter::kTransfer);
+}
+
+qint64 CTerminalDlg::PendingBytes() const
+{
+    return m_port.IsOpen() ? m_port.GetPendingCount() : -1;
+}
+
+void CTerminalDlg::ShowTransferStatus(const QString& text)
+{
+    if (m_wndStatusBar)
+        m_wndStatusBar->SetText(3, text);
+}
+
+void CTerminalDlg::AppendNote(const QString& text)
+{
+    // On a line of its own, without its times; the echo gate stays as it is.
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        const QByteArray last = m_strData.Snapshot().Bytes().right(1);
+        QByteArray line = text.toLocal8Bit() + "\r\n";
+        if (!last.isEmpty() && last != "\n" && last != "\r")
+            line.prepend("\r\n");
+        m_strData.Append(line, nullptr);
+        if (!m_bPaused.load())
+            m_strData.MarkShown(m_bHexDisplay.load());
+        m_nRxCount = int(m_strData.Size());
+    }
+    m_pRefresh->Changed();
+}
+
+bool CTerminalDlg::IsSendingFile() const
+{
+    return m_pFileSend && m_pFileSend->IsActive();
+}
+
+QString CTerminalDlg::FilesFolder() const
+{
+    return QDir::currentPath();
 }

@@ -1,6 +1,7 @@
 // The Terminal window's transmit path: typed characters and the counter
 // data.
 
+#include "Afx.h"
 #include "CFindBar.h"
 #include "CTerminalDlg.h"
 #include "KeyToChar.h"
@@ -28,6 +29,8 @@ bool CTerminalDlg::eventFilter(QObject* pWatched, QEvent* pEvent)
         if (pWidget && pWidget->window() == this && isEnabled() && !KeepsItsKeys(pWidget)) {
             const auto* pKey = static_cast<QKeyEvent*>(pEvent);
             const QList<int> codes = CharCodesForKey(*pKey);
+            if (!codes.isEmpty() && IsTransferRunning(pEvent, pKey))
+                return true;
             if (!codes.isEmpty()) {
                 // A shortcut override is accepted so that no shortcut takes
                 // the key; the key press that follows is sent.
@@ -45,6 +48,24 @@ bool CTerminalDlg::eventFilter(QObject* pWatched, QEvent* pEvent)
         }
     }
     return QDialog::eventFilter(pWatched, pEvent);
+}
+
+bool CTerminalDlg::IsTransferRunning(QEvent* pEvent, const QKeyEvent* pKey)
+{
+    // While a transfer runs, a typed character would break a block: Escape
+    // cancels the transfer, anything else is refused with a beep.
+    Tap* pTap = m_pTap.load();
+    if (!pTap)
+        return false;
+    if (pEvent->type() == QEvent::ShortcutOverride) {
+        pEvent->accept();
+        return true;
+    }
+    if (pKey->key() == Qt::Key_Escape && pKey->modifiers() == Qt::NoModifier)
+        pTap->CancelRequested();
+    else
+        AfxMessageBeep();
+    return true;
 }
 
 bool CTerminalDlg::PreTranslateKey(int nCharCode)
