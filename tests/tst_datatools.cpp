@@ -215,7 +215,7 @@ void TestDataTools::sendBytesRefusesBadInput()
     };
     Tools(*fx.dlg)->SendBytes();
     QVERIFY(!bBadWent);
-    QVERIFY2(error.startsWith(QStringLiteral("position 3: \\q is not an escape; use")),
+    QVERIFY2(error.startsWith(QStringLiteral("character 3: \\q is not an escape; use")),
              qPrintable(error));
     QCOMPARE(fx.pty.ReadMasterFor(3, 2000), QByteArray("ok"));
     QCOMPARE(history, QStringList{QStringLiteral("ok")});
