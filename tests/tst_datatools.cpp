@@ -5,6 +5,8 @@
 #include "CDataView.h"
 #include "CFindBar.h"
 #include "CSendBytesDlg.h"
+#include "PrivateDesktop.h"
+#include "RealProgram.h"
 #include "TerminalFixture.h"
 
 #include <QAccessible>
@@ -46,7 +48,10 @@ private Q_SLOTS:
     void sendBytes_data();
     void sendBytes();
     void sendBytesRefusesBadInput();
+    void sendBytesTakesAMebibytePaste_data();
+    void sendBytesTakesAMebibytePaste();
     void menuFromTheKeyboardThroughAccessibility();
+    void screenReaderHearsRefusalAndResult();
 };
 
 void TestDataTools::findInTextAndHex_data()
@@ -232,6 +237,88 @@ void TestDataTools::sendBytesRefusesBadInput()
     QCOMPARE(fx.dlg->GetTxCount(), qint64(2));
 }
 
+void TestDataTools::sendBytesTakesAMebibytePaste_data()
+{
+    QTest::addColumn<int>("form");
+    QTest::addColumn<bool>("paste"); // else set, as a line picked from the list is
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QString>("refusal"); // how it begins; empty: sent
+    constexpr int kMax = CSendBytesDlg::kMaxLine;
+    QByteArray text(kMax, Qt::Uninitialized);
+    for (int i = 0; i < kMax; ++i)
+        text[i] = char('A' + i % 26);
+    QByteArray bytes(kMax / 2, Qt::Uninitialized); // two hex digits each
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i % 251);
+    const int esc = int(CSendBytesDlg::Form::Escaped), hex = int(CSendBytesDlg::Form::Hex);
+    const auto over = [](const char* n) {
+        return QStringLiteral("the line would have %1 characters, more than the 1,048,576 Send "
+                              "Bytes takes; nothing was pasted")
+            .arg(QLatin1String(n));
+    };
+    QTest::newRow("text, the most") << esc << true << QString::fromLatin1(text) << text << "";
+    QTest::newRow("hex, the most")
+        << hex << true << QString::fromLatin1(bytes.toHex()) << bytes << "";
+    QTest::newRow("text, one more")
+        << esc << true << QString::fromLatin1(text + "Z") << QByteArray() << over("1,048,577");
+    QTest::newRow("hex, one byte more") << hex << true << QString::fromLatin1(bytes.toHex() + "0D")
+                                        << QByteArray() << over("1,048,578");
+    QTest::newRow("text, twice the most")
+        << esc << true << QString::fromLatin1(text + text) << QByteArray() << over("2,097,152");
+    QTest::newRow("text set, one more")
+        << esc << false << QString::fromLatin1(text + "Z") << QByteArray()
+        << "the line has more than 1,048,576 characters, the most Send Bytes takes; nothing was "
+           "sent";
+}
+
+void TestDataTools::sendBytesTakesAMebibytePaste()
+{
+    QFETCH(int, form);
+    QFETCH(bool, paste);
+    QFETCH(QString, line);
+    QFETCH(QByteArray, sent);
+    QFETCH(QString, refusal);
+    QStringList history;
+    QList<QByteArray> got;
+    CSendBytesDlg dlg(
+        [&](const QByteArray& bytes) {
+            got << bytes;
+            return true;
+        },
+        history);
+    dlg.FormBox()->setCurrentIndex(form);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QLineEdit* pEdit = dlg.LineBox()->lineEdit();
+    if (paste) {
+        // As a user pastes: through the clipboard, with the keys.
+        QGuiApplication::clipboard()->setText(line);
+        QTest::keyClick(pEdit, Qt::Key_V, Qt::ControlModifier);
+    } else {
+        dlg.LineBox()->setCurrentText(line);
+    }
+    if (!refusal.isEmpty()) {
+        // Said at once; then nothing goes, not a part.
+        QVERIFY2(dlg.Error().startsWith(refusal), qPrintable(dlg.Error()));
+        QCOMPARE(pEdit->text().size(), paste ? 0 : line.size()); // nothing cut
+        QVERIFY(!dlg.SendLine());
+        QVERIFY(got.isEmpty());
+        if (!paste) {
+            QVERIFY2(dlg.Error().startsWith(refusal), qPrintable(dlg.Error()));
+            // The excess is selected, to be cut.
+            QCOMPARE(pEdit->selectionStart(), CSendBytesDlg::kMaxLine);
+        }
+        return;
+    }
+    QCOMPARE(pEdit->text().size(), line.size());
+    QVERIFY2(dlg.SendLine(), qPrintable(dlg.Error()));
+    QCOMPARE(got.size(), 1);
+    QCOMPARE(got.first().size(), sent.size());
+    QVERIFY(got.first() == sent);
+    QCOMPARE(history, QStringList{line});
+}
+
 void TestDataTools::menuFromTheKeyboardThroughAccessibility()
 {
     TerminalFixture fx;
@@ -264,9 +351,52 @@ void TestDataTools::menuFromTheKeyboardThroughAccessibility()
     QTest::keyClick(dlg->DataView(), Qt::Key_F10, Qt::ShiftModifier);
     for (const char* name : {"Copy", "Select All", "Find...", "Copy as Hex", "Copy as C String",
                              "Save Received Data...", "Send Bytes..."})
-        QVERIFY2(names.contains(QLatin1String(name)),
-                 qPrintable(QStringLiteral("%1 not in [%2]").arg(name, names.join(QLatin1Char('|')))));
+        QVERIFY2(
+            names.contains(QLatin1String(name)),
+            qPrintable(QStringLiteral("%1 not in [%2]").arg(name, names.join(QLatin1Char('|')))));
     QTRY_VERIFY(Tools(*dlg)->FindBar()->isVisible());
+}
+
+void TestDataTools::screenReaderHearsRefusalAndResult()
+{
+    // The real program on a private desktop, as a screen reader user works
+    // it: the texts that change are heard as they are.
+    PrivateDesktop desktop;
+    if (desktop.ToolsMissing())
+        QSKIP(qPrintable(desktop.WhyNot()));
+    QVERIFY2(desktop.WhyNot().isEmpty(), qPrintable(desktop.WhyNot()));
+    QTemporaryDir tmp;
+    PtyPair pty;
+    QVERIFY(WriteFile(tmp.filePath(QStringLiteral("VornTerm.cfg")),
+                      StoredConfig(ConfigFor(pty.SlavePath()))));
+    QProcess program;
+    StartProgram(program, tmp.path(), desktop.Environment());
+    const auto drive = [&](const QStringList& step) {
+        QProcess driver;
+        const QString answer = desktop.Drive(driver, program.processId(), step);
+        driver.waitForFinished(10000);
+        return answer;
+    };
+    QVERIFY(pty.WriteMaster("abc abc"));
+    QCOMPARE(drive({QStringLiteral("received"), QStringLiteral("7")}), QStringLiteral("received"));
+
+    // A character outside the Basic Multilingual Plane, refused whole.
+    const QString line = QStringLiteral("ok \U0001F600");
+    QString refusal;
+    CSendBytesDlg::BytesFor(line, CSendBytesDlg::Form::Escaped, CSendBytesDlg::Ending::None,
+                            &refusal);
+    QVERIFY2(refusal.startsWith(QStringLiteral("character 4: '\U0001F600' (U+1F600) ")),
+             qPrintable(refusal));
+    QCOMPARE(drive({QStringLiteral("send-bytes"), line}),
+             QStringLiteral("boxes labelled Bytes:|Written as:|Line ending:; said: %1; shown: %1")
+                 .arg(refusal));
+    QCOMPARE(pty.ReadMasterFor(1, 300), QByteArray());
+    QCOMPARE(drive({QStringLiteral("find"), QStringLiteral("bc")}),
+             QStringLiteral("said: 1 of 2; shown: 1 of 2"));
+
+    QVERIFY(SignalProgram(program, SIGTERM));
+    QVERIFY(program.waitForFinished(15000));
+    QCOMPARE(program.exitCode(), 0);
 }
 
 QTEST_MAIN(TestDataTools)
