@@ -7,6 +7,7 @@
 #include "CSendBytesDlg.h"
 #include "PrivateDesktop.h"
 #include "RealProgram.h"
+#include "SaveTarget.h"
 #include "TerminalFixture.h"
 
 #include <QAccessible>
@@ -14,9 +15,14 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -45,6 +51,9 @@ private Q_SLOTS:
     void findInTextAndHex();
     void findKeepsItsPlaceAcrossATrim();
     void copiesAndSaveGiveTheBytes();
+    void saveTakesOnlyAFileOrANewName_data();
+    void saveTakesOnlyAFileOrANewName();
+    void saveDialogRefusesBeforeAskingToReplace();
     void sendBytes_data();
     void sendBytes();
     void sendBytesRefusesBadInput();
@@ -157,6 +166,118 @@ void TestDataTools::copiesAndSaveGiveTheBytes()
              qPrintable(fx.messages.first()));
 }
 
+void TestDataTools::saveTakesOnlyAFileOrANewName_data()
+{
+    QTest::addColumn<QString>("made"); // what stands at the chosen name
+    QTest::addColumn<QString>("why");  // the refusal after the name; empty: saved
+    QTest::newRow("FIFO") << "fifo"
+                          << "a FIFO (named pipe), not a regular file";
+    QTest::newRow("folder") << "folder"
+                            << "a folder, not a regular file";
+    QTest::newRow("device") << "device"
+                            << "a character device, not a regular file";
+    QTest::newRow("link to a FIFO") << "link to fifo"
+                                    << "a link to a FIFO (named pipe) ('%1/real'), not to a "
+                                       "regular file";
+    QTest::newRow("link to nothing") << "link to nothing"
+                                     << "a link to '%1/real', which does not exist";
+    // Through a link, its file gets the bytes and the link stays.
+    QTest::newRow("link to a file") << "link to file"
+                                    << "";
+    QTest::newRow("file") << "file"
+                          << "";
+}
+
+void TestDataTools::saveTakesOnlyAFileOrANewName()
+{
+    QFETCH(QString, made);
+    QFETCH(QString, why);
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    dlg->AppendText("received");
+    dlg->FlushRefresh();
+    const QString dir = QFileInfo(fx.Dir()).canonicalFilePath();
+    const QString chosen = dir + QStringLiteral("/chosen");
+    const QString real = dir + QStringLiteral("/real");
+    const QByteArray path = QFile::encodeName(made.startsWith("link") ? real : chosen);
+    if (made.endsWith("fifo"))
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+    else if (made.endsWith("file"))
+        QVERIFY(WriteFile(QString::fromLocal8Bit(path), "old"));
+    else if (made == "folder")
+        QVERIFY(QDir().mkdir(chosen));
+    else if (made == "device" && ::mknod(path.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+        QSKIP("no device node can be made here (mknod needs the right to)");
+    if (made.startsWith("link"))
+        QVERIFY(QFile::link(real, chosen));
+    QFileInfo before(chosen);
+
+    fx.saveFileName = chosen;
+    Tools(*dlg)->SaveReceivedData();
+    if (why.isEmpty()) {
+        QVERIFY(fx.messages.isEmpty());
+        QCOMPARE(ReadFile(chosen), QByteArray("received"));
+        QCOMPARE(QFileInfo(chosen).isSymLink(), made.startsWith("link"));
+        return;
+    }
+    QCOMPARE(fx.messages,
+             QStringList{QStringLiteral("Cannot save the received data.\n'%1': %2; choose a "
+                                        "regular file or a new name.")
+                             .arg(chosen, why.arg(dir))});
+    // Left as it was: nothing replaced, nothing made.
+    QFileInfo after(chosen);
+    QCOMPARE(after.isSymLink(), before.isSymLink());
+    QCOMPARE(after.exists(), before.exists());
+    QCOMPARE(after.isFile(), false);
+    QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    names.removeAll(QStringLiteral("VornTerm.cfg"));
+    const QStringList left =
+        made == "link to fifo" ? QStringList{"chosen", "real"} : QStringList{"chosen"};
+    QCOMPARE(names, left);
+}
+
+void TestDataTools::saveDialogRefusesBeforeAskingToReplace()
+{
+    // The real save dialog: a FIFO chosen in it is refused there, and the
+    // question whether to replace it never comes.
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("pipe"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QStringList messages;
+    AfxHooks only;
+    only.messageBox = [&](const QString& text, int) {
+        messages << text;
+        return IDOK;
+    };
+    AfxScopedHooks hooks(only);
+    QStringList asked; // a question that came up, answered No
+    QTimer guard;
+    connect(&guard, &QTimer::timeout, this, [&] {
+        if (auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            asked << pBox->text();
+            pBox->reject();
+        }
+    });
+    guard.start(50);
+    bool bStayedOpen = false;
+    QTimer::singleShot(0, this, [&] {
+        auto* pDlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!pDlg)
+            return;
+        pDlg->selectFile(fifo);
+        QTest::keyClick(pDlg, Qt::Key_Return); // Save
+        bStayedOpen = pDlg->isVisible();
+        pDlg->reject();
+    });
+    const QString chosen =
+        AfxGetSaveFileName(nullptr, QStringLiteral("received.bin"), &SaveTarget::Refusal);
+    QCOMPARE(asked, QStringList());
+    QCOMPARE(messages, QStringList{QStringLiteral("a FIFO (named pipe), not a regular file")});
+    QVERIFY(bStayedOpen);
+    QVERIFY(chosen.isEmpty());
+    QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+}
+
 void TestDataTools::sendBytes_data()
 {
     QTest::addColumn<int>("form");
@@ -230,10 +351,13 @@ void TestDataTools::sendBytesRefusesBadInput()
         auto& send = static_cast<CSendBytesDlg&>(dlg);
         send.LineBox()->setCurrentText(QStringLiteral("x"));
         send.SendLine();
+        error = send.Error();
         return IDCANCEL;
     };
     Tools(*fx.dlg)->SendBytes();
     QCOMPARE(fx.beeps, 1);
+    QVERIFY2(error.startsWith(QStringLiteral("nothing was sent: the port did not take the bytes")),
+             qPrintable(error));
     QCOMPARE(fx.dlg->GetTxCount(), qint64(2));
 }
 
