@@ -5,8 +5,8 @@
 #include "CfgTool.h"
 #include "FileBytes.h"
 #include "FileFaults.h"
+#include "PortHelpers.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -159,14 +159,7 @@ void TestCfgTool::damagedFileIsNotOverwritten_data()
     CKrCommConfig lines;
     lines.dtrAtOpen = KrLineAtOpen::Off;
     lines.rtsAtOpen = KrLineAtOpen::Keep;
-    CKrCommPort port;
-    port.SetConfig(lines);
-    QByteArray stored;
-    QBuffer buffer(&stored);
-    buffer.open(QIODevice::WriteOnly);
-    CArchive ar(&buffer, CArchive::store);
-    port.Serialize(ar);
-    ar.Close();
+    QByteArray stored = StoredConfig(lines);
     stored[stored.size() - 8] = 'k'; // the "K" of the lines' tag
     QTest::newRow("DTR and RTS tag damaged")
         << stored << "port configuration version 2 is damaged: its check value does not match";
