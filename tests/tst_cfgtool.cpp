@@ -5,6 +5,7 @@
 #include "CfgTool.h"
 #include "FileBytes.h"
 #include "FileFaults.h"
+#include "PortHelpers.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,6 +28,7 @@ private Q_SLOTS:
     void setKeepsOtherFields();
     void badValues_data();
     void badValues();
+    void damagedFileIsNotOverwritten_data();
     void damagedFileIsNotOverwritten();
     void bytesAfterTheConfigurationAreIgnored();
     void failedWriteNamesTheReason_data();
@@ -148,17 +150,36 @@ void TestCfgTool::badValues()
     QCOMPARE(after.readAll(), stored);
 }
 
+void TestCfgTool::damagedFileIsNotOverwritten_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("garbage") << QByteArray("garbage") << "";
+    // What "set dtr=off rts=keep" writes for the loopback, one byte changed.
+    CKrCommConfig lines;
+    lines.dtrAtOpen = KrLineAtOpen::Off;
+    lines.rtsAtOpen = KrLineAtOpen::Keep;
+    QByteArray stored = StoredConfig(lines);
+    stored[stored.size() - 8] = 'k'; // the "K" of the lines' tag
+    QTest::newRow("DTR and RTS tag damaged")
+        << stored << "port configuration version 2 is damaged: its check value does not match";
+}
+
 void TestCfgTool::damagedFileIsNotOverwritten()
 {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
     QFile f(QStringLiteral("VornTerm.cfg"));
     QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("garbage");
+    f.write(content);
     f.close();
     QCOMPARE(Run({}), 1);
     QVERIFY(!m_err.isEmpty());
+    QVERIFY2(m_err.contains(reason), qPrintable(m_err));
+    QVERIFY(m_out.isEmpty());
     QCOMPARE(Run({"set", "baud=1200"}), 1);
     QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("garbage"));
+    QCOMPARE(f.readAll(), content);
 }
 
 void TestCfgTool::bytesAfterTheConfigurationAreIgnored()

@@ -5,6 +5,9 @@
 #include "CDataView.h"
 #include "CFindBar.h"
 #include "CSendBytesDlg.h"
+#include "PrivateDesktop.h"
+#include "RealProgram.h"
+#include "SaveTarget.h"
 #include "TerminalFixture.h"
 
 #include <QAccessible>
@@ -12,9 +15,14 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -43,10 +51,16 @@ private Q_SLOTS:
     void findInTextAndHex();
     void findKeepsItsPlaceAcrossATrim();
     void copiesAndSaveGiveTheBytes();
+    void saveTakesOnlyAFileOrANewName_data();
+    void saveTakesOnlyAFileOrANewName();
+    void saveDialogRefusesBeforeAskingToReplace();
     void sendBytes_data();
     void sendBytes();
     void sendBytesRefusesBadInput();
+    void sendBytesTakesAMebibytePaste_data();
+    void sendBytesTakesAMebibytePaste();
     void menuFromTheKeyboardThroughAccessibility();
+    void screenReaderHearsRefusalAndResult();
 };
 
 void TestDataTools::findInTextAndHex_data()
@@ -152,6 +166,118 @@ void TestDataTools::copiesAndSaveGiveTheBytes()
              qPrintable(fx.messages.first()));
 }
 
+void TestDataTools::saveTakesOnlyAFileOrANewName_data()
+{
+    QTest::addColumn<QString>("made"); // what stands at the chosen name
+    QTest::addColumn<QString>("why");  // the refusal after the name; empty: saved
+    QTest::newRow("FIFO") << "fifo"
+                          << "a FIFO (named pipe), not a regular file";
+    QTest::newRow("folder") << "folder"
+                            << "a folder, not a regular file";
+    QTest::newRow("device") << "device"
+                            << "a character device, not a regular file";
+    QTest::newRow("link to a FIFO") << "link to fifo"
+                                    << "a link to a FIFO (named pipe) ('%1/real'), not to a "
+                                       "regular file";
+    QTest::newRow("link to nothing") << "link to nothing"
+                                     << "a link to '%1/real', which does not exist";
+    // Through a link, its file gets the bytes and the link stays.
+    QTest::newRow("link to a file") << "link to file"
+                                    << "";
+    QTest::newRow("file") << "file"
+                          << "";
+}
+
+void TestDataTools::saveTakesOnlyAFileOrANewName()
+{
+    QFETCH(QString, made);
+    QFETCH(QString, why);
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    dlg->AppendText("received");
+    dlg->FlushRefresh();
+    const QString dir = QFileInfo(fx.Dir()).canonicalFilePath();
+    const QString chosen = dir + QStringLiteral("/chosen");
+    const QString real = dir + QStringLiteral("/real");
+    const QByteArray path = QFile::encodeName(made.startsWith("link") ? real : chosen);
+    if (made.endsWith("fifo"))
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+    else if (made.endsWith("file"))
+        QVERIFY(WriteFile(QString::fromLocal8Bit(path), "old"));
+    else if (made == "folder")
+        QVERIFY(QDir().mkdir(chosen));
+    else if (made == "device" && ::mknod(path.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+        QSKIP("no device node can be made here (mknod needs the right to)");
+    if (made.startsWith("link"))
+        QVERIFY(QFile::link(real, chosen));
+    QFileInfo before(chosen);
+
+    fx.saveFileName = chosen;
+    Tools(*dlg)->SaveReceivedData();
+    if (why.isEmpty()) {
+        QVERIFY(fx.messages.isEmpty());
+        QCOMPARE(ReadFile(chosen), QByteArray("received"));
+        QCOMPARE(QFileInfo(chosen).isSymLink(), made.startsWith("link"));
+        return;
+    }
+    QCOMPARE(fx.messages,
+             QStringList{QStringLiteral("Cannot save the received data.\n'%1': %2; choose a "
+                                        "regular file or a new name.")
+                             .arg(chosen, why.arg(dir))});
+    // Left as it was: nothing replaced, nothing made.
+    QFileInfo after(chosen);
+    QCOMPARE(after.isSymLink(), before.isSymLink());
+    QCOMPARE(after.exists(), before.exists());
+    QCOMPARE(after.isFile(), false);
+    QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    names.removeAll(QStringLiteral("VornTerm.cfg"));
+    const QStringList left =
+        made == "link to fifo" ? QStringList{"chosen", "real"} : QStringList{"chosen"};
+    QCOMPARE(names, left);
+}
+
+void TestDataTools::saveDialogRefusesBeforeAskingToReplace()
+{
+    // The real save dialog: a FIFO chosen in it is refused there, and the
+    // question whether to replace it never comes.
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("pipe"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QStringList messages;
+    AfxHooks only;
+    only.messageBox = [&](const QString& text, int) {
+        messages << text;
+        return IDOK;
+    };
+    AfxScopedHooks hooks(only);
+    QStringList asked; // a question that came up, answered No
+    QTimer guard;
+    connect(&guard, &QTimer::timeout, this, [&] {
+        if (auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            asked << pBox->text();
+            pBox->reject();
+        }
+    });
+    guard.start(50);
+    bool bStayedOpen = false;
+    QTimer::singleShot(0, this, [&] {
+        auto* pDlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!pDlg)
+            return;
+        pDlg->selectFile(fifo);
+        QTest::keyClick(pDlg, Qt::Key_Return); // Save
+        bStayedOpen = pDlg->isVisible();
+        pDlg->reject();
+    });
+    const QString chosen =
+        AfxGetSaveFileName(nullptr, QStringLiteral("received.bin"), &SaveTarget::Refusal);
+    QCOMPARE(asked, QStringList());
+    QCOMPARE(messages, QStringList{QStringLiteral("a FIFO (named pipe), not a regular file")});
+    QVERIFY(bStayedOpen);
+    QVERIFY(chosen.isEmpty());
+    QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+}
+
 void TestDataTools::sendBytes_data()
 {
     QTest::addColumn<int>("form");
@@ -215,7 +341,7 @@ void TestDataTools::sendBytesRefusesBadInput()
     };
     Tools(*fx.dlg)->SendBytes();
     QVERIFY(!bBadWent);
-    QVERIFY2(error.startsWith(QStringLiteral("position 3: \\q is not an escape; use")),
+    QVERIFY2(error.startsWith(QStringLiteral("character 3: \\q is not an escape; use")),
              qPrintable(error));
     QCOMPARE(fx.pty.ReadMasterFor(3, 2000), QByteArray("ok"));
     QCOMPARE(history, QStringList{QStringLiteral("ok")});
@@ -225,11 +351,96 @@ void TestDataTools::sendBytesRefusesBadInput()
         auto& send = static_cast<CSendBytesDlg&>(dlg);
         send.LineBox()->setCurrentText(QStringLiteral("x"));
         send.SendLine();
+        error = send.Error();
         return IDCANCEL;
     };
     Tools(*fx.dlg)->SendBytes();
     QCOMPARE(fx.beeps, 1);
+    QVERIFY2(error.startsWith(QStringLiteral("nothing was sent: the port did not take the bytes")),
+             qPrintable(error));
     QCOMPARE(fx.dlg->GetTxCount(), qint64(2));
+}
+
+void TestDataTools::sendBytesTakesAMebibytePaste_data()
+{
+    QTest::addColumn<int>("form");
+    QTest::addColumn<bool>("paste"); // else set, as a line picked from the list is
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QString>("refusal"); // how it begins; empty: sent
+    constexpr int kMax = CSendBytesDlg::kMaxLine;
+    QByteArray text(kMax, Qt::Uninitialized);
+    for (int i = 0; i < kMax; ++i)
+        text[i] = char('A' + i % 26);
+    QByteArray bytes(kMax / 2, Qt::Uninitialized); // two hex digits each
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i % 251);
+    const int esc = int(CSendBytesDlg::Form::Escaped), hex = int(CSendBytesDlg::Form::Hex);
+    const auto over = [](const char* n) {
+        return QStringLiteral("the line would have %1 characters, more than the 1,048,576 Send "
+                              "Bytes takes; nothing was pasted")
+            .arg(QLatin1String(n));
+    };
+    QTest::newRow("text, the most") << esc << true << QString::fromLatin1(text) << text << "";
+    QTest::newRow("hex, the most")
+        << hex << true << QString::fromLatin1(bytes.toHex()) << bytes << "";
+    QTest::newRow("text, one more")
+        << esc << true << QString::fromLatin1(text + "Z") << QByteArray() << over("1,048,577");
+    QTest::newRow("hex, one byte more") << hex << true << QString::fromLatin1(bytes.toHex() + "0D")
+                                        << QByteArray() << over("1,048,578");
+    QTest::newRow("text, twice the most")
+        << esc << true << QString::fromLatin1(text + text) << QByteArray() << over("2,097,152");
+    QTest::newRow("text set, one more")
+        << esc << false << QString::fromLatin1(text + "Z") << QByteArray()
+        << "the line has more than 1,048,576 characters, the most Send Bytes takes; nothing was "
+           "sent";
+}
+
+void TestDataTools::sendBytesTakesAMebibytePaste()
+{
+    QFETCH(int, form);
+    QFETCH(bool, paste);
+    QFETCH(QString, line);
+    QFETCH(QByteArray, sent);
+    QFETCH(QString, refusal);
+    QStringList history;
+    QList<QByteArray> got;
+    CSendBytesDlg dlg(
+        [&](const QByteArray& bytes) {
+            got << bytes;
+            return true;
+        },
+        history);
+    dlg.FormBox()->setCurrentIndex(form);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QLineEdit* pEdit = dlg.LineBox()->lineEdit();
+    if (paste) {
+        // As a user pastes: through the clipboard, with the keys.
+        QGuiApplication::clipboard()->setText(line);
+        QTest::keyClick(pEdit, Qt::Key_V, Qt::ControlModifier);
+    } else {
+        dlg.LineBox()->setCurrentText(line);
+    }
+    if (!refusal.isEmpty()) {
+        // Said at once; then nothing goes, not a part.
+        QVERIFY2(dlg.Error().startsWith(refusal), qPrintable(dlg.Error()));
+        QCOMPARE(pEdit->text().size(), paste ? 0 : line.size()); // nothing cut
+        QVERIFY(!dlg.SendLine());
+        QVERIFY(got.isEmpty());
+        if (!paste) {
+            QVERIFY2(dlg.Error().startsWith(refusal), qPrintable(dlg.Error()));
+            // The excess is selected, to be cut.
+            QCOMPARE(pEdit->selectionStart(), CSendBytesDlg::kMaxLine);
+        }
+        return;
+    }
+    QCOMPARE(pEdit->text().size(), line.size());
+    QVERIFY2(dlg.SendLine(), qPrintable(dlg.Error()));
+    QCOMPARE(got.size(), 1);
+    QCOMPARE(got.first().size(), sent.size());
+    QVERIFY(got.first() == sent);
+    QCOMPARE(history, QStringList{line});
 }
 
 void TestDataTools::menuFromTheKeyboardThroughAccessibility()
@@ -264,9 +475,52 @@ void TestDataTools::menuFromTheKeyboardThroughAccessibility()
     QTest::keyClick(dlg->DataView(), Qt::Key_F10, Qt::ShiftModifier);
     for (const char* name : {"Copy", "Select All", "Find...", "Copy as Hex", "Copy as C String",
                              "Save Received Data...", "Send Bytes..."})
-        QVERIFY2(names.contains(QLatin1String(name)),
-                 qPrintable(QStringLiteral("%1 not in [%2]").arg(name, names.join(QLatin1Char('|')))));
+        QVERIFY2(
+            names.contains(QLatin1String(name)),
+            qPrintable(QStringLiteral("%1 not in [%2]").arg(name, names.join(QLatin1Char('|')))));
     QTRY_VERIFY(Tools(*dlg)->FindBar()->isVisible());
+}
+
+void TestDataTools::screenReaderHearsRefusalAndResult()
+{
+    // The real program on a private desktop, as a screen reader user works
+    // it: the texts that change are heard as they are.
+    PrivateDesktop desktop;
+    if (desktop.ToolsMissing())
+        QSKIP(qPrintable(desktop.WhyNot()));
+    QVERIFY2(desktop.WhyNot().isEmpty(), qPrintable(desktop.WhyNot()));
+    QTemporaryDir tmp;
+    PtyPair pty;
+    QVERIFY(WriteFile(tmp.filePath(QStringLiteral("VornTerm.cfg")),
+                      StoredConfig(ConfigFor(pty.SlavePath()))));
+    QProcess program;
+    StartProgram(program, tmp.path(), desktop.Environment());
+    const auto drive = [&](const QStringList& step) {
+        QProcess driver;
+        const QString answer = desktop.Drive(driver, program.processId(), step);
+        driver.waitForFinished(10000);
+        return answer;
+    };
+    QVERIFY(pty.WriteMaster("abc abc"));
+    QCOMPARE(drive({QStringLiteral("received"), QStringLiteral("7")}), QStringLiteral("received"));
+
+    // A character outside the Basic Multilingual Plane, refused whole.
+    const QString line = QStringLiteral("ok \U0001F600");
+    QString refusal;
+    CSendBytesDlg::BytesFor(line, CSendBytesDlg::Form::Escaped, CSendBytesDlg::Ending::None,
+                            &refusal);
+    QVERIFY2(refusal.startsWith(QStringLiteral("character 4: '\U0001F600' (U+1F600) ")),
+             qPrintable(refusal));
+    QCOMPARE(drive({QStringLiteral("send-bytes"), line}),
+             QStringLiteral("boxes labelled Bytes:|Written as:|Line ending:; said: %1; shown: %1")
+                 .arg(refusal));
+    QCOMPARE(pty.ReadMasterFor(1, 300), QByteArray());
+    QCOMPARE(drive({QStringLiteral("find"), QStringLiteral("bc")}),
+             QStringLiteral("said: 1 of 2; shown: 1 of 2"));
+
+    QVERIFY(SignalProgram(program, SIGTERM));
+    QVERIFY(program.waitForFinished(15000));
+    QCOMPARE(program.exitCode(), 0);
 }
 
 QTEST_MAIN(TestDataTools)

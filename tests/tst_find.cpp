@@ -13,6 +13,8 @@ class TestFind : public QObject
 private Q_SLOTS:
     void parse_data();
     void parse();
+    void refusalShowsWholeCharacters_data();
+    void refusalShowsWholeCharacters();
     void clipboardFormsRoundTrip();
     void matchesFollowTheBuffer();
 };
@@ -66,11 +68,61 @@ void TestFind::parse()
     if (errorAt < 0) {
         QTEST(p.bytes, "bytes");
     } else {
-        // The position, counted from 1, and the accepted form.
-        QVERIFY2(p.strError.startsWith(QStringLiteral("position %1: ").arg(errorAt + 1)),
+        // The place, counted in characters from 1, and the accepted form.
+        QVERIFY2(p.strError.startsWith(QStringLiteral("character %1: ").arg(errorAt + 1)),
                  qPrintable(p.strError));
         QVERIFY2(p.strError.contains(form == "esc" ? "\\xNN" : "0D 0A"), qPrintable(p.strError));
     }
+}
+
+void TestFind::refusalShowsWholeCharacters_data()
+{
+    // A character outside the Basic Multilingual Plane is two UTF-16 units:
+    // the message counts it as one character and quotes it whole; the
+    // editor selects both units. (None is taken, so none stands before a
+    // fault: the count of characters and of units agree on its place.)
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("error"); // how the message begins
+    QTest::addColumn<int>("at");        // UTF-16 units
+    QTest::addColumn<int>("length");
+    const QString smile = QStringLiteral("\U0001F600");
+    QTest::newRow("text: the character itself")
+        << "esc"
+        << "ab" + smile << "character 3: '" + smile + "' (U+1F600) is no character" << 2 << 2;
+    QTest::newRow("text: the first of two")
+        << "esc" << smile + smile << "character 1: '" + smile + "' (U+1F600) is no character" << 0
+        << 2;
+    QTest::newRow("text: escaped")
+        << "esc"
+        << "a\\" + smile << "character 2: \\" + smile + " (U+1F600) is not an escape" << 1 << 3;
+    QTest::newRow("hex") << "hex"
+                         << "41 " + smile
+                         << "character 4: '" + smile + "' (U+1F600) is not a hex digit" << 3 << 2;
+    QTest::newRow("hex, an escape's place") << "hex"
+                                            << "0D\\r"
+                                            << "character 3: '\\' is not a hex digit" << 2 << 1;
+    QTest::newRow("shown as the window shows it")
+        << "shown" << smile << "character 1: '" + smile + "' (U+1F600) is no character" << 0 << 2;
+    QTest::newRow("half of a pair")
+        << "esc"
+        << "A" + smile.left(1) << "character 2: '\uFFFD' (U+D83D, half of a character)" << 1 << 1;
+    QTest::newRow("Basic Multilingual Plane, not ASCII")
+        << "hex" << QStringLiteral("\u00E9") << "character 1: '\u00E9' (U+00E9) is not a hex" << 0
+        << 1;
+}
+
+void TestFind::refusalShowsWholeCharacters()
+{
+    QFETCH(QString, form);
+    QFETCH(QString, input);
+    QFETCH(QString, error);
+    const ByteSyntax::Parsed p = form == "esc"   ? ByteSyntax::FromEscaped(input)
+                                 : form == "hex" ? ByteSyntax::FromHex(input)
+                                                 : ByteSyntax::FromShown(input);
+    QVERIFY2(p.strError.startsWith(error), qPrintable(p.strError));
+    QTEST(p.nErrorAt, "at");
+    QTEST(p.nErrorLength, "length");
 }
 
 void TestFind::clipboardFormsRoundTrip()

@@ -82,7 +82,10 @@ private Q_SLOTS:
     void loadRejectsBadRecord();
     void filesOfTheVersionBeforeTheLineFields_data();
     void filesOfTheVersionBeforeTheLineFields();
+    void loadLeavesBytesAfterTheRecord_data();
     void loadLeavesBytesAfterTheRecord();
+    void checkedRecordRefusesDamage_data();
+    void checkedRecordRefusesDamage();
 };
 
 void TestPortConfig::settingsText_data()
@@ -337,6 +340,20 @@ void TestPortConfig::storedLayout()
                                                                "6c6f6f703a2f2f" // loop://
                                                                "80250000"       // 9600
                                                                "08000000"));    // 8, N, 1, none
+    // Any other lines at open: version 2, the lines' tag always, and a
+    // check value (CRC-16/X-25 of the bytes before it, worked out apart).
+    CKrCommConfig lines;
+    lines.dtrAtOpen = KrLineAtOpen::Off;
+    lines.rtsAtOpen = KrLineAtOpen::Keep;
+    QCOMPARE(StoredConfig(lines).toHex(), QByteArray("4b525043"       // "KRPC"
+                                                     "02000000"       // version 2
+                                                     "07000000"       // name length
+                                                     "6c6f6f703a2f2f" // loop://
+                                                     "80250000"       // 9600
+                                                     "08000000"       // 8, N, 1, none
+                                                     "4b524c4e"       // "KRLN"
+                                                     "0102"           // DTR off, RTS kept
+                                                     "f213"));        // check
 }
 
 void TestPortConfig::loadOfZeroLengthFileThrows()
@@ -372,6 +389,11 @@ void TestPortConfig::loadRejectsBadRecord_data()
     QTest::newRow("text file") << QByteArray("[port]\nbaud=9600\n") << "not a port configuration";
     QTest::newRow("version 0") << Record(dev, 9600, 8, 0, 0, 0, 0x4350524B, 0) << "version 0";
     QTest::newRow("version 2") << Record(dev, 9600, 8, 0, 0, 0, 0x4350524B, 2) << "version 2";
+    QTest::newRow("version 2 without its check")
+        << Record(dev, 9600, 8, 0, 0, 0, 0x4350524B, 2) + QByteArray("KRLN\x01\x00", 6)
+        << "version 2 is cut short in its DTR and RTS settings (unexpected end of file)";
+    QTest::newRow("version 3") << Record(dev, 9600, 8, 0, 0, 0, 0x4350524B, 3)
+                               << "port configuration version 3 is not known";
     QTest::newRow("baud 0") << Record(dev, 0, 8, 0, 0, 0) << "baud";
     QTest::newRow("baud negative") << Record(dev, -9600, 8, 0, 0, 0) << "baud";
     QTest::newRow("data 4") << Record(dev, 9600, 4, 0, 0, 0) << "data";
@@ -437,27 +459,82 @@ void TestPortConfig::filesOfTheVersionBeforeTheLineFields()
     QCOMPARE(read.rtsAtOpen, KrLineAtOpen::On);
     // Stored again unchanged, byte for byte.
     QCOMPARE(StoredConfig(read), before);
-    // With DTR off, this version's file is that file with the fields after
-    // it, which that version leaves unread (see loadLeavesBytesAfterTheRecord).
+    // With DTR off, the file of the version that brought the fields is that
+    // file with the tag after it, which the version before leaves unread (see
+    // loadLeavesBytesAfterTheRecord); this version still reads it.
+    const QByteArray tagged = before + QByteArray("KRLN\x01\x00", 6);
     read.dtrAtOpen = KrLineAtOpen::Off;
-    QCOMPARE(StoredConfig(read), before + QByteArray("KRLN\x01\x00", 6));
+    CKrCommConfig readTagged;
+    QVERIFY(!LoadThrows(tagged, &readTagged));
+    QCOMPARE(readTagged, read);
+    // It writes them as version 2: the same record and tag, and a check.
+    QByteArray versionTwo = tagged;
+    versionTwo.replace(4, 4, Le32(2));
+    const QByteArray stored = StoredConfig(read);
+    QCOMPARE(stored.size(), tagged.size() + 2);
+    QCOMPARE(stored.left(tagged.size()), versionTwo);
+}
+
+void TestPortConfig::loadLeavesBytesAfterTheRecord_data()
+{
+    QTest::addColumn<CKrCommConfig>("config");
+    QTest::newRow("version 1") << Sample();
+    CKrCommConfig lines = Sample();
+    lines.rtsAtOpen = KrLineAtOpen::Off;
+    QTest::newRow("version 2") << lines;
 }
 
 void TestPortConfig::loadLeavesBytesAfterTheRecord()
 {
+    QFETCH(CKrCommConfig, config);
     // The record ends where its last field ends: a caller may store more
     // after it in the same archive.
-    QByteArray bytes = StoredConfig(Sample()) + "tail";
+    QByteArray bytes = StoredConfig(config) + "tail";
     CKrCommPort port;
     QBuffer file(&bytes);
     QVERIFY(file.open(QIODevice::ReadOnly));
     CArchive ar(&file, CArchive::load);
     port.Serialize(ar);
-    QCOMPARE(port.GetConfig(), Sample());
+    QCOMPARE(port.GetConfig(), config);
     QByteArray rest(4, 0);
     ar.Read(rest.data(), 4);
     QCOMPARE(rest, QByteArray("tail"));
     QVERIFY(ar.AtEnd());
+}
+
+void TestPortConfig::checkedRecordRefusesDamage_data()
+{
+    QTest::addColumn<int>("flip"); // each byte XOR this; 0: cut short at each length instead
+    QTest::newRow("every byte inverted") << 0xFF;
+    QTest::newRow("every byte's lowest bit") << 0x01;
+    QTest::newRow("every byte's highest bit") << 0x80;
+    QTest::newRow("cut anywhere") << 0;
+}
+
+void TestPortConfig::checkedRecordRefusesDamage()
+{
+    // DTR off for a board that resets on it: no damage may turn it on.
+    QFETCH(int, flip);
+    CKrCommConfig lines = Sample();
+    lines.dtrAtOpen = KrLineAtOpen::Off;
+    lines.rtsAtOpen = KrLineAtOpen::Keep;
+    const QByteArray good = StoredConfig(lines) + "tail";
+    const int nRecord = int(good.size()) - 4;
+    for (int i = 0; i < nRecord; ++i) {
+        QByteArray bad = good;
+        if (flip)
+            bad[i] = char(bad[i] ^ flip);
+        else
+            bad.truncate(i);
+        CKrCommConfig after;
+        QString reason;
+        QVERIFY2(LoadThrows(bad, &after, &reason), qPrintable(QStringLiteral("byte %1").arg(i)));
+        QVERIFY(!reason.isEmpty());
+        QCOMPARE(after, Sample());
+    }
+    CKrCommConfig after;
+    QVERIFY(!LoadThrows(good, &after));
+    QCOMPARE(after, lines);
 }
 
 QTEST_GUILESS_MAIN(TestPortConfig)

@@ -84,6 +84,20 @@ void TestTerminalStartup::damagedSettings_data()
     QTest::newRow("truncated by one byte") << good.left(good.size() - 1);
     QTest::newRow("garbage") << QByteArray("this is not a settings file at all\n");
     QTest::newRow("a whole record, then more than 64 KiB") << good + QByteArray(64 * 1024, '\0');
+    // A board that resets on DTR: a damaged record must not turn it on.
+    CKrCommConfig lines{
+        QStringLiteral("/dev/ttyS7"), 115200, 7, KrParity::Even, KrStopBits::Two, KrFlow::RtsCts};
+    lines.dtrAtOpen = KrLineAtOpen::Off;
+    lines.rtsAtOpen = KrLineAtOpen::Keep;
+    const QByteArray checked = StoredConfig(lines);
+    const qsizetype nTag = checked.size() - 8; // "KRLN", DTR, RTS, check
+    QByteArray marker = checked;
+    marker[nTag + 1] = 'X';
+    QTest::newRow("DTR and RTS: a byte of the tag changed") << marker;
+    QTest::newRow("DTR and RTS: the tag cut to three bytes") << checked.left(nTag + 3);
+    QByteArray value = checked;
+    value[nTag + 4] = char(KrLineAtOpen::On);
+    QTest::newRow("DTR and RTS: DTR turned on") << value + "tail";
 }
 
 void TestTerminalStartup::damagedSettings()

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
@@ -61,6 +62,34 @@ bool HasLateAccessibilityBridge()
     return false;
 #endif
 }
+
+// The save dialog that checks a chosen name before it asks whether to
+// replace the file.
+class CCheckedSaveDialog : public QFileDialog
+{
+public:
+    CCheckedSaveDialog(QWidget* pParent, std::function<QString(const QString&)> refuse)
+        : QFileDialog(pParent), m_refuse(std::move(refuse))
+    {
+        setAcceptMode(QFileDialog::AcceptSave);
+        setFileMode(QFileDialog::AnyFile);
+        setOption(QFileDialog::DontUseNativeDialog);
+    }
+
+    void accept() override
+    {
+        const QString path = selectedFiles().value(0);
+        const QString why = path.isEmpty() || QFileInfo(path).isDir() ? QString() : m_refuse(path);
+        if (!why.isEmpty()) {
+            AfxMessageBox(why);
+            return;
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    std::function<QString(const QString&)> m_refuse;
+};
 
 } // namespace
 
@@ -171,13 +200,20 @@ QString AfxGetOpenFileName(QWidget* pParent)
     return QFileDialog::getOpenFileName(pParent, QString(), QString(), QString());
 }
 
-QString AfxGetSaveFileName(QWidget* pParent, const QString& suggestedName)
+QString AfxGetSaveFileName(QWidget* pParent, const QString& suggestedName,
+                           const std::function<QString(const QString& path)>& refuse)
 {
     if (AfxIsUnattended())
         return QString();
     if (Hooks().saveFileName)
         return Hooks().saveFileName(pParent, suggestedName);
-    return QFileDialog::getSaveFileName(pParent, QString(), suggestedName, QString());
+    if (!refuse)
+        return QFileDialog::getSaveFileName(pParent, QString(), suggestedName, QString());
+    // Qt's own dialog: a platform's dialog would ask about replacing before
+    // the check could say that the name is no file to replace.
+    CCheckedSaveDialog dlg(pParent, refuse);
+    dlg.selectFile(suggestedName);
+    return dlg.exec() == QDialog::Accepted ? dlg.selectedFiles().value(0) : QString();
 }
 
 bool AfxOpenTarget(const QString& target)

@@ -65,7 +65,12 @@ QString AfxGetOpenFileName(QWidget* pParent);
 
 // The save-file dialog, offering `suggestedName`. The chosen full path, or an
 // empty string when the user cancelled (or nobody is there to choose).
-QString AfxGetSaveFileName(QWidget* pParent, const QString& suggestedName);
+// `refuse`, when given, says why a chosen name may not be used (empty when
+// it may): the dialog then tells that (AfxMessageBox) and stays open, before
+// it asks whether to replace an existing file. A folder's name still opens
+// the folder.
+QString AfxGetSaveFileName(QWidget* pParent, const QString& suggestedName,
+                           const std::function<QString(const QString& path)>& refuse = {});
 
 // Hands a web address or a mailto: target to the desktop. False when nothing
 // could open it.

@@ -23,11 +23,40 @@ int HexValue(QChar ch)
     return -1;
 }
 
-Parsed Fail(int nAt, const QString& what, const char* form)
+// The UTF-16 units of the character that begins at text[i]: 2 for a
+// surrogate pair, else 1.
+int UnitsAt(const QString& text, int i)
+{
+    return i + 1 < text.size() && text[i].isHighSurrogate() && text[i + 1].isLowSurrogate() ? 2 : 1;
+}
+
+// The character at text[i], whole, in `pattern`; its code after it when it
+// is not printable ASCII (a mark, a space, a letter that looks like another).
+QString Quoted(const QString& text, int i, const char* pattern = "'%1'")
+{
+    const QString ch = text.mid(i, UnitsAt(text, i));
+    const char32_t code = ch.size() == 2 ? QChar::surrogateToUcs4(ch[0], ch[1]) : ch[0].unicode();
+    if (code >= 0x20 && code < 0x7F)
+        return QString::fromLatin1(pattern).arg(ch);
+    const QString hex = QStringLiteral("U+%1").arg(uint(code), 4, 16, QLatin1Char('0')).toUpper();
+    if (QChar::isSurrogate(code)) // half of a pair, which shows as nothing
+        return QString::fromLatin1(pattern).arg(QChar(QChar::ReplacementCharacter)) +
+               QStringLiteral(" (%1, half of a character)").arg(hex);
+    return QString::fromLatin1(pattern).arg(ch) + QStringLiteral(" (%1)").arg(hex);
+}
+
+// The error at text[nAt]: counted in characters for the message, in units
+// for the editor.
+Parsed Fail(const QString& text, int nAt, const QString& what, const char* form)
 {
     Parsed p;
     p.nErrorAt = nAt;
-    p.strError = QStringLiteral("position %1: %2; %3").arg(nAt + 1).arg(what, QLatin1String(form));
+    p.nErrorLength = nAt < text.size() ? UnitsAt(text, nAt) : 0;
+    int nCharacter = 1;
+    for (int i = 0; i < nAt; i += UnitsAt(text, i))
+        ++nCharacter;
+    p.strError =
+        QStringLiteral("character %1: %2; %3").arg(nCharacter).arg(what, QLatin1String(form));
     return p;
 }
 
@@ -51,8 +80,10 @@ Parsed FromShown(const QString& text)
     for (int i = 0; i < text.size(); ++i) {
         const int b = ByteFor(text[i]);
         if (b < 0)
-            return Fail(i, QStringLiteral("'%1' is no character of the data window").arg(text[i]),
-                        "type the characters as the data window shows them");
+            return Fail(
+                text, i,
+                QStringLiteral("%1 is no character of the data window").arg(Quoted(text, i)),
+                "type the characters as the data window shows them");
         p.bytes.append(char(b));
     }
     return p;
@@ -66,13 +97,15 @@ Parsed FromEscaped(const QString& text)
         if (ch != QLatin1Char('\\')) {
             const int b = ByteFor(ch);
             if (b < 0)
-                return Fail(i, QStringLiteral("'%1' is no character of the data window").arg(ch),
-                            kEscapeForm);
+                return Fail(
+                    text, i,
+                    QStringLiteral("%1 is no character of the data window").arg(Quoted(text, i)),
+                    kEscapeForm);
             p.bytes.append(char(b));
             continue;
         }
         if (i + 1 >= text.size())
-            return Fail(i, QStringLiteral("a lone \\ at the end"), kEscapeForm);
+            return Fail(text, i, QStringLiteral("a lone \\ at the end"), kEscapeForm);
         const QChar e = text[++i];
         switch (e.unicode()) {
         case 'r':
@@ -94,13 +127,18 @@ Parsed FromEscaped(const QString& text)
             const int hi = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
             const int lo = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
             if (hi < 0 || lo < 0)
-                return Fail(i - 1, QStringLiteral("\\x needs two hex digits"), kEscapeForm);
+                return Fail(text, i - 1, QStringLiteral("\\x needs two hex digits"), kEscapeForm);
             p.bytes.append(char(hi * 16 + lo));
             i += 2;
             break;
         }
-        default:
-            return Fail(i - 1, QStringLiteral("\\%1 is not an escape").arg(e), kEscapeForm);
+        default: {
+            Parsed bad = Fail(text, i - 1,
+                              QStringLiteral("%1 is not an escape").arg(Quoted(text, i, "\\%1")),
+                              kEscapeForm);
+            bad.nErrorLength = 1 + UnitsAt(text, i); // the backslash and what follows
+            return bad;
+        }
         }
     }
     return p;
@@ -116,24 +154,26 @@ Parsed FromHex(const QString& text)
         const QChar ch = text[i];
         if (ch.isSpace() || ch == QLatin1Char(',')) {
             if (nHigh >= 0)
-                return Fail(nHighAt, QStringLiteral("a single hex digit"), kHexForm);
+                return Fail(text, nHighAt, QStringLiteral("a single hex digit"), kHexForm);
             continue;
         }
         if (ch == QLatin1Char('[')) {
             if (nBracket >= 0 || nHigh >= 0)
-                return Fail(i, QStringLiteral("'[' inside a byte"), kHexForm);
+                return Fail(text, i, QStringLiteral("'[' inside a byte"), kHexForm);
             nBracket = i;
             continue;
         }
         if (ch == QLatin1Char(']')) {
             if (nBracket < 0 || nHigh >= 0 || p.bytes.isEmpty())
-                return Fail(i, QStringLiteral("']' without a whole byte before it"), kHexForm);
+                return Fail(text, i, QStringLiteral("']' without a whole byte before it"),
+                            kHexForm);
             nBracket = -1;
             continue;
         }
         const int v = HexValue(ch);
         if (v < 0)
-            return Fail(i, QStringLiteral("'%1' is not a hex digit").arg(ch), kHexForm);
+            return Fail(text, i, QStringLiteral("%1 is not a hex digit").arg(Quoted(text, i)),
+                        kHexForm);
         if (nHigh < 0) {
             nHigh = v;
             nHighAt = i;
@@ -143,9 +183,9 @@ Parsed FromHex(const QString& text)
         }
     }
     if (nHigh >= 0)
-        return Fail(nHighAt, QStringLiteral("a single hex digit"), kHexForm);
+        return Fail(text, nHighAt, QStringLiteral("a single hex digit"), kHexForm);
     if (nBracket >= 0)
-        return Fail(nBracket, QStringLiteral("'[' not closed"), kHexForm);
+        return Fail(text, nBracket, QStringLiteral("'[' not closed"), kHexForm);
     return p;
 }
 

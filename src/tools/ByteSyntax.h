@@ -10,11 +10,16 @@
 
 namespace ByteSyntax {
 
+// Where an error is: a person counts characters, an editor UTF-16 units
+// (a character outside the Basic Multilingual Plane is two). The message
+// counts characters from 1 and quotes the whole character; nErrorAt and
+// nErrorLength are the units an editor selects.
 struct Parsed
 {
     QByteArray bytes;
-    int nErrorAt = -1; // 0-based character position of the first error
-    QString strError;  // "position 4: ... ; <the accepted form>"
+    int nErrorAt = -1;    // index of the faulty character's first UTF-16 unit
+    int nErrorLength = 0; // its UTF-16 units
+    QString strError;     // "character 4: ...; <the accepted form>"
 
     bool IsValid() const { return nErrorAt < 0; }
 };

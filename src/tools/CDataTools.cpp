@@ -5,6 +5,7 @@
 #include "CDataView.h"
 #include "CFindBar.h"
 #include "CSendBytesDlg.h"
+#include "SaveTarget.h"
 
 #include <QClipboard>
 #include <QFileInfo>
@@ -136,14 +137,38 @@ void CDataTools::SaveReceivedData()
     // The selection's bytes when there is one, else the whole buffer; raw,
     // never through the display's translation.
     const QByteArray bytes = m_pView->HasSelection() ? m_pView->SelectedBytes() : m_hooks.shown();
-    const QString path = AfxGetSaveFileName(m_pWindow, QStringLiteral("received.bin"));
+    const auto refusal = [](const QString& path) {
+        const QString why = SaveTarget::Refusal(path);
+        return why.isEmpty() ? why
+                             : QStringLiteral("Cannot save the received data.\n'%1': %2; choose a "
+                                              "regular file or a new name.")
+                                   .arg(QFileInfo(path).absoluteFilePath(), why);
+    };
+    // Refused before the dialog asks whether to replace it.
+    const QString path = AfxGetSaveFileName(m_pWindow, QStringLiteral("received.bin"), refusal);
     if (path.isEmpty())
         return;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        AfxMessageBox(QStringLiteral("Cannot save the received data.\n'%1': %2.")
-                          .arg(QFileInfo(path).absoluteFilePath(), file.errorString()));
+    // Again: a prompt can be answered otherwise, and the name can change.
+    QString why = refusal(path);
+    if (!why.isEmpty()) {
+        AfxMessageBox(why);
+        return;
     }
+    // Written as a new file renamed over the old one; through a link, over
+    // the link's file, and the link stays.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()) {
+        why = refusal(path); // what the name is now, just before it is replaced
+        if (!why.isEmpty()) {
+            file.cancelWriting();
+            AfxMessageBox(why);
+            return;
+        }
+        if (file.commit())
+            return;
+    }
+    AfxMessageBox(QStringLiteral("Cannot save the received data.\n'%1': %2.")
+                      .arg(QFileInfo(path).absoluteFilePath(), file.errorString()));
 }
 
 void CDataTools::SendBytes()

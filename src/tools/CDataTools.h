@@ -2,11 +2,12 @@
 // The technician's toolbox in the data window's context menu: "Find..."
 // (the find bar, F3 and Shift+F3), "Copy as Hex" and "Copy as C String" of
 // the selection's bytes, "Save Received Data..." (the bytes the data window
-// shows, or the selection's, raw) and "Send Bytes...". Find, Save and Copy
-// read what the data window shows: the whole receive buffer, or while the
-// window is paused what it kept when the pause began. F3 and Shift+F3 are the only keys it
-// takes: they make no character, so every typed character still goes to
-// the device.
+// shows, or the selection's, raw, into a regular file or a new name only; see
+// SaveTarget.h) and "Send Bytes...". Find, Save and Copy read what the data
+// window shows: the whole receive buffer, or while the window is paused what
+// it kept when the pause began. F3 and Shift+F3 are the only keys it takes
+// from the Terminal window: they make no character. (While the find bar or a
+// dialog has the focus, what is typed goes there, not to the device.)
 //
 // User-interface thread. Owned by the Terminal window, which hands it the
 // data window, the buffer and its way to send a sequence.

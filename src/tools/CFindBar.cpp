@@ -34,7 +34,6 @@ CFindBar::CFindBar(QWidget* pParent) : QFrame(pParent)
     pNext->setAccessibleName(tr("Next match"));
     pNext->setToolTip(tr("Next match (F3)"));
     m_pResult = new QLabel(this);
-    m_pResult->setAccessibleName(tr("Find result"));
     m_pResult->setMinimumWidth(
         m_pResult->fontMetrics().horizontalAdvance(QStringLiteral("888,888 of 888,888")));
     auto* pClose = new QToolButton(this);
@@ -81,10 +80,13 @@ void CFindBar::ShowResult(const QString& text, bool bError)
     m_pResult->setText(text);
     m_pResult->setToolTip(text);
     m_pResult->setStyleSheet(bError ? QStringLiteral("color: #c00000;") : QString());
-    // Told as an announcement, so that a screen reader speaks it while the
-    // focus stays in the text field.
-    QAccessibleEvent event(m_pResult, QAccessible::Alert);
-    QAccessible::updateAccessibility(&event);
+    // The result's name is its text; the text field, which keeps the focus,
+    // carries it as its description, whose change a screen reader speaks.
+    // Each setter tells of its change.
+    m_pResult->setAccessibleName(text);
+    m_pEdit->setAccessibleDescription(text);
+    QAccessibleEvent alert(m_pResult, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
 }
 
 QString CFindBar::Result() const

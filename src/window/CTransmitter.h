@@ -51,7 +51,8 @@ public:
     static constexpr Kind kTyped{kStreamTyped, true, Echo::Never, true, true, true, false};
     static constexpr Kind kCounter{kStreamCounter, false, Echo::BeforeWrite, false, false,
                                    true,           false};
-    static constexpr Kind kSequence{kStreamTyped, true, Echo::AfterWrite, true, true, true, false};
+    // A Send Bytes line goes whole or not at all.
+    static constexpr Kind kSequence{kStreamTyped, true, Echo::AfterWrite, true, true, true, true};
     // An XMODEM or YMODEM transfer's bytes: counted, never shown, the gate
     // left alone; from any thread; a block goes whole or waits for room.
     static constexpr Kind kTransfer{kStreamTransfer, true, Echo::Never, true, false, false, true};

@@ -77,8 +77,9 @@ void CTerminalDlg::OnSendTextFile()
 
 bool CTerminalDlg::SendSequence(const QByteArray& bytes)
 {
-    // As a file: counted, the gate set once, echoed as one block.
-    return m_transmit.Send(bytes, CTransmitter::kSequence) >= 0;
+    // As a file: counted, the gate set once, echoed as one block; whole or
+    // not at all (a full queue takes none of it).
+    return m_transmit.Send(bytes, CTransmitter::kSequence) == bytes.size();
 }
 
 // XMODEM and YMODEM transfers: what they need of the window.

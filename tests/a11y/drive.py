@@ -12,6 +12,16 @@ a screen reader would, for the suites that start the real program.
                           "Error reading configuration file." shows, then
                           watches until standard input ends and prints
                           "window shown" or "window not shown"
+    drive.py PID send-bytes LINE
+                          opens "Send Bytes..." from the data window's menu,
+                          sends LINE, closes the dialog and prints what a
+                          screen reader is told: "boxes labelled A|B|C; said:
+                          DESCRIPTION; shown: NAME", the labels of its combo
+                          boxes, the description the focused line took on
+                          and the name a label took on
+    drive.py PID find TEXT
+                          opens "Find..." from the menu, finds TEXT and
+                          prints "said: DESCRIPTION; shown: NAME" as above
 
 Exit 0 when the step was done, 1 with "FAIL: <why>" on standard output
 otherwise. Every wait ends after TIMEOUT_S seconds.
@@ -41,9 +51,23 @@ def showing(acc):
     return acc.getState().contains(pyatspi.STATE_SHOWING)
 
 
+def labels(acc):
+    names = []
+    for rel in acc.getRelationSet():
+        if rel.getRelationType() == pyatspi.RELATION_LABELLED_BY:
+            names += [rel.getTarget(i).name for i in range(rel.getNTargets())]
+    return "+".join(names)
+
+
 class Driver:
-    def __init__(self, pid, step, count):
-        self.pid, self.step, self.count = pid, step, count
+    def __init__(self, pid, step, count, text=None):
+        self.pid, self.step, self.count, self.text = pid, step, count, text
+        # send-bytes and find: the menu entry, then what is heard.
+        self.entry = {"send-bytes": "Send Bytes...", "find": "Find..."}.get(step)
+        self.phase = "menu"
+        self.boxes = None
+        self.said = self.shown = None
+        self.close = []
         self.result = "FAIL: %s did not happen within %d s" % (step, TIMEOUT_S)
         self.window_shown = False
         self.done = False
@@ -106,6 +130,8 @@ class Driver:
     def poll_menu(self):
         # A popup is no child of the application: its showing is heard. A
         # window just mapped may miss a click: one more each second.
+        if self.phase != "menu":
+            return True
         view = self.find("text", "Data window")
         if view is None or time.monotonic() < self.next_try:
             return True
@@ -114,6 +140,59 @@ class Driver:
         pyatspi.Registry.generateMouseEvent(ext.x + ext.width // 2, ext.y + ext.height // 2,
                                             pyatspi.MOUSE_B3C)
         return True
+
+    def poll_send_bytes(self):
+        self.seen = "%s; said %r; shown %r" % (self.phase, self.said, self.shown)
+        if self.phase == "menu":
+            return self.poll_menu()
+        dialog = self.find("dialog", "Send Bytes")
+        if self.phase != "entered" or dialog is None:
+            return True
+        inside = [a for a in walk(dialog) if showing(a)]
+        self.boxes = "|".join(labels(a) for a in inside if a.getRoleName() == "combo box")
+        line = [a for a in inside if a.getRoleName() == "text"
+                and a.getState().contains(pyatspi.STATE_EDITABLE)]
+        send = [a for a in inside if a.getRoleName() == "push button" and a.name == "Send"]
+        self.close = [a for a in inside if a.getRoleName() == "push button" and a.name == "Close"]
+        if not line or not send or not self.close:
+            return self.finish("FAIL: the dialog has no line, Send or Close")
+        self.phase = "heard"
+        line[0].queryEditableText().setTextContents(self.text)
+        send[0].queryAction().doAction(0)
+        return True
+
+    def poll_find(self):
+        self.seen = "%s; said %r; shown %r" % (self.phase, self.said, self.shown)
+        if self.phase == "menu":
+            return self.poll_menu()
+        field = self.find("text", "Find what")
+        if self.phase == "entered" and field is not None:
+            self.phase = "heard"
+            field.queryEditableText().setTextContents(self.text)
+        return True
+
+    def on_changed(self, event):
+        # What a screen reader hears: the description of the control with
+        # the focus, and the label whose name is the news.
+        try:
+            source = event.source
+            if self.phase != "heard" or source.get_process_id() != self.pid:
+                return
+            if event.type.endswith("accessible-description"):
+                if source.description and source.getState().contains(pyatspi.STATE_FOCUSED):
+                    self.said = source.description
+            elif (source.getRoleName() == "label" and source.name
+                  and source.parent.name in ("Send Bytes", "Find")):
+                self.shown = source.name
+            if self.said is None or self.shown is None:
+                return
+            heard = "said: %s; shown: %s" % (self.said, self.shown)
+            if self.step == "send-bytes":
+                heard = "boxes labelled %s; %s" % (self.boxes, heard)
+                self.close[0].queryAction().doAction(0)
+            self.finish(heard)
+        except Exception as e:
+            self.finish("FAIL: %s" % e)
 
     def poll_received(self):
         view = self.find("text", "Data window")
@@ -151,6 +230,15 @@ class Driver:
             role = event.source.getRoleName()
             if role == "popup menu" and self.step == "menu":
                 self.finish("menu up")
+            elif role == "popup menu" and self.entry and self.phase == "menu":
+                # Clicked, not pressed through the bus: the dialog it opens
+                # would hold the answer until it closes.
+                for acc in walk(event.source):
+                    if acc.name == self.entry:
+                        ext = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+                        self.phase = "entered"
+                        pyatspi.Registry.generateMouseEvent(
+                            ext.x + ext.width // 2, ext.y + ext.height // 2, pyatspi.MOUSE_B1C)
             elif role == "dialog" and event.source.name.startswith("VornTerm"):
                 self.window_shown = True
         except Exception:
@@ -158,6 +246,9 @@ class Driver:
 
     def run(self):
         pyatspi.Registry.registerEventListener(self.on_showing, "object:state-changed:showing")
+        pyatspi.Registry.registerEventListener(self.on_changed,
+                                               "object:property-change:accessible-name",
+                                               "object:property-change:accessible-description")
         GLib.timeout_add(POLL_MS, self.poll)
         GLib.timeout_add_seconds(TIMEOUT_S, lambda: self.finish(self.result + "; saw " + self.seen))
         pyatspi.Registry.start()
@@ -165,10 +256,13 @@ class Driver:
 
 
 def main(argv):
-    if len(argv) not in (2, 3) or argv[1] not in ("log-on", "menu", "received", "box"):
+    steps = ("log-on", "menu", "received", "box", "send-bytes", "find")
+    if len(argv) not in (2, 3) or argv[1] not in steps:
         print(__doc__, file=sys.stderr)
         return 2
-    result = Driver(int(argv[0]), argv[1], int(argv[2]) if len(argv) == 3 else 0).run()
+    arg = argv[2] if len(argv) == 3 else None
+    count = int(arg) if argv[1] == "received" else 0
+    result = Driver(int(argv[0]), argv[1], count, arg).run()
     print(result, flush=True)
     return 1 if result.startswith("FAIL") else 0
 

@@ -3,6 +3,7 @@
 #include "CArchive.h"
 #include "KrPortKinds.h"
 
+#include <QBuffer>
 #include <QStringList>
 #include <QtEndian>
 
@@ -252,10 +253,18 @@ namespace {
 
 // "KRPC" in the file.
 constexpr quint32 kMagic = 0x4350524B;
-constexpr quint32 kVersion = 1;
-// "KRLN": DTR and RTS at open follow the line settings under this tag. A
-// configuration with both on (the behaviour before the fields existed) is
-// stored without them, byte for byte as before.
+// Version 1: magic, version, port name, baud, data, parity, stop, flow. Bytes
+// after it were always left to the caller; "KRLN" there, with DTR and RTS at
+// open after it, makes them the lines at open. Nothing tells a damaged tag
+// from other bytes, so this version is written only for a configuration with
+// both lines on (the behaviour before the fields existed), byte for byte as
+// before, which every version of the program reads.
+constexpr quint32 kVersionPlain = 1;
+// Version 2: version 1's record with the tag always there, and after it a
+// check value: CRC-16 (ISO 3309, as qChecksum) of every byte of the record
+// before it, little-endian. A damaged or cut record is refused.
+constexpr quint32 kVersionChecked = 2;
+// "KRLN": DTR and RTS at open follow.
 constexpr quint32 kLinesTag = 0x4E4C524B;
 
 bool ValidAtOpen(quint8 n)
@@ -263,58 +272,116 @@ bool ValidAtOpen(quint8 n)
     return n <= quint8(KrLineAtOpen::Keep);
 }
 
+struct SRecord
+{
+    quint32 nVersion = kVersionPlain;
+    QByteArray port; // UTF-8
+    qint32 nBaud = 0;
+    quint8 nData = 0, nParity = 0, nStop = 0, nFlow = 0;
+    quint32 nTag = kLinesTag;
+    quint8 nDtr = quint8(KrLineAtOpen::On), nRts = quint8(KrLineAtOpen::On);
+};
+
+// The record's bytes as stored, without a version 2 record's check value.
+QByteArray RecordBytes(const SRecord& r)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    CArchive ar(&buffer, CArchive::store);
+    ar << kMagic << r.nVersion << r.port << r.nBaud << r.nData << r.nParity << r.nStop << r.nFlow;
+    if (r.nVersion == kVersionChecked)
+        ar << r.nTag << r.nDtr << r.nRts;
+    ar.Close();
+    return bytes;
+}
+
+quint16 Check(const QByteArray& record)
+{
+    return qChecksum(QByteArrayView(record), Qt::ChecksumIso3309);
+}
+
 } // namespace
 
 void SerializeConfig(CArchive& ar, CKrCommConfig& stored)
 {
     if (ar.IsStoring()) {
-        ar << kMagic << kVersion << stored.strPort.toUtf8() << stored.nBaud
-           << quint8(stored.nDataBits) << quint8(stored.parity) << quint8(stored.stopBits)
-           << quint8(stored.flow);
+        SRecord r;
+        r.port = stored.strPort.toUtf8();
+        r.nBaud = stored.nBaud;
+        r.nData = quint8(stored.nDataBits);
+        r.nParity = quint8(stored.parity);
+        r.nStop = quint8(stored.stopBits);
+        r.nFlow = quint8(stored.flow);
+        r.nDtr = quint8(stored.dtrAtOpen);
+        r.nRts = quint8(stored.rtsAtOpen);
         if (stored.dtrAtOpen != KrLineAtOpen::On || stored.rtsAtOpen != KrLineAtOpen::On)
-            ar << kLinesTag << quint8(stored.dtrAtOpen) << quint8(stored.rtsAtOpen);
+            r.nVersion = kVersionChecked;
+        const QByteArray bytes = RecordBytes(r);
+        ar.Write(bytes.constData(), int(bytes.size()));
+        if (r.nVersion == kVersionChecked) {
+            uchar check[2];
+            qToLittleEndian<quint16>(Check(bytes), check);
+            ar.Write(check, 2);
+        }
         return;
     }
 
+    SRecord r;
     quint32 nMagic = 0;
-    quint32 nVersion = 0;
     ar >> nMagic;
     if (nMagic != kMagic)
         throw CArchiveException(QStringLiteral("not a port configuration"));
-    ar >> nVersion;
-    if (nVersion != kVersion)
+    ar >> r.nVersion;
+    if (r.nVersion != kVersionPlain && r.nVersion != kVersionChecked)
         throw CArchiveException(
-            QStringLiteral("port configuration version %1 is not known").arg(nVersion));
-    QByteArray port;
-    ar.ReadString(port, CKrCommConfig::kMaxPortNameBytes);
-    qint32 nBaud = 0;
-    quint8 nData = 0, nParity = 0, nStop = 0, nFlow = 0;
-    ar >> nBaud >> nData >> nParity >> nStop >> nFlow;
+            QStringLiteral("port configuration version %1 is not known").arg(r.nVersion));
+    ar.ReadString(r.port, CKrCommConfig::kMaxPortNameBytes);
+    ar >> r.nBaud >> r.nData >> r.nParity >> r.nStop >> r.nFlow;
+    bool bLines = false;
+    if (r.nVersion == kVersionChecked) {
+        uchar check[2];
+        try {
+            ar >> r.nTag >> r.nDtr >> r.nRts;
+            ar.Read(check, 2);
+        } catch (const CArchiveException& e) {
+            throw CArchiveException(QStringLiteral("port configuration version 2 is cut short "
+                                                   "in its DTR and RTS settings (%1)")
+                                        .arg(e.Reason()));
+        }
+        if (qFromLittleEndian<quint16>(check) != Check(RecordBytes(r)))
+            throw CArchiveException(QStringLiteral("port configuration version 2 is damaged: "
+                                                   "its check value does not match"));
+        if (r.nTag != kLinesTag)
+            throw CArchiveException(
+                QStringLiteral("port configuration version 2 has no DTR and RTS settings"));
+        bLines = true;
+    } else {
+        // Only the tag makes the bytes after the record the lines at open.
+        uchar tag[4];
+        if (ar.Peek(tag, 4) == 4 && qFromLittleEndian<quint32>(tag) == kLinesTag) {
+            quint32 nTag = 0;
+            ar >> nTag >> r.nDtr >> r.nRts;
+            bLines = true;
+        }
+    }
+    if (bLines && (!ValidAtOpen(r.nDtr) || !ValidAtOpen(r.nRts)))
+        throw CArchiveException(QStringLiteral("DTR or RTS at open: %1 or %2 is not one of "
+                                               "on, off, keep")
+                                    .arg(r.nDtr)
+                                    .arg(r.nRts));
 
     CKrCommConfig config;
-    config.strPort = QString::fromUtf8(port);
-    if (config.strPort.toUtf8() != port)
+    config.strPort = QString::fromUtf8(r.port);
+    if (config.strPort.toUtf8() != r.port)
         throw CArchiveException(QStringLiteral("port name is not valid text"));
-    config.nBaud = nBaud;
-    config.nDataBits = nData;
-    config.parity = KrParity(nParity);
-    config.stopBits = KrStopBits(nStop);
-    config.flow = KrFlow(nFlow);
-    // Bytes after the line settings were always left to the caller; only
-    // the tag makes them the lines at open.
-    uchar tag[4];
-    if (ar.Peek(tag, 4) == 4 && qFromLittleEndian<quint32>(tag) == kLinesTag) {
-        quint32 nTag = 0;
-        quint8 nDtr = 0, nRts = 0;
-        ar >> nTag >> nDtr >> nRts;
-        if (!ValidAtOpen(nDtr) || !ValidAtOpen(nRts))
-            throw CArchiveException(QStringLiteral("DTR or RTS at open: %1 or %2 is not one of "
-                                                   "on, off, keep")
-                                        .arg(nDtr)
-                                        .arg(nRts));
-        config.dtrAtOpen = KrLineAtOpen(nDtr);
-        config.rtsAtOpen = KrLineAtOpen(nRts);
-    }
+    config.nBaud = r.nBaud;
+    config.nDataBits = r.nData;
+    config.parity = KrParity(r.nParity);
+    config.stopBits = KrStopBits(r.nStop);
+    config.flow = KrFlow(r.nFlow);
+    config.dtrAtOpen = KrLineAtOpen(r.nDtr);
+    config.rtsAtOpen = KrLineAtOpen(r.nRts);
     QString why;
     if (!config.IsValid(&why))
         throw CArchiveException(why);

@@ -74,5 +74,8 @@ QString FlowText(KrFlow f);
 
 // Stores the configuration in a settings archive, or restores it from one. A
 // restore changes `config` only when the whole record was read and is valid;
-// anything else throws CArchiveException with the reason.
+// anything else throws CArchiveException with the reason. With DTR and RTS
+// both on at open the record is stored as every earlier version wrote it;
+// otherwise with a check value, so that a damaged record is refused, not
+// read as lines left on.
 void SerializeConfig(CArchive& ar, CKrCommConfig& config);
