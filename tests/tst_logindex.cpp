@@ -263,7 +263,8 @@ void TestLogIndex::indexDescribesTheLogInOrder()
 void TestLogIndex::readsJoinWithinTheResolution_data()
 {
     // Steps: "d<us>+<n>" n bytes read at <us>; "d<from>..<to>/<step>+<n>" a
-    // read every <step> us; "e<us>" a line change; "s<us>:<n>" n bytes sent.
+    // read every <step> us; "e<us>" a line change; "s<us>:<n>" n bytes sent,
+    // "p<us>:<n>" the next piece of that send.
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QString>("expected");
     QTest::newRow("reads closer than the resolution share a record")
@@ -283,6 +284,10 @@ void TestLogIndex::readsJoinWithinTheResolution_data()
         << "E0:128@0 D0+10@0s R10-5@1000 E10:6@1200 T'DTR on' D10+5@2000c";
     QTest::newRow("bytes sent between reads") << "d0+5 s500:3 d1000+5"
                                               << "E0:128@0 D0+5@0 S5+3@500 T'xxx' D5+5@1000c";
+    QTest::newRow("pieces of one send join until a read comes between")
+        << "s0:10 p1000:10 p2000:10 d3000+2 p4000:10"
+        << "E0:128@0 S0+30@0 T'xxxxxxxxxxxxxxxx' T'xxxxxxxxxxxxxx' R0-10@2000 D0+2@3000 S2+10@4000 "
+           "T'xxxxxxxxxx'";
     QTest::newRow("a read longer than an entry of the queue stays one read")
         << "d0+1500000"
         << "E0:128@0 D0+1500000@0";
@@ -292,7 +297,7 @@ void TestLogIndex::readsJoinWithinTheResolution()
 {
     QFETCH(QString, steps);
     QFETCH(QString, expected);
-    static const QRegularExpression re(R"(^([des])(\d+)(?:\.\.(\d+)/(\d+))?(?:[+:](\d+))?$)");
+    static const QRegularExpression re(R"(^([desp])(\d+)(?:\.\.(\d+)/(\d+))?(?:[+:](\d+))?$)");
     // Handed over at once, and with the writer done after each step: the
     // record still open is written whole and written again as it grows.
     for (const bool bFlushEach : {false, true}) {
@@ -317,7 +322,8 @@ void TestLogIndex::readsJoinWithinTheResolution()
                         QVERIFY(log.WriteEvent(KrPortEvent{KrPortEventKind::LineChange,
                                                            QStringLiteral("DTR on"), At(t)}));
                     } else {
-                        QVERIFY(log.WriteSent(QByteArray(n, 'x'), At(t)));
+                        QVERIFY(log.WriteSent(QByteArray(n, 'x'), At(t),
+                                              m.captured(1) == QLatin1String("p")));
                     }
                 }
                 if (bFlushEach)

@@ -53,7 +53,8 @@ const QString kLost = QStringLiteral("(port disconnected: the device was removed
 
 // Hands the pieces to a log of the port with their times (microseconds
 // since the base) and waits until they are written. An empty piece is the
-// device's loss, one that begins with '>' bytes sent.
+// device's loss, one that begins with '>' bytes sent, with '&' the next
+// piece of that send.
 void MakeLog(const std::vector<std::pair<qint64, QByteArray>>& pieces,
              const QString& strPort = kPort)
 {
@@ -64,8 +65,8 @@ void MakeLog(const std::vector<std::pair<qint64, QByteArray>>& pieces,
         if (bytes.isEmpty())
             QVERIFY(log.WriteEvent(KrPortEvent{KrPortEventKind::Lost,
                                                QStringLiteral("the device was removed"), At(nUs)}));
-        else if (bytes.startsWith('>'))
-            QVERIFY(log.WriteSent(bytes.mid(1), At(nUs)));
+        else if (bytes.startsWith('>') || bytes.startsWith('&'))
+            QVERIFY(log.WriteSent(bytes.mid(1), At(nUs), bytes.startsWith('&')));
         else
             QVERIFY(log.Write(bytes, KrBlockTimes(At(nUs))));
     }
@@ -187,7 +188,8 @@ void TestLogTool::sentAndReceivedOnOneTimeline_data()
     QTest::addColumn<QStringList>("expected");
     // A request, its reply 40 ms later in two reads 1 ms apart (one record:
     // the second line's time is its read's), another request and reply, and
-    // a send of 300 bytes (150 'a', 150 'b'), of which the ends are kept.
+    // a send of 300 bytes in two pieces (150 'a', 150 'b'), of which the ends
+    // are kept.
     const QString summary = QString(64, 'a') + " [... 172 bytes not kept ...] " + QString(64, 'b');
     QTest::newRow("delay since the line before")
         << QStringList{"--sent", "--time=delta"}
@@ -226,7 +228,8 @@ void TestLogTool::sentAndReceivedOnOneTimeline()
              {41000, "OK\r\n"},
              {100000, ">AT\r"},
              {140000, "OK\r\n"},
-             {200000, '>' + QByteArray(150, 'a') + QByteArray(150, 'b')}});
+             {200000, '>' + QByteArray(150, 'a')},
+             {200100, '&' + QByteArray(150, 'b')}});
     const Outcome o = Run(args);
     QCOMPARE(o.err, QString());
     QCOMPARE(o.nStatus, 0);

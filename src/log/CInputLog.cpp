@@ -164,10 +164,11 @@ bool CInputLog::WriteEvent(const KrPortEvent& event)
     return Hand(nullptr, 0, nullptr, KrBlockTimes(), &note);
 }
 
-bool CInputLog::WriteSent(const QByteArray& bytes, const KrTimeStamp& time)
+bool CInputLog::WriteSent(const QByteArray& bytes, const KrTimeStamp& time, bool bContinues)
 {
     CLogIndexNote note;
     note.bSent = true;
+    note.bContinues = bContinues;
     note.nCount = bytes.size();
     note.sample = LogIndex::SentSample(bytes);
     note.time = time;

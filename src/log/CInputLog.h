@@ -73,8 +73,12 @@ public:
     // over before and after: a sent record in the index, never in the log,
     // and never creating it. Up to LogIndex::kSentWhole bytes are kept whole;
     // of more, the first and the last LogIndex::kSentEdge with the count.
-    // Any thread; copies at most that much and never waits for the disk.
-    bool WriteSent(const QByteArray& bytes, const KrTimeStamp& time);
+    // bContinues: the next piece of the same send (a file, a transfer); it
+    // joins the record of the piece before when nothing was received and
+    // nothing happened between them, so that a large send costs one record
+    // whatever its pieces. Any thread; copies at most LogIndex::kSentWhole
+    // bytes and never waits for the disk.
+    bool WriteSent(const QByteArray& bytes, const KrTimeStamp& time, bool bContinues = false);
     // The port as the session event names it, e.g. "/dev/ttyUSB0
     // 115200,8,N,1"; any thread. Used by the next session event.
     void SetPortDescription(const QString& strDescription);

@@ -203,7 +203,7 @@ void CLogIndexWriter::AddRead(qint64 nOffset, qint64 nLength, const KrTimeStamp&
     if (nLength <= 0)
         return;
     Tail& t = m_tail;
-    if (t.bOpen && t.nOffset + t.nLength == nOffset) {
+    if (t.bOpen && !t.bSent && t.nOffset + t.nLength == nOffset) {
         const qint64 nGap = time.nMonoUs - t.last.nMonoUs;
         if (time == t.last && t.nLength + nLength <= kMaxRecordBytes) {
             t.nLength += nLength; // the same read, in parts
@@ -235,28 +235,55 @@ void CLogIndexWriter::AddRead(qint64 nOffset, qint64 nLength, const KrTimeStamp&
 
 void CLogIndexWriter::AddNote(const CLogIndexNote& note, qint64 nOffset)
 {
+    Tail& t = m_tail;
+    if (note.bSent && note.bContinues && t.bOpen && t.bSent && t.nOffset == nOffset &&
+        t.nLength + note.nCount <= 0xFFFFFFFF) {
+        // The next piece of the send, with nothing between them.
+        t.sample = LogIndex::JoinSentSamples(t.sample, t.nLength, note.sample, note.nCount);
+        t.nLength += note.nCount;
+        t.nLastPiece = note.nCount;
+        t.last = note.time;
+        t.bPieces = true;
+        return;
+    }
     CloseTail(false);
-    if (note.bSent)
-        m_pending += LogIndex::EncodeSent(nOffset, note.nCount, note.sample, note.time);
-    else
+    if (!note.bSent) {
         m_pending += LogIndex::EncodeEvent(nOffset, note.nCode, note.time, note.strText);
+        return;
+    }
+    t = Tail();
+    t.bOpen = t.bSent = true;
+    t.nOffset = nOffset;
+    t.nLength = t.nLastPiece = note.nCount;
+    t.sample = note.sample;
+    t.first = t.last = note.time;
 }
 
 QByteArray CLogIndexWriter::TailBytes(bool bWithLastRead) const
 {
+    const Tail& t = m_tail;
+    LogIndex::Record last;
+    last.kind = LogIndex::RecordKind::LastRead;
+    last.time = t.last;
+    if (t.bSent) {
+        QByteArray bytes = LogIndex::EncodeSent(t.nOffset, t.nLength, t.sample, t.first, t.bPieces);
+        if (t.bPieces) {
+            last.nOffset = t.nOffset;
+            last.nLength = quint32(t.nLastPiece);
+            LogIndex::AppendRecord(bytes, last);
+        }
+        return bytes;
+    }
     LogIndex::Record r;
-    r.nOffset = m_tail.nOffset;
-    r.nLength = quint32(m_tail.nLength);
+    r.nOffset = t.nOffset;
+    r.nLength = quint32(t.nLength);
     r.kind = LogIndex::RecordKind::Data;
-    r.nCode = m_tail.nFlags;
-    r.time = m_tail.first;
+    r.nCode = t.nFlags;
+    r.time = t.first;
     QByteArray bytes = LogIndex::EncodeRecord(r);
     if (bWithLastRead) {
-        LogIndex::Record last;
-        last.nOffset = m_tail.nOffset + m_tail.nLength;
-        last.nLength = quint32(last.nOffset - m_tail.nLastOffset);
-        last.kind = LogIndex::RecordKind::LastRead;
-        last.time = m_tail.last;
+        last.nOffset = t.nOffset + t.nLength;
+        last.nLength = quint32(last.nOffset - t.nLastOffset);
         LogIndex::AppendRecord(bytes, last);
     }
     return bytes;
@@ -275,9 +302,11 @@ void CLogIndexWriter::CloseTail(bool bNextContinues)
         m_nCutTo = t.nFilePos;
         m_pending.prepend(bytes);
     }
-    m_bHaveRead = true;
-    m_lastRead = t.last;
-    m_nLastReadEnd = t.nOffset + t.nLength;
+    if (!t.bSent) {
+        m_bHaveRead = true;
+        m_lastRead = t.last;
+        m_nLastReadEnd = t.nOffset + t.nLength;
+    }
     t = Tail();
 }
 

@@ -22,10 +22,11 @@
 struct CLogIndexNote
 {
     bool bSent = false;
-    quint8 nCode = 0;  // an event's code
-    QString strText;   // an event's text
-    qint64 nCount = 0; // bytes sent
-    QByteArray sample; // what is kept of them (LogIndex::SentSample)
+    quint8 nCode = 0;        // an event's code
+    QString strText;         // an event's text
+    qint64 nCount = 0;       // bytes sent
+    QByteArray sample;       // what is kept of them (LogIndex::SentSample)
+    bool bContinues = false; // the next piece of the same send
     KrTimeStamp time;
 };
 
@@ -82,8 +83,9 @@ struct CLogIndexLoss
 };
 
 // Writes the records. Reads that follow each other closely share a data
-// record (LogIndex::kJoinGapUs, kMaxSpanUs); the last one, still open to the
-// reads of the next batch, is written with the others, whole (with its
+// record (LogIndex::kJoinGapUs, kMaxSpanUs), and the pieces of one send with
+// nothing between them a sent record; the last record, still open to what
+// the next batch brings, is written with the others, whole (with its
 // last-read record), and written again as it grows: the index never lags
 // the log by more than the batch being written. The writer stays between
 // openings of the file (one per batch), and knows what it wrote last only
@@ -112,16 +114,21 @@ public:
     QString ErrorText() const { return m_strError; }
 
 private:
-    // The data record still open to more reads, and what of it is in the file.
+    // The data or sent record still open to more, and what of it is in the
+    // file.
     struct Tail
     {
         bool bOpen = false;
-        qint64 nOffset = 0, nLength = 0;
-        quint8 nFlags = 0;
-        KrTimeStamp first, last; // its first read's time, its last read's
-        qint64 nLastOffset = 0;  // where its last read begins
-        qint64 nFilePos = -1;    // where it was written, -1 when not yet
-        QByteArray written;      // what was written there
+        bool bSent = false;
+        qint64 nOffset = 0, nLength = 0; // data: log bytes; sent: bytes sent
+        quint8 nFlags = 0;               // data's
+        KrTimeStamp first, last;         // its first read's or piece's time, its last's
+        qint64 nLastOffset = 0;          // data: where its last read begins
+        bool bPieces = false;            // sent: in more than one piece
+        qint64 nLastPiece = 0;           // sent: the last piece's bytes
+        QByteArray sample;               // sent: what is kept
+        qint64 nFilePos = -1;            // where it was written, -1 when not yet
+        QByteArray written;              // what was written there
     };
 
     bool Fail(const QString& strWhy);

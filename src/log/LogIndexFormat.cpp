@@ -172,14 +172,24 @@ int SentPieces(qint64 nCount)
     return int((SentStored(nCount) + kTextPerRecord - 1) / kTextPerRecord);
 }
 
+QByteArray JoinSentSamples(const QByteArray& a, qint64 nA, const QByteArray& b, qint64 nB)
+{
+    if (nA + nB <= kSentWhole)
+        return a + b;
+    // A sample begins with its bytes' first ones and ends with their last.
+    const QByteArray head = nA >= kSentEdge ? a.left(kSentEdge) : a + b.left(kSentEdge - nA);
+    const QByteArray tail = nB >= kSentEdge ? b.right(kSentEdge) : a.right(kSentEdge - nB) + b;
+    return head + tail;
+}
+
 QByteArray EncodeSent(qint64 nOffset, qint64 nCount, const QByteArray& sample,
-                      const KrTimeStamp& time)
+                      const KrTimeStamp& time, bool bSeveral)
 {
     Record sent;
     sent.nOffset = nOffset;
     sent.nLength = quint32(std::min<qint64>(nCount, 0xFFFFFFFF));
     sent.kind = RecordKind::Sent;
-    sent.nCode = nCount > kSentWhole ? kSummary : 0;
+    sent.nCode = quint8((nCount > kSentWhole ? kSummary : 0) | (bSeveral ? kSeveralPieces : 0));
     sent.time = time;
     QByteArray bytes = EncodeRecord(sent);
     // A sample shorter than the count says (a caller's mistake) is padded

@@ -82,8 +82,9 @@ enum class RecordKind : quint8
     Text = 4,     // a piece of the preceding event's text or sent bytes
     Sent = 5,     // length bytes went to the port at the time, between the
                   // received bytes before offset and those from it on
-    LastRead = 6, // the last read of the data record before it: its last
-                  // length bytes came at the time
+    LastRead = 6, // the last part of the record before it came at the time:
+                  // a data record's last read (its last length bytes), a
+                  // sent record's last piece (length bytes of it)
 };
 
 // The code of a data record (0 in files of the first writer: one read).
@@ -100,7 +101,10 @@ enum DataFlags : quint8
 
 enum SentFlags : quint8
 {
-    kSummary = 1, // only the first and the last kSentEdge bytes are stored
+    kSummary = 1,       // only the first and the last kSentEdge bytes are stored
+    kSeveralPieces = 2, // handed over in pieces, the last one's time in the
+                        // last-read record after its text records
+    kSentFlags = kSummary | kSeveralPieces,
 };
 
 struct Record
@@ -139,10 +143,13 @@ QByteArray EncodeEvent(qint64 nOffset, quint8 nCode, const KrTimeStamp& time,
 // What the index keeps of bytes sent: all of them up to kSentWhole, else the
 // first and the last kSentEdge.
 QByteArray SentSample(const QByteArray& bytes);
+// What it keeps of nA bytes (their sample `a`) followed by nB (`b`).
+QByteArray JoinSentSamples(const QByteArray& a, qint64 nA, const QByteArray& b, qint64 nB);
 // The records of bytes sent (nCount of them, `sample` as SentSample made
-// it): the sent record and the stored bytes in text records after it.
+// it): the sent record and the stored bytes in text records after it; with
+// bSeveral (pieces) the caller adds the last piece's record.
 QByteArray EncodeSent(qint64 nOffset, qint64 nCount, const QByteArray& sample,
-                      const KrTimeStamp& time);
+                      const KrTimeStamp& time, bool bSeveral = false);
 // How many of nCount bytes sent are stored, and in how many text records
 // after the sent record.
 qint64 SentStored(qint64 nCount);

@@ -241,6 +241,7 @@ bool CLogIndexWalk::Next(Item* pItem)
         case RecordKind::Sent: {
             item.kind = Item::Kind::Sent;
             item.bSummary = r.nCode & kSummary;
+            item.last = r.time;
             int nTaken = 0;
             const int nWanted = SentPieces(r.nLength);
             item.bytes = Pieces(r.nOffset, nWanted, &nTaken);
@@ -248,6 +249,13 @@ bool CLogIndexWalk::Next(Item* pItem)
                 Damaged(i, QStringLiteral("%1 of its %2 pieces of bytes sent follow it")
                                .arg(nTaken)
                                .arg(nWanted));
+            Record next;
+            if ((r.nCode & kSeveralPieces) && m_nNext < m_nEnd && m_reader.Read(m_nNext, &next) &&
+                next.kind == RecordKind::LastRead && next.nOffset == r.nOffset &&
+                next.time.nMonoUs >= r.time.nMonoUs) {
+                item.last = next.time;
+                ++m_nNext;
+            }
             break;
         }
         // Pieces of a damaged record are not named again.
@@ -281,9 +289,11 @@ Verdict Verify(CLogIndexReader& reader)
     bool bLastKnown = false;
     bool bWantLast = false; // it holds several reads and wants its last
     // Text pieces: an event may have up to kMaxTextPieces, a sent record
-    // has exactly as many as its count asks for.
+    // has exactly as many as its count asks for, and then, when it came in
+    // pieces, its last piece's record.
     int nPiece = 0, nMayPieces = 0, nMustPieces = 0;
-    qint64 nSentCount = 0;
+    Record sent; // the last sent record
+    bool bWantSentLast = false;
     for (qint64 i = 0; i < reader.RecordCount(); ++i) {
         Record r;
         if (!reader.At(i, &r)) {
@@ -296,14 +306,13 @@ Verdict Verify(CLogIndexReader& reader)
         }
         const bool bData = r.kind == RecordKind::Data;
         const bool bText = r.kind == RecordKind::Text;
-        const auto sentPieceLength = [&] {
-            return std::min<qint64>(kTextPerRecord,
-                                    SentStored(nSentCount) - nPiece * kTextPerRecord);
-        };
+        const bool bLast = r.kind == RecordKind::LastRead;
+        const bool bSentLastDue = bWantSentLast && nPiece >= nMustPieces;
+        const qint64 nPieceLength =
+            std::min<qint64>(kTextPerRecord, SentStored(sent.nLength) - nPiece * kTextPerRecord);
         QString strWhy;
-        if (r.kind != RecordKind::Data && r.kind != RecordKind::Event &&
-            r.kind != RecordKind::Lost && !bText && r.kind != RecordKind::Sent &&
-            r.kind != RecordKind::LastRead)
+        if (!bData && r.kind != RecordKind::Event && r.kind != RecordKind::Lost && !bText &&
+            r.kind != RecordKind::Sent && !bLast)
             strWhy = QStringLiteral("unknown kind %1").arg(int(r.kind));
         else if (r.nOffset < nOffset)
             strWhy = QStringLiteral("offset %1 goes back before %2").arg(r.nOffset).arg(nOffset);
@@ -314,12 +323,14 @@ Verdict Verify(CLogIndexReader& reader)
         else if (bText && (nPiece >= std::max(nMayPieces, nMustPieces) || r.nCode != nPiece ||
                            r.nOffset != nOffset))
             strWhy = QStringLiteral("text without its event");
-        else if (bText && nMustPieces > 0 && r.nLength != sentPieceLength())
+        else if (bText && nMustPieces > 0 && r.nLength != nPieceLength)
             strWhy = QStringLiteral("a piece of bytes sent of %1 bytes where %2 belong")
                          .arg(r.nLength)
-                         .arg(sentPieceLength());
-        else if (bWantLast && r.kind != RecordKind::LastRead && !(bData && (r.nCode & kContinues)))
+                         .arg(nPieceLength);
+        else if (bWantLast && !bLast && !(bData && (r.nCode & kContinues)))
             strWhy = QStringLiteral("the data record of several reads before it has no last read");
+        else if (bSentLastDue && !bLast)
+            strWhy = QStringLiteral("the sent record in pieces before it has no last piece");
         else if (bData && r.nOffset < (bHaveData ? data.End() : 0))
             strWhy = QStringLiteral("bytes from %1 are described twice").arg(r.nOffset);
         else if (bData && r.nLength == 0)
@@ -331,11 +342,17 @@ Verdict Verify(CLogIndexReader& reader)
                   (bLastKnown &&
                    (r.time.nMonoUs < last.nMonoUs || r.time.nMonoUs - last.nMonoUs >= kJoinGapUs))))
             strWhy = QStringLiteral("continues no data record before it");
-        else if (r.kind == RecordKind::LastRead &&
+        else if (bLast && !bSentLastDue &&
                  (!bWantLast || r.nOffset != data.End() || r.nLength == 0 ||
                   r.nLength >= data.nLength || r.time.nMonoUs < data.time.nMonoUs))
             strWhy = QStringLiteral("a last read that fits no data record before it");
-        else if (r.kind == RecordKind::Sent && r.nCode != (r.nLength > kSentWhole ? kSummary : 0))
+        else if (bLast && bSentLastDue &&
+                 (r.nOffset != sent.nOffset || r.nLength == 0 || r.nLength >= sent.nLength ||
+                  r.time.nMonoUs < sent.time.nMonoUs))
+            strWhy = QStringLiteral("a last piece that fits no sent record before it");
+        else if (r.kind == RecordKind::Sent &&
+                 ((r.nCode & ~kSentFlags) || r.nLength == 0 ||
+                  bool(r.nCode & kSummary) != (r.nLength > quint32(kSentWhole))))
             strWhy = QStringLiteral("the flags %1 of a sent record do not fit its %2 bytes")
                          .arg(int(r.nCode))
                          .arg(r.nLength);
@@ -345,8 +362,10 @@ Verdict Verify(CLogIndexReader& reader)
         }
         nOffset = r.nOffset;
         bWantLast = false;
-        if (!bText)
+        if (!bText) {
             nPiece = nMayPieces = nMustPieces = 0;
+            bWantSentLast = false;
+        }
         switch (r.kind) {
         case RecordKind::Data:
             v.nTimedBytes += r.nLength;
@@ -357,8 +376,10 @@ Verdict Verify(CLogIndexReader& reader)
             bWantLast = r.nCode & kSeveral;
             break;
         case RecordKind::LastRead:
-            bLastKnown = true;
-            last = r.time;
+            if (!bSentLastDue) {
+                bLastKnown = true;
+                last = r.time;
+            }
             break;
         case RecordKind::Event:
             ++v.nEvents;
@@ -367,8 +388,9 @@ Verdict Verify(CLogIndexReader& reader)
         case RecordKind::Sent:
             ++v.nSent;
             v.nSentBytes += r.nLength;
-            nSentCount = r.nLength;
+            sent = r;
             nMustPieces = SentPieces(r.nLength);
+            bWantSentLast = r.nCode & kSeveralPieces;
             break;
         case RecordKind::Text:
             ++nPiece;
@@ -379,8 +401,8 @@ Verdict Verify(CLogIndexReader& reader)
         }
         ++v.nGood;
     }
-    // A last read or pieces missing at the very end were still being
-    // written when the program ended: readers do without them.
+    // A last read, a last piece or pieces missing at the very end were still
+    // being written when the program ended: readers do without them.
     return v;
 }
 
