@@ -277,6 +277,16 @@ void TestLogIndex::readsJoinWithinTheResolution_data()
     QTest::newRow("a stream goes on in a new record after 100 ms")
         << "d0..101000/1000+12"
         << "E0:128@0 D0+1200@0s D1200+24@100000cs R1224-12@101000";
+    // Ten reads of 12 bytes a millisecond apart make a steady stream; a read
+    // 2 ms later with the 24 bytes its pace brings is the reading held up.
+    QTest::newRow("a steady stream read late goes on") << "d0..9000/1000+12 d11000+24 d12000+12"
+                                                       << "E0:128@0 D0+156@0s R156-12@12000";
+    QTest::newRow("a pause in a steady stream is kept")
+        << "d0..9000/1000+12 d11000+12"
+        << "E0:128@0 D0+120@0s R120-12@9000 D120+12@11000";
+    QTest::newRow("too early in a stream to tell its pace")
+        << "d0..3000/1000+12 d5000+24"
+        << "E0:128@0 D0+48@0s R48-12@3000 D48+24@5000";
     QTest::newRow("a clock that goes back starts a record") << "d5000+4 d4000+4"
                                                             << "E0:128@5000 D0+4@5000 D4+4@4000";
     QTest::newRow("an event ends a record, the stream goes on")

@@ -46,6 +46,10 @@ std::vector<CLogIndexNote> CLogIndexMarks::TakeNotes()
 namespace {
 
 constexpr qint64 kMaxRecordBytes = 0x7FFFFFFF;
+// How long a stream must have kept its pace before a late read of it counts
+// as no gap.
+constexpr qint64 kPaceReads = 8;
+constexpr qint64 kPaceSpanUs = 5000;
 
 } // namespace
 
@@ -119,6 +123,7 @@ bool CLogIndexWriter::Open(const QString& strLogName, qint64 nLogSize)
         // what comes next starts a record of its own.
         m_tail = Tail();
         m_bHaveRead = false;
+        m_pace = Pace();
     }
     m_nFileSize = nSize;
     m_strError.clear();
@@ -198,6 +203,17 @@ void CLogIndexWriter::Record(CLogIndexMarks& m, qint64 nFrom, qint64 nTo, qint64
     Write();
 }
 
+bool CLogIndexWriter::SteadyAfter(qint64 nGap, qint64 nLength) const
+{
+    // A stream that has kept its pace for a while, read late: the read holds
+    // at least 80 % of what the pace brings in the time since the read
+    // before, which is at most four of its usual intervals.
+    const Pace& p = m_pace;
+    const qint64 nSpan = p.last.nMonoUs - p.first.nMonoUs;
+    return p.nReads >= kPaceReads && nSpan >= kPaceSpanUs && nGap * (p.nReads - 1) <= 4 * nSpan &&
+           5 * nLength * nSpan >= 4 * p.nBytes * nGap;
+}
+
 void CLogIndexWriter::AddRead(qint64 nOffset, qint64 nLength, const KrTimeStamp& time)
 {
     if (nLength <= 0)
@@ -207,9 +223,14 @@ void CLogIndexWriter::AddRead(qint64 nOffset, qint64 nLength, const KrTimeStamp&
         const qint64 nGap = time.nMonoUs - t.last.nMonoUs;
         if (time == t.last && t.nLength + nLength <= kMaxRecordBytes) {
             t.nLength += nLength; // the same read, in parts
+            if (time != m_pace.first)
+                m_pace.nBytes += nLength;
             return;
         }
-        if (nGap >= 0 && nGap < LogIndex::kJoinGapUs) {
+        if (nGap >= 0 && (nGap < LogIndex::kJoinGapUs || SteadyAfter(nGap, nLength))) {
+            ++m_pace.nReads;
+            m_pace.nBytes += nLength;
+            m_pace.last = time;
             if (time.nMonoUs - t.first.nMonoUs < LogIndex::kMaxSpanUs &&
                 t.nLength + nLength <= kMaxRecordBytes) {
                 t.nFlags |= LogIndex::kSeveral;
@@ -218,13 +239,28 @@ void CLogIndexWriter::AddRead(qint64 nOffset, qint64 nLength, const KrTimeStamp&
                 t.nLength += nLength;
                 return;
             }
+            // The stream goes on in a record of its own.
             CloseTail(true);
+            t = Tail();
+            t.bOpen = true;
+            t.nOffset = t.nLastOffset = nOffset;
+            t.nLength = nLength;
+            t.nFlags = LogIndex::kContinues;
+            t.first = t.last = time;
+            return;
         }
     }
     CloseTail(false);
     const qint64 nGap = time.nMonoUs - m_lastRead.nMonoUs;
     const bool bContinues =
         m_bHaveRead && m_nLastReadEnd == nOffset && nGap >= 0 && nGap < LogIndex::kJoinGapUs;
+    if (bContinues) {
+        ++m_pace.nReads;
+        m_pace.nBytes += nLength;
+        m_pace.last = time;
+    } else {
+        m_pace = Pace{1, 0, time, time};
+    }
     t = Tail();
     t.bOpen = true;
     t.nOffset = t.nLastOffset = nOffset;

@@ -83,7 +83,9 @@ struct CLogIndexLoss
 };
 
 // Writes the records. Reads that follow each other closely share a data
-// record (LogIndex::kJoinGapUs, kMaxSpanUs), and the pieces of one send with
+// record (LogIndex::kJoinGapUs, kMaxSpanUs), as does a read of a steady
+// stream that came late holding what the stream's pace brought meanwhile (a
+// reading thread held up is no gap in the line), and the pieces of one send with
 // nothing between them a sent record; the last record, still open to what
 // the next batch brings, is written with the others, whole (with its
 // last-read record), and written again as it grows: the index never lags
@@ -131,7 +133,18 @@ private:
         QByteArray written;              // what was written there
     };
 
+    // The pace of the stream the open data record belongs to: its reads
+    // since the last gap, and their bytes after the first read's.
+    struct Pace
+    {
+        qint64 nReads = 0, nBytes = 0;
+        KrTimeStamp first, last;
+    };
+
     bool Fail(const QString& strWhy);
+    // Whether a read nGap after the one before, of nLength bytes, is the
+    // stream going on at its pace, read late.
+    bool SteadyAfter(qint64 nGap, qint64 nLength) const;
     bool TrimBeyond(qint64 nRecords, qint64 nLogSize, qint64* pSize);
     void AddRead(qint64 nOffset, qint64 nLength, const KrTimeStamp& time);
     void AddNote(const CLogIndexNote& note, qint64 nOffset);
@@ -151,4 +164,5 @@ private:
     bool m_bHaveRead = false; // m_lastRead holds the last data record's last read
     KrTimeStamp m_lastRead;
     qint64 m_nLastReadEnd = 0; // the end of that data record
+    Pace m_pace;
 };
