@@ -497,28 +497,6 @@ void CLogSource::Flush()
     m_unit.clear();
 }
 
-// Bytes as text on one line: printable ASCII as it is, the rest escaped.
-QByteArray Escaped(const QByteArray& bytes)
-{
-    QByteArray text;
-    for (const char c : bytes) {
-        const uchar u = uchar(c);
-        if (c == '\\')
-            text += "\\\\";
-        else if (c == '\r')
-            text += "\\r";
-        else if (c == '\n')
-            text += "\\n";
-        else if (c == '\t')
-            text += "\\t";
-        else if (u < 0x20 || u >= 0x7f)
-            text += "\\x" + QByteArray(1, c).toHex();
-        else
-            text += c;
-    }
-    return text;
-}
-
 QByteArray Bracketed(const QByteArray& bytes)
 {
     QByteArray text;
@@ -606,7 +584,9 @@ private:
     // summary shows where the bytes not kept were.
     static QByteArray SentText(const SUnit& unit, bool bHex)
     {
-        const auto shown = [&](const QByteArray& b) { return bHex ? Bracketed(b) : Escaped(b); };
+        const auto shown = [&](const QByteArray& b) {
+            return bHex ? Bracketed(b) : LogIndex::Escaped(b);
+        };
         if (!unit.bSummary)
             return shown(unit.bytes);
         const QByteArray gap = QStringLiteral("[... %1 bytes not kept ...]")

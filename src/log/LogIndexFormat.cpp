@@ -208,6 +208,27 @@ QByteArray EncodeSent(qint64 nOffset, qint64 nCount, const QByteArray& sample,
     return bytes;
 }
 
+QByteArray Escaped(const QByteArray& bytes)
+{
+    QByteArray text;
+    for (const char c : bytes) {
+        const uchar u = uchar(c);
+        if (c == '\\')
+            text += "\\\\";
+        else if (c == '\r')
+            text += "\\r";
+        else if (c == '\n')
+            text += "\\n";
+        else if (c == '\t')
+            text += "\\t";
+        else if (u < 0x20 || u >= 0x7f)
+            text += "\\x" + QByteArray(1, c).toHex();
+        else
+            text += c;
+    }
+    return text;
+}
+
 QString DescribeEvent(quint8 nCode, const QString& strText)
 {
     if (nCode == kLogStartedCode)

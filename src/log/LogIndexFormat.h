@@ -158,6 +158,10 @@ QByteArray EncodeSent(qint64 nOffset, qint64 nCount, const QByteArray& sample,
 qint64 SentStored(qint64 nCount);
 int SentPieces(qint64 nCount);
 
+// Bytes as text on one line, as vornterm-log shows bytes sent ("AT+CSQ\r"):
+// printable ASCII as it is, \r \n \t \\ and \xhh for the rest.
+QByteArray Escaped(const QByteArray& bytes);
+
 // "log started: /dev/ttyUSB0 115200,8,N,1", "disconnected: the device was
 // removed": an event's code and text in words.
 QString DescribeEvent(quint8 nCode, const QString& strText);
