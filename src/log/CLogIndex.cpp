@@ -203,34 +203,80 @@ void CLogIndexWriter::Record(CLogIndexMarks& m, qint64 nFrom, qint64 nTo, qint64
     Write();
 }
 
+void CLogIndexWriter::LearnPace(const KrTimeStamp& time, qint64 nLength)
+{
+    Pace& p = m_pace;
+    if (time == p.last) {
+        // The same read, in parts.
+        if (p.bLastCounted)
+            p.nBytes += nLength;
+        return;
+    }
+    const qint64 nGap = time.nMonoUs - p.last.nMonoUs;
+    // A stream that stops, or a clock that goes back, has no pace to go on.
+    if (!p.bAny || nGap < 0 || nGap >= LogIndex::kMaxSpanUs) {
+        p = Pace();
+        p.bAny = true;
+        p.last = time;
+        return;
+    }
+    // Only reads that came close together tell the pace: bursts with gaps
+    // between them never make one.
+    p.bLastCounted = nGap < LogIndex::kJoinGapUs;
+    if (p.bLastCounted) {
+        ++p.nIntervals;
+        p.nBytes += nLength;
+        p.nUs += nGap;
+        // The last second or so counts.
+        if (p.nUs > 1000000) {
+            p.nIntervals /= 2;
+            p.nBytes /= 2;
+            p.nUs /= 2;
+        }
+    }
+    p.last = time;
+}
+
 bool CLogIndexWriter::SteadyAfter(qint64 nGap, qint64 nLength) const
 {
-    // A stream that has kept its pace for a while, read late: the read holds
-    // at least 80 % of what the pace brings in the time since the read
-    // before, which is at most four of its usual intervals.
+    // A stream that has kept its pace for a while, read late: at that pace
+    // the read's bytes took all but less than the resolution of the time
+    // since the read before, which is at most four of its usual intervals.
+    // Reads that mostly go on from the one before make a stream; bursts
+    // whose reads a held-up reading side brought close now and then do not.
     const Pace& p = m_pace;
-    const qint64 nSpan = p.last.nMonoUs - p.first.nMonoUs;
-    return p.nReads >= kPaceReads && nSpan >= kPaceSpanUs && nGap * (p.nReads - 1) <= 4 * nSpan &&
-           5 * nLength * nSpan >= 4 * p.nBytes * nGap;
+    return p.nIntervals >= kPaceReads && p.nUs >= kPaceSpanUs && 2 * p.nGoingOn >= p.nReads &&
+           nGap * p.nIntervals <= 4 * p.nUs &&
+           nLength * p.nUs > (nGap - LogIndex::kJoinGapUs) * p.nBytes;
 }
 
 void CLogIndexWriter::AddRead(qint64 nOffset, qint64 nLength, const KrTimeStamp& time)
 {
     if (nLength <= 0)
         return;
+    // Whether the read goes on from the one before: tested before it
+    // teaches the pace.
+    const qint64 nSince = time.nMonoUs - m_pace.last.nMonoUs;
+    const bool bNew = m_pace.bAny && time != m_pace.last && nSince >= 0;
+    const bool bSteady = bNew && nSince >= LogIndex::kJoinGapUs && SteadyAfter(nSince, nLength);
+    LearnPace(time, nLength);
+    if (bNew && m_pace.bAny) {
+        ++m_pace.nReads;
+        if (nSince < LogIndex::kJoinGapUs || bSteady)
+            ++m_pace.nGoingOn;
+        if (m_pace.nReads > 64) {
+            m_pace.nReads /= 2;
+            m_pace.nGoingOn /= 2;
+        }
+    }
     Tail& t = m_tail;
     if (t.bOpen && !t.bSent && t.nOffset + t.nLength == nOffset) {
         const qint64 nGap = time.nMonoUs - t.last.nMonoUs;
         if (time == t.last && t.nLength + nLength <= kMaxRecordBytes) {
             t.nLength += nLength; // the same read, in parts
-            if (time != m_pace.first)
-                m_pace.nBytes += nLength;
             return;
         }
-        if (nGap >= 0 && (nGap < LogIndex::kJoinGapUs || SteadyAfter(nGap, nLength))) {
-            ++m_pace.nReads;
-            m_pace.nBytes += nLength;
-            m_pace.last = time;
+        if (nGap >= 0 && (nGap < LogIndex::kJoinGapUs || bSteady)) {
             if (time.nMonoUs - t.first.nMonoUs < LogIndex::kMaxSpanUs &&
                 t.nLength + nLength <= kMaxRecordBytes) {
                 t.nFlags |= LogIndex::kSeveral;
@@ -254,13 +300,6 @@ void CLogIndexWriter::AddRead(qint64 nOffset, qint64 nLength, const KrTimeStamp&
     const qint64 nGap = time.nMonoUs - m_lastRead.nMonoUs;
     const bool bContinues =
         m_bHaveRead && m_nLastReadEnd == nOffset && nGap >= 0 && nGap < LogIndex::kJoinGapUs;
-    if (bContinues) {
-        ++m_pace.nReads;
-        m_pace.nBytes += nLength;
-        m_pace.last = time;
-    } else {
-        m_pace = Pace{1, 0, time, time};
-    }
     t = Tail();
     t.bOpen = true;
     t.nOffset = t.nLastOffset = nOffset;

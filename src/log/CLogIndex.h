@@ -84,8 +84,8 @@ struct CLogIndexLoss
 
 // Writes the records. Reads that follow each other closely share a data
 // record (LogIndex::kJoinGapUs, kMaxSpanUs), as does a read of a steady
-// stream that came late holding what the stream's pace brought meanwhile (a
-// reading thread held up is no gap in the line), and the pieces of one send with
+// stream that came late while the line kept busy (a reading side held up is
+// no gap in the line), and the pieces of one send with
 // nothing between them a sent record; the last record, still open to what
 // the next batch brings, is written with the others, whole (with its
 // last-read record), and written again as it grows: the index never lags
@@ -133,18 +133,24 @@ private:
         QByteArray written;              // what was written there
     };
 
-    // The pace of the stream the open data record belongs to: its reads
-    // since the last gap, and their bytes after the first read's.
+    // The pace of the stream being read, from the reads that came less
+    // than LogIndex::kJoinGapUs after the one before: how many, their bytes
+    // and the time between them. Kept across records; a gap of
+    // LogIndex::kMaxSpanUs or more ends it.
     struct Pace
     {
-        qint64 nReads = 0, nBytes = 0;
-        KrTimeStamp first, last;
+        bool bAny = false;
+        qint64 nIntervals = 0, nBytes = 0, nUs = 0;
+        qint64 nReads = 0, nGoingOn = 0; // of the recent reads, those that went on
+        KrTimeStamp last;                // the last read
+        bool bLastCounted = false;       // it counted
     };
 
     bool Fail(const QString& strWhy);
     // Whether a read nGap after the one before, of nLength bytes, is the
     // stream going on at its pace, read late.
     bool SteadyAfter(qint64 nGap, qint64 nLength) const;
+    void LearnPace(const KrTimeStamp& time, qint64 nLength);
     bool TrimBeyond(qint64 nRecords, qint64 nLogSize, qint64* pSize);
     void AddRead(qint64 nOffset, qint64 nLength, const KrTimeStamp& time);
     void AddNote(const CLogIndexNote& note, qint64 nOffset);

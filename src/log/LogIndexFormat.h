@@ -58,10 +58,12 @@ constexpr int kMaxTextPieces = 16;
 
 // Reads closer together than this (from one read's time to the next's) are
 // kept in one data record: the index's resolution. Gaps of this length or
-// more are kept exactly, except after a steady stream of at least 8 reads
-// over 5 ms: a read up to four of its usual intervals late that holds at
-// least 80 % of the bytes the stream's pace brings in that time shows that
-// the line kept busy, and goes on in the record (CLogIndexWriter).
+// more are kept exactly, except in a steady stream (8 reads or more less
+// than this apart, over 5 ms or more, and most of its recent reads going on
+// from the one before): there a read up to four of its usual
+// intervals after the one before is no gap when, at the stream's pace, its
+// bytes took all but less than this of that time: the line kept busy while
+// the reading side was held up (CLogIndexWriter).
 constexpr qint64 kJoinGapUs = 1500;
 // A data record of several reads covers at most this much time from its
 // first read to its last, so that a byte's time found between them is off
