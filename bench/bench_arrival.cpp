@@ -279,6 +279,27 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "vornterm-log: %s", qPrintable(err));
     std::printf("bursts of %d bytes, %d per gap; log %s what was sent; %zu frames found\n", kBurst,
                 nBursts, bIdentical ? "byte-identical to" : "DIFFERS from", frames.size());
+    // Why a burst is not found: it came in one read with the one before (no
+    // index can part them), or its read came less than the index's
+    // resolution after the one before and shares its record.
+    std::vector<int> inOneRead(std::size(kGapsMs)), joined(std::size(kGapsMs));
+    {
+        QFile indexFile(strIndex);
+        CLogIndexReader reader;
+        if (indexFile.open(QIODevice::ReadOnly) &&
+            reader.Open(&indexFile, QFileInfo(strLog).size())) {
+            LogIndex::CLogIndexWalk walk(reader);
+            LogIndex::Item item;
+            while (walk.Next(&item)) {
+                const size_t g = size_t(item.nOffset / kBurst) / size_t(nBursts);
+                if (item.kind != LogIndex::Item::Kind::Received || g >= std::size(kGapsMs) ||
+                    item.nLength <= kBurst)
+                    continue;
+                (item.nLastOffset == item.nOffset ? inOneRead : joined)[g] +=
+                    int(item.nLength / kBurst) - 1;
+            }
+        }
+    }
     bool bAllFound = bIdentical;
     double dWorstMs = 0;
     for (size_t g = 0; g < std::size(kGapsMs); ++g) {
@@ -298,9 +319,10 @@ int main(int argc, char* argv[])
         dWorstMs = std::max(dWorstMs, dMax);
         bAllFound = bAllFound && nFound == nBursts;
         std::printf("  gap %3d ms: %d of %d bursts found whole; start time off by median %.3f "
-                    "ms, p90 %.3f ms, max %.3f ms\n",
+                    "ms, p90 %.3f ms, max %.3f ms; %d read with the one before, %d read less "
+                    "than %.1f ms after it\n",
                     kGapsMs[g], nFound, nBursts, Percentile(errors, 0.5), Percentile(errors, 0.9),
-                    dMax);
+                    dMax, inOneRead[g], joined[g], LogIndex::kJoinGapUs / 1000.0);
     }
     std::printf("  every burst found, within %.0f ms: %s (worst %.3f ms)\n", kGoalMs,
                 bAllFound && dWorstMs <= kGoalMs ? "met" : "not met", dWorstMs);
