@@ -3,8 +3,6 @@
 #include "KrPortEvent.h"
 #include "KrTimeStamp.h"
 
-struct CLogIndexNote;
-
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -12,6 +10,8 @@ struct CLogIndexNote;
 #include <functional>
 #include <memory>
 #include <thread>
+
+struct CLogIndexNote;
 
 // Appends received bytes to the day's log file "VornTerm.MM-DD-YY.LOG" in the
 // current directory.
