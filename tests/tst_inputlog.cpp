@@ -1,10 +1,12 @@
 #include "CInputLog.h"
 #include "CLogPacing.h"
+#include "LogIndexReader.h"
 #include "LogObstacle.h"
 #include "TryTimeout.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -79,6 +81,7 @@ private Q_SLOTS:
 
     void blocksAppendToOneFile();
     void zeroLengthBlockCreatesFileOnly();
+    void eventsSentAndSessionsNeverCreateTheLog();
     void blockAfterMidnightOpensNextDaysFile();
 
     void obstacleKeepsBytesInOrder_data();
@@ -239,6 +242,56 @@ void TestInputLog::zeroLengthBlockCreatesFileOnly()
     QVERIFY(log.Write(nullptr, 0));
     QVERIFY(log.Flush(kWait));
     QCOMPARE(ReadLog(kDec6Name), QByteArray("AB"));
+}
+
+void TestInputLog::eventsSentAndSessionsNeverCreateTheLog()
+{
+    // What the day's index holds, item by item: "E128:<text>@<offset>",
+    // "S<count>@<offset>", "D<offset>+<length>".
+    const auto items = [] {
+        QFile file(QStringLiteral("VornTerm.12-06-26.IDX"));
+        CLogIndexReader reader;
+        QStringList found;
+        if (!file.open(QIODevice::ReadOnly) || !reader.Open(&file, QFileInfo(kDec6Name).size()))
+            return QStringList{QStringLiteral("<no index>")};
+        LogIndex::CLogIndexWalk walk(reader);
+        LogIndex::Item item;
+        while (walk.Next(&item)) {
+            if (item.kind == LogIndex::Item::Kind::Event)
+                found << QStringLiteral("E%1:%2@%3")
+                             .arg(item.nCode)
+                             .arg(item.strText)
+                             .arg(item.nOffset);
+            else if (item.kind == LogIndex::Item::Kind::Sent)
+                found << QStringLiteral("S%1@%2").arg(item.nLength).arg(item.nOffset);
+            else
+                found << QStringLiteral("D%1+%2").arg(item.nOffset).arg(item.nLength);
+        }
+        return found + walk.Damage();
+    };
+    QDateTime now = kDec6;
+    CInputLog log(ClockAt(&now));
+    log.SetPortDescription(QStringLiteral("/dev/ttyS9 115200,8,N,1"));
+    log.BeginSession();
+    QVERIFY(log.WriteEvent(
+        KrPortEvent{KrPortEventKind::LineChange, QStringLiteral("DTR off"), KrTimeStamp::Now()}));
+    QVERIFY(log.WriteSent(QByteArray("AT\r"), KrTimeStamp::Now()));
+    QVERIFY(log.WriteEvent(KrPortEvent{KrPortEventKind::Closed, QString(), KrTimeStamp::Now()}));
+    QVERIFY(log.Flush(kWait));
+    // No log from these alone, and nothing of them lost: the index keeps
+    // them before the log's first byte.
+    QVERIFY(!QFile::exists(kDec6Name));
+    const QStringList before{"E128:/dev/ttyS9 115200,8,N,1@0", "E6:DTR off@0", "S3@0", "E4:@0"};
+    QCOMPARE(items(), before);
+    // The first byte received makes the log; a session begun again names
+    // the port as it is now.
+    QVERIFY(log.Write("ok", 2));
+    log.SetPortDescription(QStringLiteral("/dev/ttyS9 9600,8,N,1"));
+    log.BeginSession();
+    QVERIFY(log.Flush(kWait));
+    QCOMPARE(ReadLog(kDec6Name), QByteArray("ok"));
+    const QStringList after{"D0+2", "E128:/dev/ttyS9 9600,8,N,1@2"};
+    QCOMPARE(items(), before + after);
 }
 
 void TestInputLog::blockAfterMidnightOpensNextDaysFile()

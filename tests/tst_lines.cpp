@@ -452,7 +452,8 @@ void TestLines::clickingALabelTogglesItsLine()
     }
     QTRY_COMPARE_WITH_TIMEOUT(
         fx.LoggedEvents(logged),
-        (QStringList{"line change: DTR on, DSR on, DCD on",
+        (QStringList{"log started: " + dlg->Port().GetConfig().Text(),
+                     "line change: DTR on, DSR on, DCD on",
                      "line change: DTR off, DSR off, DCD off", "break: begun", "break: ended"}),
         20000);
 }

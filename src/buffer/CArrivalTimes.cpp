@@ -1,6 +1,6 @@
 #include "CArrivalTimes.h"
 
-#include "ReceiveBuffer.h"
+#include "ByteText.h"
 
 #include <algorithm>
 
@@ -32,7 +32,7 @@ void CArrivalTimes::AddBlock(qint64 nPos, qint64 nLength, const KrBlockTimes* pT
 
 void CArrivalTimes::AddEvent(qint64 nPos, const KrPortEvent& event)
 {
-    m_events.push_back(Event{nPos, event.time.nWallUs, event.Text()});
+    m_events.push_back(Event{nPos, event.time.nWallUs, event.Text(), 0, QByteArray()});
     if (m_events.size() > kMaxEvents)
         m_events.pop_front();
 }
@@ -46,7 +46,7 @@ QString SentText(qint64 nSent, const QByteArray& head)
     return QStringLiteral("sent %1 %2: %3%4")
         .arg(nSent)
         .arg(nSent == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"),
-             ReceiveBuffer::FormatCString(head),
+             KrCString(head),
              nSent > head.size() ? QStringLiteral("...") : QString());
 }
 

@@ -3,7 +3,6 @@
 // Pure functions, any thread; the window calls them under its lock.
 
 #include <QByteArray>
-#include <QString>
 
 namespace ReceiveBuffer {
 
@@ -38,10 +37,5 @@ template <typename Char> inline void FormatHexData(const char* pData, qsizetype 
         HexGroup(static_cast<unsigned char>(pData[i]), pOut);
 }
 
-// Bytes as a C string literal's contents: printable ASCII as itself, the
-// quote and the backslash escaped, \r \n \t, every other byte as \xNN
-// ("AB\r\n"). A hex digit after \xNN is escaped too, so the text means the
-// same bytes in C. Copy as C String and the arrival times' sent lines use it.
-QString FormatCString(const QByteArray& bytes);
 
 } // namespace ReceiveBuffer

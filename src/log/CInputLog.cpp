@@ -5,6 +5,7 @@
 #include "CLogPacing.h"
 #include "Figure.h"
 #include "KrThreadName.h"
+#include "LogIndexFormat.h"
 
 #include <QByteArray>
 #include <QFileInfo>
@@ -49,6 +50,8 @@ struct CInputLog::State
         QByteArray data;
         qsizetype nFrom = 0;  // bytes of data already written or dropped
         CLogIndexMarks marks; // what the timing index says of data
+        bool bLog = false;    // it needs the log (bytes, or the file made),
+                              // not only the index (notes alone)
     };
 
     Clock clock;
@@ -78,6 +81,9 @@ struct CInputLog::State
     CLogIndexLoss loss;             // dropped before the oldest entry waiting
     bool bIndexing = true;
     QString strIndexFailure;
+    QString strPortDescription;
+    QString strSessionFile; // the file whose session start is queued
+    CLogIndexWriter index;  // the writer thread's own
     quint64 nAttemptsBegun = 0;
     quint64 nAttemptsEnded = 0;
 
@@ -102,7 +108,7 @@ struct CInputLog::State
     QString TodaysName();
     // pBlock, when given, holds the bytes and may be shared instead of copied.
     void Enqueue(const QString& strName, const char* pData, qint64 nLength,
-                 const QByteArray* pBlock, const KrBlockTimes& times, const KrPortEvent* pEvent);
+                 const QByteArray* pBlock, const KrBlockTimes& times, const CLogIndexNote* pNote);
     // No byte waits (a zero-length block's pending opening does not count).
     bool IsEmpty() const { return nQueued == 0; }
     bool Drain(std::unique_lock<std::mutex>& lock);
@@ -151,11 +157,41 @@ bool CInputLog::Write(const QByteArray& block, const KrBlockTimes& times)
 
 bool CInputLog::WriteEvent(const KrPortEvent& event)
 {
-    return Hand(nullptr, 0, nullptr, KrBlockTimes(), &event);
+    CLogIndexNote note;
+    note.nCode = quint8(event.kind);
+    note.strText = event.strText;
+    note.time = event.time;
+    return Hand(nullptr, 0, nullptr, KrBlockTimes(), &note);
+}
+
+bool CInputLog::WriteSent(const QByteArray& bytes, const KrTimeStamp& time, bool bContinues)
+{
+    CLogIndexNote note;
+    note.bSent = true;
+    note.bContinues = bContinues;
+    note.nCount = bytes.size();
+    note.sample = LogIndex::SentSample(bytes);
+    note.time = time;
+    return Hand(nullptr, 0, nullptr, KrBlockTimes(), &note);
+}
+
+void CInputLog::SetPortDescription(const QString& strDescription)
+{
+    std::lock_guard<std::mutex> guard(m_pState->mutex);
+    m_pState->strPortDescription = strDescription;
+}
+
+void CInputLog::BeginSession()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_pState->mutex);
+        m_pState->strSessionFile.clear();
+    }
+    Hand(nullptr, 0, nullptr, KrBlockTimes(), nullptr, true);
 }
 
 bool CInputLog::Hand(const char* pData, qint64 nLength, const QByteArray* pBlock,
-                     const KrBlockTimes& times, const KrPortEvent* pEvent)
+                     const KrBlockTimes& times, const CLogIndexNote* pNote, bool bSession)
 {
     State& s = *m_pState;
     std::unique_lock<std::mutex> guard(s.mutex);
@@ -176,7 +212,18 @@ bool CInputLog::Hand(const char* pData, qint64 nLength, const QByteArray* pBlock
         }
     }
     const qint64 nLostBefore = s.nLost;
-    s.Enqueue(s.TodaysName(), pData, nLength, pBlock, times, pEvent);
+    const QString strName = s.TodaysName();
+    if (s.strSessionFile != strName) {
+        // A session's start comes before anything else of it in a file.
+        CLogIndexNote start;
+        start.nCode = LogIndex::kLogStartedCode;
+        start.strText = s.strPortDescription;
+        start.time = pNote ? pNote->time : times.IsEmpty() ? KrTimeStamp::Now() : times.At(0).time;
+        s.strSessionFile = strName;
+        s.Enqueue(strName, nullptr, 0, nullptr, KrBlockTimes(), &start);
+    }
+    if (!bSession)
+        s.Enqueue(strName, pData, nLength, pBlock, times, pNote);
     // A writer at work finds the block when it looks again; only one that
     // waits needs waking, once.
     const bool bWake = s.bWriterWaiting && !s.bNewBlock;
@@ -261,7 +308,7 @@ QString CInputLog::State::TodaysName()
 
 void CInputLog::State::Enqueue(const QString& strName, const char* pData, qint64 nLength,
                                const QByteArray* pBlock, const KrBlockTimes& blockTimes,
-                               const KrPortEvent* pEvent)
+                               const CLogIndexNote* pNote)
 {
     // The entry being written cannot be dropped; what does not fit beside it
     // goes, the oldest first, this block's own oldest bytes last. The index
@@ -276,11 +323,15 @@ void CInputLog::State::Enqueue(const QString& strName, const char* pData, qint64
         pData += nDrop;
         nLength = nRoom;
     }
-    // The block's times (and the event) go with its bytes into an entry.
+    // The block's times (or the note) go with its bytes into an entry; only
+    // bytes, or a zero-length block, need the log itself.
     const auto mark = [&](Pending& entry, qint64 nAt, qint64 nBlockFrom) {
+        if (pNote) {
+            entry.marks.AddNote(nAt, *pNote);
+            return;
+        }
         entry.marks.AddTimes(nAt, nBlockFrom == 0 ? times : times.From(nBlockFrom));
-        if (pEvent && nBlockFrom == 0)
-            entry.marks.AddEvent(nAt, *pEvent);
+        entry.bLog = true;
     };
     qint64 nExcess = nQueued + nLength - nQueueCap;
     while (nExcess > 0 && !queue.empty()) {
@@ -293,15 +344,15 @@ void CInputLog::State::Enqueue(const QString& strName, const char* pData, qint64
         nLost += nDrop;
         nExcess -= nDrop;
         if (nDrop == nLeft) {
-            for (KrPortEvent& e : oldest.marks.TakeEvents())
-                loss.events.push_back(std::move(e));
+            for (CLogIndexNote& note : oldest.marks.TakeNotes())
+                loss.notes.push_back(std::move(note));
             queue.pop_front();
         }
     }
     // A large block, taken whole, is shared; small ones are gathered into
     // one entry, which costs less than an entry each.
     if (pBlock && nLength == pBlock->size() && nLength >= kShareFrom && nLength <= kMaxEntry) {
-        queue.push_back(Pending{strName, *pBlock, 0, {}});
+        queue.push_back(Pending{strName, *pBlock, 0, {}, false});
         mark(queue.back(), 0, 0);
         nQueued += nLength;
         return;
@@ -314,7 +365,8 @@ void CInputLog::State::Enqueue(const QString& strName, const char* pData, qint64
         return;
     }
     // Even a zero-length block gets an entry: the writer opens, and so
-    // creates, the file for it.
+    // creates, the file for it. A note alone gets one that only the index
+    // is opened for, unless the log exists.
     qint64 nBlockFrom = 0;
     do {
         const qsizetype nPiece = qsizetype(std::min<qint64>(nLength, kMaxEntry));
@@ -327,7 +379,7 @@ void CInputLog::State::Enqueue(const QString& strName, const char* pData, qint64
         }
         data.reserve(kMaxEntry);
         data.append(pData, nPiece);
-        queue.push_back(Pending{strName, std::move(data), 0, {}});
+        queue.push_back(Pending{strName, std::move(data), 0, {}, false});
         mark(queue.back(), 0, nBlockFrom);
         nBlockFrom += nPiece;
         pData += nPiece;
@@ -348,14 +400,17 @@ bool CInputLog::State::Drain(std::unique_lock<std::mutex>& lock)
     while (!queue.empty() && !bStop) {
         // One opening for each run of blocks of the same day.
         const QString strName = queue.front().strName;
+        const bool bNeedLog = queue.front().bLog;
         CInputLogFile file;
-        CLogIndexWriter index;
         const bool bIndex = bIndexing;
         lock.unlock();
-        const bool bOpen = file.Open(strName);
+        // Notes alone never create the log: without it the index describes
+        // what comes before its first byte.
+        const bool bLog = bNeedLog || QFileInfo::exists(strName);
+        const bool bOpen = !bLog || file.Open(strName);
         // Where the next bytes land, for the timing index, which is opened
         // beside the log; its trouble never stops the log.
-        qint64 nLogEnd = bOpen && bIndex ? file.Size() : -1;
+        qint64 nLogEnd = !bIndex ? -1 : bLog && bOpen ? file.Size() : 0;
         if (nLogEnd >= 0 && !index.Open(strName, nLogEnd))
             nLogEnd = -1;
         lock.lock();
@@ -365,7 +420,8 @@ bool CInputLog::State::Drain(std::unique_lock<std::mutex>& lock)
         }
         strIndexFailure = bIndex ? index.ErrorText() : QString();
         bool bOk = true;
-        while (bOk && !queue.empty() && queue.front().strName == strName && !bStop) {
+        while (bOk && !queue.empty() && queue.front().strName == strName && !bStop &&
+               (bLog || !queue.front().bLog)) {
             // The writer holds the oldest entry while it writes it, so that
             // blocks handed over meanwhile never touch it.
             Pending entry = std::move(queue.front());
@@ -376,7 +432,8 @@ bool CInputLog::State::Drain(std::unique_lock<std::mutex>& lock)
             nInFlight = nLeft;
             strInFlightName = strName;
             lock.unlock();
-            const qint64 nDone = file.Append(entry.data.constData() + entry.nFrom, nLeft);
+            const qint64 nDone =
+                bLog ? file.Append(entry.data.constData() + entry.nFrom, nLeft) : 0;
             // ---- The timing index: the records of what this entry put in
             // the log (and of what was lost before it), after those bytes
             // and before the next entry's.

@@ -11,6 +11,8 @@
 #include <memory>
 #include <thread>
 
+struct CLogIndexNote;
+
 // Appends received bytes to the day's log file "VornTerm.MM-DD-YY.LOG" in the
 // current directory.
 //
@@ -29,8 +31,13 @@
 //
 // Beside each day's log the same writer keeps its timing index
 // ("VornTerm.MM-DD-YY.IDX", CLogIndex): the arrival times of the bytes, the
-// port's events and the bytes lost, each record written after the log bytes
-// it describes. An index that cannot be written never stops the log.
+// port's events, the bytes sent and the bytes lost, each record written after
+// the log bytes it describes. Only received bytes create the day's log:
+// events and sent bytes that come before the day's first received byte go to
+// the index alone, placed before the log's first byte. Each log session (the
+// first record of a file written by this object, and each BeginSession())
+// starts with an event naming the port (SetPortDescription). An index that
+// cannot be written never stops the log.
 class CInputLog
 {
 public:
@@ -60,8 +67,25 @@ public:
     bool Write(const QByteArray& block);
     bool Write(const QByteArray& block, const KrBlockTimes& times);
     // A port event, between the bytes handed over before and after it; it
-    // goes to the index only.
+    // goes to the index only and never creates the log.
     bool WriteEvent(const KrPortEvent& event);
+    // Bytes the port accepted at `time`, between the received bytes handed
+    // over before and after: a sent record in the index, never in the log,
+    // and never creating it. Up to LogIndex::kSentWhole bytes are kept whole;
+    // of more, the first and the last LogIndex::kSentEdge with the count.
+    // bContinues: the next piece of the same send (a file, a transfer); it
+    // joins the record of the piece before when nothing was received and
+    // nothing happened between them, so that a large send costs one record
+    // whatever its pieces. Any thread; copies at most LogIndex::kSentWhole
+    // bytes and never waits for the disk.
+    bool WriteSent(const QByteArray& bytes, const KrTimeStamp& time, bool bContinues = false);
+    // The port as the session event names it, e.g. "/dev/ttyUSB0
+    // 115200,8,N,1"; any thread. Used by the next session event.
+    void SetPortDescription(const QString& strDescription);
+    // A log session starts now (the checkbox was ticked): the index gets an
+    // event with the port's description, before anything handed over later.
+    // Any thread; never creates the log.
+    void BeginSession();
     // Has the writer try what waits now and waits up to nTimeoutMs for that
     // attempt to end. True when nothing waits.
     bool Flush(int nTimeoutMs);
@@ -99,8 +123,11 @@ public:
 
 private:
     struct State;
+    // Bytes (pNote null; zero bytes create the file), or a note, or with
+    // neither and bSession a session's start alone.
     bool Hand(const char* pData, qint64 nLength, const QByteArray* pBlock,
-              const KrBlockTimes& times, const KrPortEvent* pEvent = nullptr);
+              const KrBlockTimes& times, const CLogIndexNote* pNote = nullptr,
+              bool bSession = false);
     std::shared_ptr<State> m_pState;
     std::thread m_writer;
 };

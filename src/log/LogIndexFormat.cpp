@@ -1,7 +1,12 @@
 #include "LogIndexFormat.h"
 
+#include "ByteText.h"
+
+#include "KrPortEvent.h"
+
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstring>
 
 namespace LogIndex {
@@ -38,10 +43,11 @@ QByteArray EncodeHeader(const QString& strLogName)
     qToLittleEndian<quint16>(kRecordSize, p + 12);
     qToLittleEndian<quint16>(quint16(name.size()), p + 14);
     std::memcpy(p + 16, name.constData(), size_t(name.size()));
+    qToLittleEndian<quint16>(kRevision, p + 62);
     return header;
 }
 
-bool DecodeHeader(const QByteArray& bytes, QString* pLogName, QString* pWhy)
+bool DecodeHeader(const QByteArray& bytes, QString* pLogName, QString* pWhy, quint16* pRevision)
 {
     if (bytes.size() < kHeaderSize || std::memcmp(bytes.constData(), kMagic, sizeof kMagic) != 0) {
         *pWhy = QStringLiteral("not a timing index");
@@ -55,13 +61,17 @@ bool DecodeHeader(const QByteArray& bytes, QString* pLogName, QString* pWhy)
                     .arg(kVersion);
         return false;
     }
+    // The first writer allowed names of 48 bytes, and then wrote no revision.
     const quint16 nNameLength = qFromLittleEndian<quint16>(p + 14);
+    const quint16 nRevision = nNameLength <= kMaxNameBytes ? qFromLittleEndian<quint16>(p + 62) : 0;
     if (qFromLittleEndian<quint16>(p + 10) != kHeaderSize ||
-        qFromLittleEndian<quint16>(p + 12) != kRecordSize || nNameLength > kMaxNameBytes) {
+        qFromLittleEndian<quint16>(p + 12) != kRecordSize || nNameLength > kMaxNameBytes + 2) {
         *pWhy = QStringLiteral("damaged header");
         return false;
     }
     *pLogName = QString::fromUtf8(p + 16, nNameLength);
+    if (pRevision)
+        *pRevision = nRevision;
     return true;
 }
 
@@ -145,6 +155,72 @@ QByteArray EncodeEvent(qint64 nOffset, quint8 nCode, const KrTimeStamp& time,
         bytes += EncodeRecord(piece);
     }
     return bytes;
+}
+
+QByteArray SentSample(const QByteArray& bytes)
+{
+    if (bytes.size() <= kSentWhole)
+        return bytes;
+    return bytes.left(kSentEdge) + bytes.right(kSentEdge);
+}
+
+qint64 SentStored(qint64 nCount)
+{
+    return nCount <= kSentWhole ? std::max<qint64>(nCount, 0) : 2 * kSentEdge;
+}
+
+int SentPieces(qint64 nCount)
+{
+    return int((SentStored(nCount) + kTextPerRecord - 1) / kTextPerRecord);
+}
+
+QByteArray JoinSentSamples(const QByteArray& a, qint64 nA, const QByteArray& b, qint64 nB)
+{
+    if (nA + nB <= kSentWhole)
+        return a + b;
+    // A sample begins with its bytes' first ones and ends with their last.
+    const QByteArray head = nA >= kSentEdge ? a.left(kSentEdge) : a + b.left(kSentEdge - nA);
+    const QByteArray tail = nB >= kSentEdge ? b.right(kSentEdge) : a.right(kSentEdge - nB) + b;
+    return head + tail;
+}
+
+QByteArray EncodeSent(qint64 nOffset, qint64 nCount, const QByteArray& sample,
+                      const KrTimeStamp& time, bool bSeveral)
+{
+    Record sent;
+    sent.nOffset = nOffset;
+    sent.nLength = quint32(std::min<qint64>(nCount, 0xFFFFFFFF));
+    sent.kind = RecordKind::Sent;
+    sent.nCode = quint8((nCount > kSentWhole ? kSummary : 0) | (bSeveral ? kSeveralPieces : 0));
+    sent.time = time;
+    QByteArray bytes = EncodeRecord(sent);
+    // A sample shorter than the count says (a caller's mistake) is padded
+    // with zero bytes rather than leaving the pieces short.
+    const qsizetype nStored = qsizetype(SentStored(nCount));
+    const QByteArray stored = sample.left(nStored).leftJustified(nStored, '\0');
+    for (int i = 0; i < SentPieces(nCount); ++i) {
+        Record piece;
+        piece.nOffset = nOffset;
+        piece.kind = RecordKind::Text;
+        piece.nCode = quint8(i);
+        piece.text = stored.mid(i * kTextPerRecord, kTextPerRecord);
+        piece.nLength = quint32(piece.text.size());
+        AppendRecord(bytes, piece);
+    }
+    return bytes;
+}
+
+QByteArray Escaped(const QByteArray& bytes)
+{
+    return KrCString(bytes).toLatin1();
+}
+
+QString DescribeEvent(quint8 nCode, const QString& strText)
+{
+    if (nCode == kLogStartedCode)
+        return strText.isEmpty() ? QStringLiteral("log started")
+                                 : QStringLiteral("log started: ") + strText;
+    return KrPortEvent::Describe(KrPortEventKind(nCode), strText);
 }
 
 } // namespace LogIndex

@@ -1,6 +1,6 @@
 #include "ByteSyntax.h"
 
-#include "ReceiveBuffer.h"
+#include "ByteText.h"
 
 #include "Cp437.h"
 
@@ -211,7 +211,7 @@ QString ToHex(const QByteArray& bytes)
 
 QString ToCString(const QByteArray& bytes)
 {
-    return ReceiveBuffer::FormatCString(bytes);
+    return KrCString(bytes);
 }
 
 } // namespace ByteSyntax

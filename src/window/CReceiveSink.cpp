@@ -72,6 +72,8 @@ void CReceiveSink::OnReceive(const QByteArray& block, const KrBlockTimes& times)
 
 void CReceiveSink::OnPortStatus(const CKrCommPortStatus& status)
 {
+    // A log session's first event names the port as it is described now.
+    m_log.SetPortDescription(status.strDescription);
     if (m_pNext)
         m_pNext->OnPortStatus(status);
 }

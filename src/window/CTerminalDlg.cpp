@@ -69,11 +69,15 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     m_counterTimer.setInterval(kCounterPeriodMs);
     connect(&m_counterTimer, &QTimer::timeout, this, [this] { OnTimer(kCounterTimerId); });
     // What leaves shows between the received rows while the arrival times
-    // are shown.
-    m_transmit.SetSentListener([this](const QByteArray& bytes, const KrTimeStamp& time) {
-        m_strData.AddSent(bytes, time);
-        m_pEventsCall->Request();
-    });
+    // are shown, and goes to the timing index while "Log Input Data" is
+    // checked.
+    m_transmit.SetSentListener(
+        [this](const QByteArray& bytes, const KrTimeStamp& time, bool bContinues) {
+            m_strData.AddSent(bytes, time);
+            m_pEventsCall->Request();
+            if (IsLogInputChecked())
+                m_receiveSink.InputLog().WriteSent(bytes, time, bContinues);
+        });
     m_pFileSend = new CFileSend(m_transmit, CKrCommPort::kMaxQueued, this);
     connect(m_pFileSend, &CFileSend::Status, this, [this](const QString& text) {
         if (m_wndStatusBar)
@@ -179,6 +183,11 @@ bool CTerminalDlg::Create()
 void CTerminalDlg::DoDataExchange()
 {
     m_chkLogInput->setMinimumWidth(0);
+    // Each time the log is turned on, its index says first which port it is.
+    connect(m_chkLogInput, &QCheckBox::toggled, this, [this](bool bChecked) {
+        if (bChecked)
+            m_receiveSink.InputLog().BeginSession();
+    });
     // The checkbox shows the log's trouble, and follows it by itself.
     new CLogIndicator(m_chkLogInput, m_receiveSink.InputLog());
 }
@@ -218,6 +227,7 @@ bool CTerminalDlg::OnInitDialog()
     const QFileInfo settings(QString::fromLatin1(SettingsFile::kFileName));
     const bool bNewSettings = !settings.exists() && !settings.isSymLink();
     if (LoadSettings()) {
+        m_receiveSink.InputLog().SetPortDescription(m_port.GetDescription());
         m_port.Open();
         SetCaptionFromPort();
     } else {

@@ -48,7 +48,7 @@ qint64 CTransmitter::Send(const QByteArray& bytes, const Kind& kind)
                 m_nTxCount += nSent;
             if (kind.bSetsGate)
                 m_bEchoPending = true;
-            TellSent(bytes, nSent);
+            TellSent(bytes, nSent, false);
             if (bEcho && kind.echo == Echo::AfterWrite)
                 EchoLocked(nSent == bytes.size() ? bytes : bytes.left(qsizetype(nSent)));
         }
@@ -72,7 +72,7 @@ qint64 CTransmitter::SendFilePiece(const QByteArray& bytes, bool bWhole, bool bF
         // The gate is set once for the file, as for any other transmission.
         if (bFirst)
             m_bEchoPending = true;
-        TellSent(bytes, nSent);
+        TellSent(bytes, nSent, !bFirst);
         if (m_window.IsLocalEchoChecked()) {
             if (bWhole) {
                 EchoLocked(nSent == bytes.size() ? bytes : bytes.left(qsizetype(nSent)));
@@ -132,8 +132,9 @@ void CTransmitter::EchoLocked(const QByteArray& bytes)
     m_window.AppendEchoLocked(bytes);
 }
 
-void CTransmitter::TellSent(const QByteArray& bytes, qint64 nSent)
+void CTransmitter::TellSent(const QByteArray& bytes, qint64 nSent, bool bContinues)
 {
     if (m_sent && nSent > 0)
-        m_sent(nSent == bytes.size() ? bytes : bytes.left(qsizetype(nSent)), KrTimeStamp::Now());
+        m_sent(nSent == bytes.size() ? bytes : bytes.left(qsizetype(nSent)), KrTimeStamp::Now(),
+               bContinues);
 }

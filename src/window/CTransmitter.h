@@ -86,13 +86,13 @@ public:
     // lock.
     void TakeDroppedLocked();
 
-    // Told of every byte that left, with the time the port took it; set
+    // Told of every byte that left, with the time the port took it, and
+    // whether it continues the send before (a file's later pieces); set
     // before the port opens. Called under the window's lock: it must not
     // wait.
-    void SetSentListener(std::function<void(const QByteArray&, const KrTimeStamp&)> listener)
-    {
-        m_sent = std::move(listener);
-    }
+    using SentListener =
+        std::function<void(const QByteArray& bytes, const KrTimeStamp& time, bool bContinues)>;
+    void SetSentListener(SentListener listener) { m_sent = std::move(listener); }
 
     // CFileSendLink
     qint64 SendFilePiece(const QByteArray& bytes, bool bWhole, bool bFirst) override;
@@ -103,12 +103,12 @@ public:
 private:
     void Uncount(qint64 nBytes);
     void EchoLocked(const QByteArray& bytes);
-    void TellSent(const QByteArray& bytes, qint64 nSent);
+    void TellSent(const QByteArray& bytes, qint64 nSent, bool bContinues);
 
     CKrCommPort& m_port;
     std::mutex& m_lock;
     qint64& m_nTxCount;
     std::atomic<bool>& m_bEchoPending;
     Window& m_window;
-    std::function<void(const QByteArray&, const KrTimeStamp&)> m_sent;
+    SentListener m_sent;
 };
