@@ -123,6 +123,9 @@ struct SUnit
     };
     Kind kind = Kind::Received;
     std::optional<KrTimeStamp> time;
+    // sent in pieces (keys typed one by one, a file): when its last one left,
+    // from which the next line's delta counts
+    std::optional<KrTimeStamp> end;
     qint64 nOffset = 0;
     qint64 nLength = 0; // received: bytes.size(); sent: the count sent
     QByteArray bytes;   // received: the bytes; sent: what the index keeps
@@ -374,6 +377,8 @@ void CLogSource::OnItem(const Item& item)
         SUnit unit;
         unit.kind = SUnit::Kind::Sent;
         unit.time = item.time;
+        if (item.last.IsValid())
+            unit.end = item.last;
         unit.nOffset = item.nOffset;
         unit.nLength = item.nLength;
         unit.bytes = item.bytes;
@@ -528,7 +533,7 @@ public:
 
     void Print(const SUnit& unit, const QString& strLabel)
     {
-        QByteArray line = TimeText(unit.time).toUtf8();
+        QByteArray line = TimeText(unit.time, unit.end).toUtf8();
         if (m_opt.bCsv) {
             if (m_opt.bMerge)
                 line += ',' + CsvQuoted(strLabel.toUtf8());
@@ -597,7 +602,10 @@ private:
                shown(unit.bytes.mid(nHalf));
     }
 
-    QString TimeText(const std::optional<KrTimeStamp>& time)
+    // The time of a line; with --time=delta the time since the line before
+    // it ended (a request sent key by key ends with its last key).
+    QString TimeText(const std::optional<KrTimeStamp>& time,
+                     const std::optional<KrTimeStamp>& end = std::nullopt)
     {
         if (!time)
             return QStringLiteral("-");
@@ -635,7 +643,7 @@ private:
             return seconds(nClock - m_nStartUs);
         case TimeStyle::Delta: {
             const qint64 nPrev = m_nPrevUs.value_or(nClock);
-            m_nPrevUs = nClock;
+            m_nPrevUs = end ? (m_bWall ? end->nWallUs : end->nMonoUs) : nClock;
             return seconds(nClock - nPrev);
         }
         }

@@ -48,7 +48,9 @@ qint64 CTransmitter::Send(const QByteArray& bytes, const Kind& kind)
                 m_nTxCount += nSent;
             if (kind.bSetsGate)
                 m_bEchoPending = true;
-            TellSent(bytes, nSent, false);
+            // Keys typed one after another are one send while nothing comes
+            // between them (the log decides that).
+            TellSent(bytes, nSent, kind.nStream == kStreamTyped && kind.echo == Echo::Never);
             if (bEcho && kind.echo == Echo::AfterWrite)
                 EchoLocked(nSent == bytes.size() ? bytes : bytes.left(qsizetype(nSent)));
         }
