@@ -161,6 +161,9 @@ CPlotWindow::CPlotWindow(QWidget* pParent, qsizetype nMaxPoints)
 
     m_frameTimer.setSingleShot(true);
     m_frameTimer.setInterval(CPlotFramePacer::kIntervalMs);
+    // A coarse timer may run out up to 5 % early, which makes more than 20
+    // frames in some seconds.
+    m_frameTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_frameTimer, &QTimer::timeout, this, &CPlotWindow::OnFrameTimer);
 
     resize(900, 520);
