@@ -3,7 +3,9 @@
 # bus with the accessibility bus, so that its a11y cases can turn the bridge
 # on (the bus says accessibility is off; only those runs ask for it).
 #   bench/pacedrate.sh BENCH_PACEDRATE [its arguments...]
-# GTKTerm is added as a peer when it is installed.
+# GTKTerm is added as a peer of bench_pacedrate when it is installed. The
+# screen is 1024x768 unless PACEDRATE_SCREEN says otherwise (e.g. 1920x1080x24).
+# Any other benchmark that takes --xserver PID runs the same way.
 set -euo pipefail
 bench="$(realpath "$1")"
 shift
@@ -26,7 +28,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 "${PACEDRATE_SCREEN:-1024x768x24}" -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 pids+=("$xvfb")
 for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
@@ -45,7 +47,7 @@ dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
   variant:boolean:false >/dev/null
 
 peers=()
-if command -v gtkterm >/dev/null; then
+if [[ $(basename "$bench") == bench_pacedrate ]] && command -v gtkterm >/dev/null; then
   peers+=(--peer "GTKTerm=gtkterm --port {port} --speed {baud}")
 fi
 unset QT_QPA_PLATFORM QT_LINUX_ACCESSIBILITY_ALWAYS_ON

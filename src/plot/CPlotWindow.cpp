@@ -161,6 +161,10 @@ CPlotWindow::CPlotWindow(QWidget* pParent, qsizetype nMaxPoints)
 
     m_frameTimer.setSingleShot(true);
     m_frameTimer.setInterval(CPlotFramePacer::kIntervalMs);
+    // A coarse timer may run out up to 5 % early, which makes more than 20
+    // frames in some seconds.
+    m_frameTimer.setTimerType(Qt::PreciseTimer);
+    m_pView->installEventFilter(this);
     connect(&m_frameTimer, &QTimer::timeout, this, &CPlotWindow::OnFrameTimer);
 
     resize(900, 520);
@@ -206,8 +210,22 @@ void CPlotWindow::OnFrameTimer()
     }
 }
 
+bool CPlotWindow::eventFilter(QObject* pObject, QEvent* pEvent)
+{
+    // The next frame is due an interval after the plot drew this one, not
+    // after it was asked for: a frame drawn late (a busy machine) is not
+    // followed by the next one too soon.
+    if (pObject == m_pView && pEvent->type() == QEvent::Paint && m_bFrameToDraw) {
+        m_bFrameToDraw = false;
+        if (m_frameTimer.isActive())
+            m_frameTimer.start();
+    }
+    return QWidget::eventFilter(pObject, pEvent);
+}
+
 void CPlotWindow::ShowFrame()
 {
+    m_bFrameToDraw = true;
     m_pView->DataChanged();
     m_pLegend->Refresh(m_store);
     const QString values = m_pView->LastValuesText();

@@ -8,7 +8,8 @@
 // Fed as a CPlotFeed: the received bytes in order with their arrival times,
 // Clear() when they were discarded. The first change after a quiet spell is
 // drawn at once, then at most 20 frames a second while values keep coming
-// (CPlotFramePacer); the timer behind it runs only while they do.
+// (CPlotFramePacer); the timer behind it runs only while they do, and counts
+// each interval from when the plot drew the frame before.
 //
 // Controls, each with a shortcut and a name for assistive technology: the
 // time window (last 10 s, 1 min, 10 min, everything), Pause (stops following;
@@ -68,6 +69,7 @@ Q_SIGNALS:
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
+    bool eventFilter(QObject* pObject, QEvent* pEvent) override;
 
 private:
     void OnFrameTimer();
@@ -84,7 +86,8 @@ private:
     CPlotParser m_parser;
     CPlotFramePacer m_pacer;
     QTimer m_frameTimer;
-    qint64 m_nFedChanges = 0; // what Feed last saw of the parser's counts
+    qint64 m_nFedChanges = 0;    // what Feed last saw of the parser's counts
+    bool m_bFrameToDraw = false; // a frame was shown that the plot has not drawn yet
 
     QComboBox* m_pSpan;
     QPushButton* m_pPause;
