@@ -11,16 +11,20 @@
 #include "CStatusBarCtrl.h"
 #include "CXferCommand.h"
 #include "CXferDialog.h"
+#include "NoNewThreads.h"
 #include "OwnThreads.h"
 #include "TerminalFixture.h"
 #include "TryTimeout.h"
 #include "XferPeer.h"
 
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -134,15 +138,19 @@ QStringList Entries(const QString& dir)
                                QDir::System);
 }
 
-// Block 0 of a YMODEM batch naming a file of nSize bytes: 128 bytes and the
-// CRC.
-QByteArray HeaderBlock(const QByteArray& name, qint64 nSize)
+// A 128-byte block with its number and CRC, as a sender frames it.
+QByteArray Block(int nNumber, QByteArray data)
 {
-    QByteArray data = name + '\0' + QByteArray::number(nSize);
     data += QByteArray(128 - data.size(), '\0');
     const quint16 crc = XferCrc16(data.constData(), data.size());
-    return QByteArray(1, Xfer::kSoh) + char(0) + char(0xFF) + data + char(crc >> 8) +
+    return QByteArray(1, Xfer::kSoh) + char(nNumber) + char(255 - nNumber) + data + char(crc >> 8) +
            char(crc & 0xFF);
+}
+
+// Block 0 of a YMODEM batch naming a file of nSize bytes.
+QByteArray HeaderBlock(const QByteArray& name, qint64 nSize)
+{
+    return Block(0, name + '\0' + QByteArray::number(nSize));
 }
 
 QStringList Lines(const QByteArray& data)
@@ -175,12 +183,15 @@ private Q_SLOTS:
     void withLrzsz();
     void hostileNameStaysInTheFolder_data();
     void hostileNameStaysInTheFolder();
+    void dialogNamesItsControls();
     void badPathIsRefused_data();
     void badPathIsRefused();
     void refusedWhileAFileIsSentOrThePortIsClosed();
     void keysAreHeldAndEscapeCancels();
     void portClosingEndsTheTransfer();
     void closingTheWindowEndsTheTransfer();
+    void whatFollowsTheLastAnswerIsShown();
+    void noThreadNoTransfer();
 };
 
 void TestXferWindow::withLrzsz_data()
@@ -305,6 +316,39 @@ void TestXferWindow::hostileNameStaysInTheFolder()
     while (files.hasNext())
         QVERIFY2(files.next().section(QLatin1Char('/'), -1) != QLatin1String("x"),
                  qPrintable(files.filePath()));
+}
+
+void TestXferWindow::dialogNamesItsControls()
+{
+    SXferJob job;
+    job.bSend = false;
+    job.strPath = QDir::tempPath();
+    CXferDialog dlg(job, QDir::tempPath());
+    // Every control is named for assistive technology; the path's label
+    // leads to it.
+    for (QWidget* pWidget : dlg.findChildren<QWidget*>()) {
+        if (!qobject_cast<QLineEdit*>(pWidget) && !qobject_cast<QComboBox*>(pWidget) &&
+            !qobject_cast<QAbstractButton*>(pWidget))
+            continue;
+        QVERIFY2(!QAccessible::queryAccessibleInterface(pWidget)->text(QAccessible::Name).isEmpty(),
+                 pWidget->metaObject()->className());
+    }
+    QCOMPARE(dlg.PathLabel()->buddy(), dlg.PathEdit());
+    QCOMPARE(dlg.focusWidget(), dlg.PathEdit());
+    QVERIFY(dlg.OkButton()->isDefault());
+    // YMODEM receives into a folder, XMODEM into a file: the path, its
+    // label and its name follow the protocol.
+    const auto shows = [&](const char* label, const char* name, const QString& path) {
+        return dlg.PathLabel()->text() == QLatin1String(label) &&
+               dlg.PathEdit()->accessibleName() == QLatin1String(name) &&
+               dlg.PathEdit()->text() == QDir::toNativeSeparators(path);
+    };
+    QVERIFY(shows("&Folder:", "Folder to receive into", QDir::tempPath()));
+    dlg.ProtocolBox()->setCurrentIndex(dlg.ProtocolBox()->findData(int(XferProtocol::XmodemCrc)));
+    QVERIFY(shows("&File:", "File to receive into", QDir::tempPath() + "/received.bin"));
+    QCOMPARE(dlg.PathEdit()->selectedText(), QStringLiteral("received.bin"));
+    dlg.ProtocolBox()->setCurrentIndex(dlg.ProtocolBox()->findData(int(XferProtocol::Ymodem)));
+    QVERIFY(shows("&Folder:", "Folder to receive into", QDir::tempPath()));
 }
 
 void TestXferWindow::badPathIsRefused_data()
@@ -481,6 +525,56 @@ void TestXferWindow::closingTheWindowEndsTheTransfer()
     QVERIFY(fx.peer.End(20000) != 0);
     fx.dlg.reset();
     QCOMPARE(Entries(fx.to), QStringList());
+}
+
+void TestXferWindow::whatFollowsTheLastAnswerIsShown()
+{
+    // A device's sender ends and its prompt comes back at once, right after
+    // our last ACK: it belongs in the data window.
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    Command(*fx.dlg)->SetTimings(XferQuickTimings(false));
+    StartFromMenu(fx, *fx.dlg, false, XferProtocol::XmodemCrc, fx.Path(QStringLiteral("x.bin")));
+    QCOMPARE(fx.pty.ReadMasterFor(1), QByteArray("C"));
+    QVERIFY(fx.pty.WriteMaster(Block(1, "firmware")));
+    QCOMPARE(fx.pty.ReadMasterFor(1), QByteArray(1, Xfer::kAck));
+    QVERIFY(fx.pty.WriteMaster(QByteArray(1, Xfer::kEot)));
+    QCOMPARE(fx.pty.ReadMasterFor(1), QByteArray(1, Xfer::kNak));
+    QVERIFY(fx.pty.WriteMaster(QByteArray(1, Xfer::kEot)));
+    // The last ACK waits until the window has let go of the line, which it
+    // does on its own thread (not running here meanwhile) ...
+    QCOMPARE(fx.pty.ReadMasterFor(1, 300), QByteArray());
+    // ... and goes once it has.
+    QByteArray last;
+    QTRY_VERIFY(!(last += fx.pty.ReadMasterAvailable()).isEmpty());
+    QCOMPARE(last, QByteArray(1, Xfer::kAck));
+    QCOMPARE(Phase(*fx.dlg), CXferSession::Phase::Ended);
+    QVERIFY(fx.pty.WriteMaster("\r\nboot> "));
+    QTRY_VERIFY(fx.dlg->GetData().endsWith("\r\nboot> "));
+    QCOMPARE(ReadFile(fx.Path(QStringLiteral("x.bin"))),
+             QByteArray("firmware") + QByteArray(120, '\0'));
+}
+
+void TestXferWindow::noThreadNoTransfer()
+{
+    PtyTerminal fx;
+    QVERIFY(fx.opened);
+    // A folder the user the limit may switch to can write in.
+    QTemporaryDir open;
+    QVERIFY(QFile::setPermissions(open.path(), QFileDevice::Permissions(0x7777)));
+    {
+        CNoNewThreads noThreads;
+        if (!noThreads.WhyNot().isEmpty())
+            QSKIP(qPrintable(noThreads.WhyNot()));
+        StartFromMenu(fx, *fx.dlg, false, XferProtocol::Ymodem, open.path());
+    }
+    QCOMPARE(fx.messages, QStringList{"Cannot start the YMODEM transfer: the system started no "
+                                      "thread for it."});
+    QVERIFY(!Command(*fx.dlg)->Session());
+    // Nothing was taken over: no line in the data window, keys go out.
+    QVERIFY(fx.dlg->GetData().isEmpty());
+    QTest::keyClick(fx.dlg->DataView(), Qt::Key_A);
+    QCOMPARE(fx.pty.ReadMasterFor(1), QByteArray("a"));
 }
 
 QTEST_MAIN(TestXferWindow)

@@ -91,8 +91,8 @@ bool CXferCommand::Start(const SXferJob& job)
     // Checked again: the dialog may have been answered without its OK, and
     // things change while it is open.
     QString strError = WhyNot();
-    if (strError.isEmpty() && !XferJobCheck::Check(job, &strError) && strError.isEmpty())
-        strError = tr("Cannot start the transfer.");
+    if (strError.isEmpty())
+        XferJobCheck::Check(job, &strError);
     if (!strError.isEmpty()) {
         AfxMessageBox(strError);
         return false;

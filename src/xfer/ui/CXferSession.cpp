@@ -27,12 +27,22 @@ public:
 
     // Any thread: something for the engine (bytes, a cancel, the start).
     void Wake() { m_wake.Request(); }
-    // Stops the timers; the last call on the thread before it ends.
+    // Stops the timers.
     void Stop()
     {
         m_deadline.stop();
         m_room.stop();
         m_bOver = true;
+    }
+    // The last call on the thread before it ends, once the tap is gone: the
+    // engine's last bytes go (the port's queue has room for them: nothing
+    // else sends during a transfer).
+    void Finish()
+    {
+        Stop();
+        if (!m_pending.isEmpty())
+            m_link.SendTransferBytes(m_pending);
+        m_pending.clear();
     }
 
 private:
@@ -127,17 +137,20 @@ void CXferWorker::Step()
         m_pEngine->Tick(nNowMs, &out);
     }
     m_pending += out;
-    if (!Flush(nNowMs) || bPortGone)
-        EndHere(nNowMs, QStringLiteral("the port is not open any more"));
-    else if (m_nNoRoomSinceMs >= 0 && nNowMs - m_nNoRoomSinceMs >= Timings().nAnswerMs)
-        EndHere(nNowMs, QStringLiteral("the port took none of the transfer's bytes for %1 s")
-                            .arg(double(Timings().nAnswerMs) / 1000.0));
-
-    const bool bEngineDone = m_bEndedHere || (m_pEngine && m_pEngine->IsFinished());
     const bool bListening = m_pEngine && !m_bEndedHere && m_pEngine->IsFinished() &&
                             m_pEngine->WantsBytes(nNowMs) && !m_bStopListening;
-    const bool bOver =
-        bAbandon || m_bEndedHere || (bEngineDone && !bListening && m_pending.isEmpty());
+    // The engine's last bytes (a receive's last ACK, an abort's CAN) go once
+    // the tap is gone (Finish), so that what the other side sends when it
+    // hears them reaches the data window.
+    const bool bFinal = !bAbandon && m_pEngine && m_pEngine->IsFinished() && !bListening;
+    if (!bFinal) {
+        if (!Flush(nNowMs) || bPortGone)
+            EndHere(nNowMs, QStringLiteral("the port is not open any more"));
+        else if (m_nNoRoomSinceMs >= 0 && nNowMs - m_nNoRoomSinceMs >= Timings().nAnswerMs)
+            EndHere(nNowMs, QStringLiteral("the port took none of the transfer's bytes for %1 s")
+                                .arg(double(Timings().nAnswerMs) / 1000.0));
+    }
+    const bool bOver = bAbandon || m_bEndedHere || bFinal;
     Publish(bOver);
     if (bOver) {
         Stop();
@@ -387,7 +400,7 @@ void CXferSession::StopThread()
     QMetaObject::invokeMethod(
         pWorker,
         [pWorker] {
-            pWorker->Stop();
+            pWorker->Finish();
             QThread::currentThread()->quit();
         },
         Qt::QueuedConnection);

@@ -5,7 +5,9 @@
 // files and sending reads them. The terminal (CXferLink) hands every
 // received block to the session's tap, which only appends it to the inbox
 // and wakes the thread; the engine's bytes go out through
-// CXferLink::SendTransferBytes (a block whole, or it waits for room). The
+// CXferLink::SendTransferBytes (a block whole, or it waits for room); its
+// last bytes (a receive's last ACK) go only once the tap is gone, so that
+// what the other side sends when it hears them reaches the data window. The
 // status bar's progress part shows where the transfer stands five times a
 // second, and the data window gets a line before and after.
 //
