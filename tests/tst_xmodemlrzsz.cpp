@@ -13,14 +13,12 @@
 #include "CXmodemSender.h"
 #include "FileBytes.h"
 #include "PtyPair.h"
-#include "XferProxy.h"
+#include "XferPeer.h"
 #include "XferRunner.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QProcess>
 #include <QRandomGenerator>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -31,20 +29,6 @@ namespace {
 // The bound of one transfer: a guard against a hang, never a measure.
 constexpr int kLimitMs = 60000;
 constexpr qint64 kFileTime = 1600000000;
-constexpr int kLatencyUs = 300;
-
-// Short waits, so that faults cost little time. A sender's answer must wait
-// longer than rx and rb take to acknowledge an EOT (their timeout, one
-// second): an EOT sent again within it makes them wait anew.
-CXferTimings Quick(bool bSender)
-{
-    CXferTimings t;
-    t.nStartMs = 15000;
-    t.nRequestMs = 1000;
-    t.nAnswerMs = bSender ? 1500 : 300;
-    t.nByteGapMs = 200;
-    return t;
-}
 
 XferProtocol ProtocolOf(const QString& name)
 {
@@ -79,68 +63,23 @@ QStringList PeerCommand(const QString& protocol, bool bWeSend, const QStringList
     return command + files;
 }
 
-// An lrzsz program on a terminal, in a folder; its standard error goes to a
-// file there. Ends only the process it started.
-class CPeer
-{
-public:
-    ~CPeer() { End(0); }
-    bool Start(const QStringList& command, const QString& dir, const QString& input,
-               const QString& output)
-    {
-        m_strErrorFile = dir + QStringLiteral("/../peer-stderr.txt");
-        m_proc.setWorkingDirectory(dir);
-        m_proc.setStandardInputFile(input);
-        m_proc.setStandardOutputFile(output);
-        m_proc.setStandardErrorFile(m_strErrorFile);
-        m_proc.start(QStandardPaths::findExecutable(command.first()), command.mid(1));
-        return m_proc.waitForStarted(20000);
-    }
-    // Waits at most nMs for the program to end by itself, then kills it.
-    // Its exit status; -1 when it was killed or crashed.
-    int End(int nMs)
-    {
-        if (m_proc.state() == QProcess::NotRunning)
-            return m_nExit;
-        if (!m_proc.waitForFinished(nMs)) {
-            m_proc.kill();
-            m_proc.waitForFinished(20000);
-            m_nExit = -1;
-            return m_nExit;
-        }
-        m_nExit = m_proc.exitStatus() == QProcess::NormalExit ? m_proc.exitCode() : -1;
-        return m_nExit;
-    }
-    QString Stderr() const { return QString::fromLocal8Bit(ReadFile(m_strErrorFile)).trimmed(); }
-
-private:
-    QProcess m_proc;
-    QString m_strErrorFile;
-    int m_nExit = -1;
-};
-
 // The engine's line: a pty pair whose far end the proxy joins to lrzsz's
-// standard input and output, each on a pair of its own, with a line's
-// latency. lrzsz discards its input right after each of its answers (and,
-// as it ends, flushes its input terminal both ways): on a pseudo-terminal
-// without latency it would lose blocks that come back at once, and its last
-// ACK unread, both of which a real line carries.
+// standard input and output (XferPeer.h).
 class CLineSetup
 {
 public:
     CLineSetup(const QStringList& toPeer, const QStringList& toEngine)
-        : m_proxy(m_engine.SlaveFd(), m_peerIn.MasterFd(), m_peerOut.MasterFd(), toPeer, toEngine,
-                  kLatencyUs)
+        : m_peer(m_engine.SlaveFd(), toPeer, toEngine)
     {
     }
-    bool IsValid() const { return m_engine.IsValid() && m_peerIn.IsValid() && m_peerOut.IsValid(); }
+    bool IsValid() const { return m_engine.IsValid() && m_peer.IsValid(); }
     int EngineFd() const { return m_engine.MasterFd(); }
-    QString PeerInput() const { return m_peerIn.SlavePath(); }
-    QString PeerOutput() const { return m_peerOut.SlavePath(); }
+    QString PeerInput() const { return m_peer.PeerInput(); }
+    QString PeerOutput() const { return m_peer.PeerOutput(); }
 
 private:
-    PtyPair m_engine, m_peerIn, m_peerOut;
-    CXferProxy m_proxy; // last: stops before the pairs close
+    PtyPair m_engine;
+    CXferPeerLine m_peer; // last: its proxy stops before the pair closes
 };
 
 QByteArray StrippedOfPadding(QByteArray data)
@@ -164,7 +103,7 @@ struct STransfer
     std::vector<std::unique_ptr<CXferFileSource>> sources;
     std::unique_ptr<CXferFolderTarget> target;
     std::unique_ptr<CXferEngine> engine;
-    CPeer peer; // last: ends before the line closes
+    CXferPeer peer; // last: ends before the line closes
 };
 
 // Makes the files of `sizes` ("70000,0,1500": a batch) in a folder, the
@@ -208,10 +147,11 @@ QString Prepare(STransfer& t, bool bWeSend, const QString& protocol, const QStri
     }
     t.target = std::make_unique<CXferFolderTarget>(t.to, QStringLiteral("data.bin"));
     if (bWeSend)
-        t.engine = std::make_unique<CXmodemSender>(ProtocolOf(protocol), vSources, Quick(true));
-    else
         t.engine =
-            std::make_unique<CXmodemReceiver>(ProtocolOf(protocol), t.target.get(), Quick(false));
+            std::make_unique<CXmodemSender>(ProtocolOf(protocol), vSources, XferQuickTimings(true));
+    else
+        t.engine = std::make_unique<CXmodemReceiver>(ProtocolOf(protocol), t.target.get(),
+                                                     XferQuickTimings(false));
     if (!t.peer.Start(PeerCommand(protocol, bWeSend, t.names), bWeSend ? t.to : t.from,
                       t.line->PeerInput(), t.line->PeerOutput()))
         return QStringLiteral("lrzsz did not start");
@@ -231,10 +171,8 @@ private Q_SLOTS:
 
 void TestXmodemLrzsz::initTestCase()
 {
-    for (const char* program : {"sx", "sb", "rx", "rb"}) {
-        if (QStandardPaths::findExecutable(QLatin1String(program)).isEmpty())
-            QSKIP("lrzsz is not installed (sx, sb, rx, rb)");
-    }
+    if (!LrzszInstalled())
+        QSKIP("lrzsz is not installed (sx, sb, rx, rb)");
 }
 
 void TestXmodemLrzsz::transfer_data()

@@ -13,6 +13,7 @@
 #include "CSettingsFile.h"
 #include "CStatusBarCtrl.h"
 #include "CViewRefresh.h"
+#include "CXferCommand.h"
 #include "CommandIds.h"
 #include "DialogUnits.h"
 #include "DrawTransparentBitmap.h"
@@ -168,6 +169,7 @@ bool CTerminalDlg::Create()
                           [this](const QByteArray& bytes) { return SendSequence(bytes); }});
     // The numbers in received lines, plotted in a window of their own.
     new CPlotCommand(this, m_editData, m_strData);
+    new CXferCommand(this, m_editData, *this);
     // When the bytes arrived: a tooltip, and a time column on request.
     m_pArrivalColumn = new CArrivalColumn(m_editData, m_strData);
     m_chkLocalEcho = new CCheckBox(QStringLiteral("Local Echo"), this);
