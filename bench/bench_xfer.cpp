@@ -147,25 +147,29 @@ public:
     {
         const auto u = quint8(c);
         if (m_nLeft > 0) {
-            ++m_nPos;
+            m_block += c;
             --m_nLeft;
-            if (m_nPos == 1) {
+            if (m_block.size() == 2) {
                 m_nNumber = u;
-            } else if (m_nPos == 2 && quint8(m_nNumber + u) != 0xFF) {
+            } else if (m_block.size() == 3 && quint8(m_nNumber + u) != 0xFF) {
                 ++m_nOutOfStep;
-            } else if (m_nPos == 2) {
-                if (m_nBlocks > 0 && m_nNumber == m_nLastNumber)
-                    ++m_nResent;
+            } else if (m_block.size() == 3 && m_nNumber == 1 && m_nFirstDataNs < 0) {
+                m_nFirstDataNs = m_nFrameNs;
+            }
+            if (m_nLeft == 0) {
+                // A block sent again is the one before, byte for byte (the
+                // number alone would not tell YMODEM's closing block 0 from
+                // a file's block 256).
                 ++m_nBlocks;
-                m_nLastNumber = m_nNumber;
-                if (m_nNumber == 1 && m_nFirstDataNs < 0)
-                    m_nFirstDataNs = m_nFrameNs;
+                if (m_block == m_previous)
+                    ++m_nResent;
+                m_previous.swap(m_block);
             }
             return;
         }
         if (c == 0x01 || c == 0x02) {
             m_nLeft = 2 + (c == 0x01 ? 128 : 1024) + 2;
-            m_nPos = 0;
+            m_block = QByteArray(1, c);
             m_nFrameNs = nNs;
             if (m_nFirstBlockNs < 0)
                 m_nFirstBlockNs = nNs;
@@ -179,14 +183,14 @@ public:
     qint64 m_nFirstBlockNs = -1; // the first block (YMODEM: block 0, the name) began
     qint64 m_nFirstDataNs = -1;  // the file's block 1 began
     qint64 m_nEotNs = -1;        // the file's first EOT began
-    qint64 m_nBlocks = 0;        // blocks sent, whole or not
+    qint64 m_nBlocks = 0;        // whole blocks sent
     qint64 m_nResent = 0;        // blocks that repeated the one before
     qint64 m_nOutOfStep = 0;
 
 private:
     qsizetype m_nLeft = 0; // bytes of the current block still to come
-    int m_nPos = 0;
-    quint8 m_nNumber = 0, m_nLastNumber = 0;
+    QByteArray m_block, m_previous;
+    quint8 m_nNumber = 0;
     qint64 m_nFrameNs = -1;
 };
 
