@@ -45,6 +45,7 @@
 #include "CXferCommand.h"
 #include "CXferDialog.h"
 #include "KrThreadName.h"
+#include "XferProtocol.h"
 
 #include <QAction>
 #include <QApplication>
@@ -161,6 +162,11 @@ public:
                 // number alone would not tell YMODEM's closing block 0 from
                 // a file's block 256).
                 ++m_nBlocks;
+                const qsizetype nData = m_block.size() - 5;
+                const quint16 crc = XferCrc16(m_block.constData() + 3, nData);
+                if (quint8(m_block.at(3 + nData)) != crc >> 8 ||
+                    quint8(m_block.at(4 + nData)) != (crc & 0xFF))
+                    ++m_nBadCrc;
                 if (m_block == m_previous)
                     ++m_nResent;
                 m_previous.swap(m_block);
@@ -186,6 +192,7 @@ public:
     qint64 m_nBlocks = 0;        // whole blocks sent
     qint64 m_nResent = 0;        // blocks that repeated the one before
     qint64 m_nOutOfStep = 0;
+    qint64 m_nBadCrc = 0; // whole blocks whose CRC does not match their data
 
 private:
     qsizetype m_nLeft = 0; // bytes of the current block still to come
@@ -198,7 +205,7 @@ private:
 struct SLineFigures
 {
     qint64 nFirstBlockNs = -1, nFirstDataNs = -1, nEotNs = -1, nLastNs = -1;
-    qint64 nBlocks = 0, nResent = 0, nOutOfStep = 0;
+    qint64 nBlocks = 0, nResent = 0, nOutOfStep = 0, nBadCrc = 0;
 };
 
 // The paced line: each link carries bytes from one descriptor to another
@@ -238,6 +245,7 @@ public:
         f.nBlocks = m_frames.m_nBlocks;
         f.nResent = m_frames.m_nResent;
         f.nOutOfStep = m_frames.m_nOutOfStep;
+        f.nBadCrc = m_frames.m_nBadCrc;
         f.nLastNs = m_nLastNs.load();
         return f;
     }
@@ -544,6 +552,7 @@ struct SResult
     double dDataEfficiency = 0;
     qint64 nBlocks = -1; // blocks on the line (-1: not a transfer)
     qint64 nResent = 0;
+    qint64 nBadCrc = 0;
     double dCpu = 0;
     ThreadCosts cpu;
 };
@@ -710,6 +719,7 @@ SResult CBench::RunTransfer(const SCase& c)
         }
         r.nBlocks = f.nBlocks;
         r.nResent = f.nResent;
+        r.nBadCrc = f.nBadCrc;
         const QByteArray got = [&] {
             QFile file(to + QStringLiteral("/data.bin"));
             return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -799,8 +809,9 @@ void Print(const char* title, const SResult& r, bool bThreads)
                 100.0 * r.dEfficiency, qPrintable(data), r.dCpu, qPrintable(LoadAverage()));
     std::printf("    %s\n", qPrintable(r.strNote));
     if (r.nBlocks >= 0)
-        std::printf("    blocks on the line %lld, sent again %lld\n",
-                    static_cast<long long>(r.nBlocks), static_cast<long long>(r.nResent));
+        std::printf("    blocks on the line %lld, sent again %lld, with a wrong CRC %lld\n",
+                    static_cast<long long>(r.nBlocks), static_cast<long long>(r.nResent),
+                    static_cast<long long>(r.nBadCrc));
     if (bThreads) {
         QString text;
         for (const auto& [name, cost] : r.cpu) {
