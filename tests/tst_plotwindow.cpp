@@ -277,8 +277,19 @@ void TestPlotWindow::plotNumbersFollowsTheReceiveBuffer()
     dlg->OnClearData();
     received("b:6\r\n", t0 + 160000);
     pCommand->Read();
-    QCOMPARE(CsvOf(pCommand->Window()->Store()),
-             QByteArray("time,b\n2026-12-08T14:03:10.283456Z,6\n"));
+    const QByteArray csv("time,b\n2026-12-08T14:03:10.283456Z,6\n");
+    QCOMPARE(CsvOf(pCommand->Window()->Store()), csv);
+
+    // The buffer trims its first 250,000 bytes before the plot read the
+    // spaces after "c:12": they are counted, and the line they cut is not
+    // plotted as c = 12.
+    received("c:12", t0 + 200000);
+    pCommand->Read();
+    received(QByteArray(600000, ' '), t0 + 210000);
+    received("\r\n", t0 + 220000);
+    pCommand->Read();
+    QCOMPARE(CsvOf(pCommand->Window()->Store()), csv);
+    QCOMPARE(pCommand->Window()->Parser().Counts().nLostBytes, 250000 - 9);
 }
 
 #include "tst_plotwindow.moc"
