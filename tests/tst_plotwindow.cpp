@@ -1,6 +1,7 @@
 // The plot window, offscreen: fed lines draw each series in its colour and
 // the legend hides and shows them; frames come at most once per interval
-// while data comes and the timer stops after; an export goes only to a new
+// while data comes and the timer stops after; lines a device writes are
+// exported with the time they were written; an export goes only to a new
 // name or over a regular file, and leaves anything else as it was.
 
 #include "CDataView.h"
@@ -10,6 +11,7 @@
 #include "CPlotView.h"
 #include "CPlotWindow.h"
 #include "FileFaults.h"
+#include "KrTimeStamp.h"
 #include "PlotCsv.h"
 #include "PlotHelpers.h"
 #include "TerminalFixture.h"
@@ -17,9 +19,11 @@
 
 #include <QBuffer>
 #include <QCheckBox>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -47,6 +51,14 @@ QList<QByteArray> TwoSeries()
     return lines;
 }
 
+// The clock the port stamps received bytes with, set by the test.
+std::atomic<qint64> g_nClockUs{0};
+KrTimeStamp TestClock()
+{
+    const qint64 nUs = g_nClockUs.load();
+    return KrTimeStamp{nUs, nUs};
+}
+
 } // namespace
 
 class TestPlotWindow : public QObject
@@ -58,6 +70,7 @@ private Q_SLOTS:
     void framesWhileDataComes_data();
     void framesWhileDataComes();
     void plotNumbersFollowsTheReceiveBuffer();
+    void pacedLinesCarryTheTimeTheyWereWritten();
     void exportOnlyToANewNameOrARegularFile_data();
     void exportOnlyToANewNameOrARegularFile();
 };
@@ -239,6 +252,36 @@ void TestPlotWindow::exportOnlyToANewNameOrARegularFile()
 }
 
 QTEST_MAIN(TestPlotWindow)
+void TestPlotWindow::pacedLinesCarryTheTimeTheyWereWritten()
+{
+    // A device writes "a:K b:2K" on a pseudo-terminal, a line every 20 ms of
+    // a clock the test moves as it writes each: every value comes back in
+    // order, each row at the time its line was written, whatever the load.
+    g_nClockUs = kT0;
+    KrTimeStamp::SetClock(TestClock);
+    const auto restore = qScopeGuard([] { KrTimeStamp::SetClock(nullptr); });
+    TerminalFixture fx;
+    PtyPair pty;
+    QVERIFY(pty.IsValid());
+    QVERIFY(fx.WriteSettings(ConfigFor(pty.SlavePath())));
+    auto dlg = fx.Start();
+    QVERIFY(SettledOpen(dlg->Port()));
+    auto* pCommand = dlg->DataView()->findChild<CPlotCommand*>();
+    QVERIFY(pCommand);
+    pCommand->Open();
+    QByteArray expected = "time,a,b\n";
+    for (int k = 1; k <= 50; ++k) {
+        const qint64 nWrittenUs = kT0 + k * 20000;
+        const QByteArray a = QByteArray::number(k), b = QByteArray::number(2 * k);
+        g_nClockUs = nWrittenUs;
+        QVERIFY(pty.WriteMaster("a:" + a + " b:" + b + "\r\n"));
+        // The next line is written once this one is plotted.
+        QTRY_COMPARE(pCommand->Window()->Store().RowCount(), k);
+        expected += PlotCsv::IsoTime(nWrittenUs) + ',' + a + ',' + b + '\n';
+    }
+    QCOMPARE(CsvOf(pCommand->Window()->Store()), expected);
+}
+
 void TestPlotWindow::plotNumbersFollowsTheReceiveBuffer()
 {
     // Lines received before and after the plot opened, paused or not, with
