@@ -44,6 +44,7 @@ CPlotWindow::CPlotWindow(QWidget* pParent, qsizetype nMaxPoints)
     setAccessibleName(tr("Plot Numbers"));
 
     m_pSpan = new QComboBox;
+    m_pSpan->setObjectName(QStringLiteral("span"));
     m_pSpan->addItem(tr("Last 10 seconds"), int(CPlotView::Span::Last10s));
     m_pSpan->addItem(tr("Last minute"), int(CPlotView::Span::Last1min));
     m_pSpan->addItem(tr("Last 10 minutes"), int(CPlotView::Span::Last10min));
@@ -54,6 +55,7 @@ CPlotWindow::CPlotWindow(QWidget* pParent, qsizetype nMaxPoints)
     pSpanLabel->setBuddy(m_pSpan);
 
     m_pPause = new QPushButton(tr("&Pause"));
+    m_pPause->setObjectName(QStringLiteral("pause"));
     m_pPause->setCheckable(true);
     m_pPause->setAccessibleName(tr("Pause"));
     m_pPause->setToolTip(tr("Stop following new values; they are still collected. "
