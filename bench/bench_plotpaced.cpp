@@ -34,14 +34,16 @@
 //
 //   bench/pacedrate.sh build/bench/bench_plotpaced [--part rate|csv|million]...
 //       [--seconds S] [--rounds R] [--log] [--fill-rate LINES_PER_S]
-//       [--csv-lines N] [--csv-interval-ms I] [--repaints N] [--smoke]
+//       [--csv-lines N] [--csv-interval-ms I] [--repaints N] [--a11y] [--smoke]
 //   (PACEDRATE_SCREEN=1920x1080x24 gives room for both windows side by side)
 //   bench_plotpaced --window PORT BAUD log|nolog
 //       the window's process, driven by commands on its standard input
 //
 // --log checks "Log Input Data" in every window (default: as a fresh
-// installation has it, unchecked). --smoke: a few seconds of each part, to
-// check the benchmark itself.
+// installation has it, unchecked). --a11y runs every window with
+// QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1, so that the plot's texts go to the
+// accessibility bus as they change (the window says whether it was active).
+// --smoke: a few seconds of each part, to check the benchmark itself.
 
 #include "Afx.h"
 #include "BenchProc.h"
@@ -53,6 +55,7 @@
 #include "CTerminalDlg.h"
 #include "FileSizeSignal.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -391,7 +394,7 @@ int RunWindow(int argc, char* argv[])
         if (!dlg.Port().IsOpen() || !dlg.isVisible() || ++nTicks < 5)
             return;
         ready.stop();
-        std::printf("ready\n");
+        std::printf(QAccessible::isActive() ? "ready a11y\n" : "ready\n");
         std::fflush(stdout);
     });
     ready.start();
@@ -408,6 +411,7 @@ struct SOptions
     double dSeconds = 60;
     int nRounds = 1;
     bool bLog = false;
+    bool bA11y = false;
     int nFillRate = 1000;
     long long nMillionLines = 100000;
     int nCsvLines = 2000;
@@ -446,12 +450,16 @@ public:
             return Fail(std::string("mkdtemp: ") + std::strerror(errno));
         m_dir = dirTemplate;
         m_pid = Spawn({o.pSelf, "--window", slaveName, "921600", o.bLog ? "log" : "nolog"}, m_dir,
-                      {"QT_QPA_PLATFORM=xcb", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON"}, &m_out, &m_in);
+                      {"QT_QPA_PLATFORM=xcb", o.bA11y ? "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"
+                                                      : "QT_LINUX_ACCESSIBILITY_ALWAYS_ON"},
+                      &m_out, &m_in);
         if (m_pid <= 0)
             return Fail("cannot start the window's process");
         const std::string line = ReadLine(m_out, 30, m_buffer);
-        if (line != "ready")
+        if (line.rfind("ready", 0) != 0)
             return Fail("the window did not become ready within 30 s");
+        if (o.bA11y && line != "ready a11y")
+            return Fail("accessibility is not active in the window");
         return true;
     }
 
@@ -685,9 +693,10 @@ int PartRate(const SOptions& o)
         dBytes += double(DeviceLine(i).size());
     std::printf("\n== rate: 10 series at 1,000 lines a second for %.0f s, %d round%s; "
                 "%.1f bytes a line on average, %.0f bytes a second (921600 baud carries "
-                "92,160); \"Log Input Data\" %s\n   a line: %s",
+                "92,160); \"Log Input Data\" %s; accessibility %s\n   a line: %s",
                 o.dSeconds, o.nRounds, o.nRounds == 1 ? "" : "s", dBytes / 60000, dBytes / 60,
-                o.bLog ? "checked" : "unchecked", sample.c_str());
+                o.bLog ? "checked" : "unchecked", o.bA11y ? "active" : "not active",
+                sample.c_str());
     std::map<Plot, std::vector<SRateRun>> runs;
     int nFailed = 0;
     for (int r = 1; r <= o.nRounds; ++r) {
@@ -918,7 +927,7 @@ int Usage(const char* argv0, const std::string& why)
     std::fprintf(stderr,
                  "%s\nusage: %s [--part rate|csv|million]... [--seconds S] [--rounds R] [--log] "
                  "[--fill-rate LINES_PER_S] [--million-lines N] [--csv-lines N] "
-                 "[--csv-interval-ms I] [--repaints N] [--xserver PID] [--smoke]\n",
+                 "[--csv-interval-ms I] [--repaints N] [--a11y] [--xserver PID] [--smoke]\n",
                  why.c_str(), argv0);
     return 2;
 }
@@ -946,6 +955,8 @@ int RunBench(int argc, char* argv[])
             o.nRounds = std::atoi(argv[++i]);
         } else if (a == "--log") {
             o.bLog = true;
+        } else if (a == "--a11y") {
+            o.bA11y = true;
         } else if (a == "--fill-rate" && bValue) {
             o.nFillRate = std::atoi(argv[++i]);
         } else if (a == "--million-lines" && bValue) {

@@ -59,6 +59,8 @@ private Q_SLOTS:
     void lineForms();
     void linesSplitAnywhereKeepTheirFirstBytesTime();
     void linesWithoutATimeAreCounted();
+    void lostBytesDropTheLinesTheyTouch_data();
+    void lostBytesDropTheLinesTheyTouch();
     void overlongLineIsCutAndCounted_data();
     void overlongLineIsCutAndCounted();
     void thousandLabelsKeepTheSeriesLimit();
@@ -205,6 +207,39 @@ void TestPlotParse::linesWithoutATimeAreCounted()
     QCOMPARE(rows.rows, QByteArrayList({"50 v=2", "70 x=4"}));
     QCOMPARE(parser.Counts().nUntimedLines, 2);
     QCOMPARE(parser.Counts().nRows, 2);
+}
+
+void TestPlotParse::lostBytesDropTheLinesTheyTouch_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QByteArray>("values");
+
+    // Without the gap, "b:2" and "34" would make b = 234.
+    QTest::newRow("inside a line")
+        << QByteArray("a:1\nb:2") << QByteArray("34\nc:4\n") << QByteArray("a=1 | c=4");
+    // Whether the lost bytes ended a line cannot be known: the line after
+    // them goes too.
+    QTest::newRow("after a line end")
+        << QByteArray("a:1\n") << QByteArray("b:2\nc:3\n") << QByteArray("a=1 | c=3");
+    QTest::newRow("before a line end")
+        << QByteArray("a:1\nb:2") << QByteArray("\r\nc:3\n") << QByteArray("a=1 | c=3");
+}
+
+void TestPlotParse::lostBytesDropTheLinesTheyTouch()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QFETCH(QByteArray, values);
+
+    CRowRecorder rows;
+    CPlotParser parser(rows);
+    parser.Feed(before.constData(), before.size(), PlotTimesAt(kT0));
+    parser.Skip(250000);
+    parser.Feed(after.constData(), after.size(), PlotTimesAt(kT0 + 1));
+    parser.Finish();
+    QCOMPARE(rows.Values(), values);
+    QCOMPARE(parser.Counts().nLostBytes, 250000);
 }
 
 void TestPlotParse::overlongLineIsCutAndCounted_data()

@@ -1,6 +1,7 @@
 // The plot window, offscreen: fed lines draw each series in its colour and
 // the legend hides and shows them; frames come at most once per interval
-// while data comes and the timer stops after; an export goes only to a new
+// while data comes and the timer stops after; lines a device writes are
+// exported with the time they were written; an export goes only to a new
 // name or over a regular file, and leaves anything else as it was.
 
 #include "CDataView.h"
@@ -10,21 +11,31 @@
 #include "CPlotView.h"
 #include "CPlotWindow.h"
 #include "FileFaults.h"
+#include "KrTimeStamp.h"
 #include "PlotCsv.h"
 #include "PlotHelpers.h"
 #include "TerminalFixture.h"
 #include "TryTimeout.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
+#include <atomic>
 #include <memory>
 
 namespace {
 
 const qint64 kT0 = UtcUs(2026, 12, 8, 14, 3, 10, 123456);
+const qint64 kAnyFrom = std::numeric_limits<qint64>::min();
 
 int CountPixels(const QImage& image, const QColor& colour)
 {
@@ -47,6 +58,14 @@ QList<QByteArray> TwoSeries()
     return lines;
 }
 
+// The clock the port stamps received bytes with, set by the test.
+std::atomic<qint64> g_nClockUs{0};
+KrTimeStamp TestClock()
+{
+    const qint64 nUs = g_nClockUs.load();
+    return KrTimeStamp{nUs, nUs};
+}
+
 } // namespace
 
 class TestPlotWindow : public QObject
@@ -55,9 +74,13 @@ class TestPlotWindow : public QObject
 
 private Q_SLOTS:
     void eachSeriesInItsColourAndTheLegendHidesIt();
+    void timeWindowByKeysMouseAndPause_data();
+    void timeWindowByKeysMouseAndPause();
+    void valueAxisCursorAndKeyboard();
     void framesWhileDataComes_data();
     void framesWhileDataComes();
     void plotNumbersFollowsTheReceiveBuffer();
+    void pacedLinesCarryTheTimeTheyWereWritten();
     void exportOnlyToANewNameOrARegularFile_data();
     void exportOnlyToANewNameOrARegularFile();
 };
@@ -97,6 +120,151 @@ void TestPlotWindow::eachSeriesInItsColourAndTheLegendHidesIt()
     QCOMPARE(pLegend->EntryCount(), 0);
     image = pWindow->View()->grab().toImage();
     QCOMPARE(CountPixels(image, a) + CountPixels(image, b), 0);
+}
+
+void TestPlotWindow::timeWindowByKeysMouseAndPause_data()
+{
+    // The 200 lines of TwoSeries 50 ms apart: the last at 9.95 s; while
+    // following, the window ends 1 us after it. Times in us from the first.
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<bool>("follow");
+    QTest::addColumn<qint64>("from"); // kAnyFrom: only the span is known
+    QTest::addColumn<qint64>("span");
+
+    QTest::newRow("a minute by default") << "" << true << qint64(-50049999) << qint64(60000000);
+    QTest::newRow("10 s") << "10s" << true << qint64(-49999) << qint64(10000000);
+    QTest::newRow("10 min") << "10min" << true << qint64(-590049999) << qint64(600000000);
+    QTest::newRow("everything") << "all" << true << qint64(0) << qint64(9950001);
+    QTest::newRow("Left pans back a tenth")
+        << "10s Left" << false << qint64(-1049999) << qint64(10000000);
+    QTest::newRow("Right pans on") << "10s Right" << false << qint64(950001) << qint64(10000000);
+    QTest::newRow("Up zooms in") << "10s Up" << false << qint64(950001) << qint64(8000000);
+    QTest::newRow("Down zooms out") << "10s Down" << false << qint64(-1299999) << qint64(12500000);
+    QTest::newRow("Home: the first value")
+        << "10s Left Home" << false << qint64(0) << qint64(10000000);
+    QTest::newRow("End follows") << "10s Left End" << true << qint64(-49999) << qint64(10000000);
+    QTest::newRow("double-click follows")
+        << "10s Left dbl" << true << qint64(-49999) << qint64(10000000);
+    QTest::newRow("wheel zooms") << "10s wheel" << false << kAnyFrom << qint64(8000000);
+    QTest::newRow("drag pans") << "10s drag" << false << kAnyFrom << qint64(10000000);
+    // Paused, new values are collected but the window stays; unpaused, it
+    // follows them.
+    QTest::newRow("pause") << "10s pause feed" << false << qint64(-49999) << qint64(10000000);
+    QTest::newRow("pause and go on")
+        << "10s pause feed pause" << true << qint64(450001) << qint64(10000000);
+}
+
+void TestPlotWindow::timeWindowByKeysMouseAndPause()
+{
+    QFETCH(QString, actions);
+    QFETCH(bool, follow);
+    QFETCH(qint64, from);
+    QFETCH(qint64, span);
+
+    CPlotWindow window;
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    window.resize(800, 400);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    FeedLines(window, TwoSeries(), kT0, 50000);
+    CPlotView* pView = window.View();
+    pView->grab(); // a frame, so that the mouse finds the plot's area
+    QPushButton* pPause = window.findChild<QPushButton*>(QStringLiteral("pause"));
+    QComboBox* pSpan = window.findChild<QComboBox*>(QStringLiteral("span"));
+    QVERIFY(pPause && pSpan);
+    const QPoint middle = pView->rect().center();
+    for (const QString& action : actions.split(' ', Qt::SkipEmptyParts)) {
+        if (action == "10s" || action == "10min" || action == "all") {
+            // The time's box by keys: its first choice, the third, the last.
+            QTest::keyClick(pSpan, action == "all" ? Qt::Key_End : Qt::Key_Home);
+            for (int i = 0; action == "10min" && i < 2; ++i)
+                QTest::keyClick(pSpan, Qt::Key_Down);
+        } else if (action == "dbl") {
+            QTest::mouseDClick(pView, Qt::LeftButton, {}, middle);
+        } else if (action == "drag") {
+            QTest::mousePress(pView, Qt::LeftButton, {}, middle);
+            QTest::mouseMove(pView, middle + QPoint(100, 0));
+            QTest::mouseRelease(pView, Qt::LeftButton, {}, middle + QPoint(100, 0));
+        } else if (action == "wheel") {
+            QWheelEvent wheel(middle, pView->mapToGlobal(middle), QPoint(), QPoint(0, 120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(pView, &wheel);
+        } else if (action == "pause") {
+            pPause->click();
+        } else if (action == "feed") {
+            FeedLines(window, TwoSeries().mid(0, 10), kT0 + 10000000, 50000);
+        } else {
+            const QKeySequence key(action);
+            QVERIFY2(!key.isEmpty(), qPrintable(action));
+            QTest::keyClick(pView, key[0].key());
+        }
+    }
+    qint64 nFrom = 0, nTo = 0;
+    QVERIFY(pView->Window(&nFrom, &nTo));
+    QCOMPARE(pView->IsFollowing(), follow);
+    QCOMPARE(pPause->isChecked(), !follow);
+    QCOMPARE(nTo - nFrom, span);
+    if (from != kAnyFrom)
+        QCOMPARE(nFrom - kT0, from);
+    else if (actions.endsWith("drag")) // dragged right: earlier times come into view
+        QVERIFY(nFrom - kT0 < -49999);
+    QCOMPARE(window.Store().RowCount(), actions.contains("feed") ? 210 : 200);
+}
+
+void TestPlotWindow::valueAxisCursorAndKeyboard()
+{
+    CPlotWindow window;
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    window.resize(800, 400);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    FeedLines(window, TwoSeries(), kT0, 50000);
+    QTRY_COMPARE(window.Legend()->Entry(1)->text(), QStringLiteral("b: -99"));
+    CPlotView* pView = window.View();
+    pView->SetSpan(CPlotView::Span::All);
+
+    // The value axis fits the values shown (a: 0 to 199, b: 100 to -99)
+    // with a twentieth of their range on each side, or takes a fixed range.
+    double dLo = 0, dHi = 0;
+    pView->grab();
+    pView->ShownRange(&dLo, &dHi);
+    QCOMPARE(dLo, -99 - 298 * 0.05);
+    QCOMPARE(dHi, 199 + 298 * 0.05);
+    pView->SetFixedRange(true, -1000, 1000);
+    pView->grab();
+    pView->ShownRange(&dLo, &dHi);
+    QCOMPARE(dLo, -1000.0);
+    QCOMPARE(dHi, 1000.0);
+
+    // The cursor at the plot's right edge: the time and each shown series'
+    // value there; a hidden series is left out.
+    QSignalSpy cursor(pView, &CPlotView::CursorChanged);
+    const int x = pView->width() - 80;
+    QTest::mouseMove(pView, QPoint(x, pView->height() / 2));
+    QTRY_VERIFY(!cursor.isEmpty());
+    const QString text = cursor.last().at(0).toString();
+    QVERIFY2(text.contains(QRegularExpression(
+                 QStringLiteral("^14:03:\\d\\d\\.\\d{6}  a 1\\d\\d  b -\\d\\d$"))),
+             qPrintable(text));
+    window.Legend()->Entry(0)->click();
+    QVERIFY(!pView->CursorTextAt(x).contains(QStringLiteral(" a ")));
+
+    // Tab reaches every control, the plot and the legend, and comes round;
+    // each has a name that assistive technology reads (the time's box its
+    // choice, beside its label).
+    QStringList reached;
+    QWidget* pFirst = window.findChild<QWidget*>(QStringLiteral("span"));
+    QVERIFY(pFirst);
+    pFirst->setFocus();
+    for (int i = 0; i < 9 && (reached.isEmpty() || QApplication::focusWidget() != pFirst); ++i) {
+        reached << QAccessible::queryAccessibleInterface(QApplication::focusWidget())
+                       ->text(QAccessible::Name);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    QCOMPARE(reached.join(", "),
+             QStringLiteral("Last minute, Pause, Fixed value range, Export CSV, "
+                            "Save Picture, Plot, Series, a: 199, b: -99"));
+    QCOMPARE(QApplication::focusWidget(), pFirst);
 }
 
 void TestPlotWindow::framesWhileDataComes_data()
@@ -239,6 +407,36 @@ void TestPlotWindow::exportOnlyToANewNameOrARegularFile()
 }
 
 QTEST_MAIN(TestPlotWindow)
+void TestPlotWindow::pacedLinesCarryTheTimeTheyWereWritten()
+{
+    // A device writes "a:K b:2K" on a pseudo-terminal, a line every 20 ms of
+    // a clock the test moves as it writes each: every value comes back in
+    // order, each row at the time its line was written, whatever the load.
+    g_nClockUs = kT0;
+    KrTimeStamp::SetClock(TestClock);
+    const auto restore = qScopeGuard([] { KrTimeStamp::SetClock(nullptr); });
+    TerminalFixture fx;
+    PtyPair pty;
+    QVERIFY(pty.IsValid());
+    QVERIFY(fx.WriteSettings(ConfigFor(pty.SlavePath())));
+    auto dlg = fx.Start();
+    QVERIFY(SettledOpen(dlg->Port()));
+    auto* pCommand = dlg->DataView()->findChild<CPlotCommand*>();
+    QVERIFY(pCommand);
+    pCommand->Open();
+    QByteArray expected = "time,a,b\n";
+    for (int k = 1; k <= 50; ++k) {
+        const qint64 nWrittenUs = kT0 + k * 20000;
+        const QByteArray a = QByteArray::number(k), b = QByteArray::number(2 * k);
+        g_nClockUs = nWrittenUs;
+        QVERIFY(pty.WriteMaster("a:" + a + " b:" + b + "\r\n"));
+        // The next line is written once this one is plotted.
+        QTRY_COMPARE(pCommand->Window()->Store().RowCount(), k);
+        expected += PlotCsv::IsoTime(nWrittenUs) + ',' + a + ',' + b + '\n';
+    }
+    QCOMPARE(CsvOf(pCommand->Window()->Store()), expected);
+}
+
 void TestPlotWindow::plotNumbersFollowsTheReceiveBuffer()
 {
     // Lines received before and after the plot opened, paused or not, with
@@ -277,8 +475,19 @@ void TestPlotWindow::plotNumbersFollowsTheReceiveBuffer()
     dlg->OnClearData();
     received("b:6\r\n", t0 + 160000);
     pCommand->Read();
-    QCOMPARE(CsvOf(pCommand->Window()->Store()),
-             QByteArray("time,b\n2026-12-08T14:03:10.283456Z,6\n"));
+    const QByteArray csv("time,b\n2026-12-08T14:03:10.283456Z,6\n");
+    QCOMPARE(CsvOf(pCommand->Window()->Store()), csv);
+
+    // The buffer trims its first 250,000 bytes before the plot read the
+    // spaces after "c:12": they are counted, and the line they cut is not
+    // plotted as c = 12.
+    received("c:12", t0 + 200000);
+    pCommand->Read();
+    received(QByteArray(600000, ' '), t0 + 210000);
+    received("\r\n", t0 + 220000);
+    pCommand->Read();
+    QCOMPARE(CsvOf(pCommand->Window()->Store()), csv);
+    QCOMPARE(pCommand->Window()->Parser().Counts().nLostBytes, 250000 - 9);
 }
 
 #include "tst_plotwindow.moc"

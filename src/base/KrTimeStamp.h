@@ -14,8 +14,17 @@ struct KrTimeStamp
     qint64 nWallUs = 0;
     qint64 nMonoUs = 0;
 
-    // The clocks now (KrTimeStamp_<platform>.cpp).
+    // The clocks now: the system's (SystemNow), or the clock SetClock put
+    // in their place.
     static KrTimeStamp Now();
+    // The system's clocks (KrTimeStamp_<platform>.cpp).
+    static KrTimeStamp SystemNow();
+    // A clock for Now() to read instead of the system's, so that a test can
+    // say when bytes arrived whatever the machine's load; nullptr gives the
+    // system's back. Any thread; the clock is called on the threads that
+    // stamp (the port's I/O thread among them).
+    using Clock = KrTimeStamp (*)();
+    static void SetClock(Clock clock);
 
     bool IsValid() const { return nWallUs != 0 || nMonoUs != 0; }
     bool operator==(const KrTimeStamp& o) const

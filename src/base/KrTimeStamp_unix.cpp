@@ -13,7 +13,7 @@ qint64 Microseconds(clockid_t clock)
 
 } // namespace
 
-KrTimeStamp KrTimeStamp::Now()
+KrTimeStamp KrTimeStamp::SystemNow()
 {
     // The boot-time clock is monotonic and, unlike CLOCK_MONOTONIC, goes on
     // while the system is suspended, so a gap across a suspension is as long

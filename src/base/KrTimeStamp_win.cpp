@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-KrTimeStamp KrTimeStamp::Now()
+KrTimeStamp KrTimeStamp::SystemNow()
 {
     using namespace std::chrono;
     // The steady clock is the performance counter, which goes on while the

@@ -54,6 +54,9 @@ void CPlotCommand::Read()
         return;
     if (news.bCleared)
         m_pPlot->Clear();
+    // The buffer trimmed bytes before they were read (the user-interface
+    // thread fell far behind a fast line).
+    m_pPlot->Skip(news.nSkipped);
     if (news.bytes.isEmpty())
         return;
     PlotTimes times;

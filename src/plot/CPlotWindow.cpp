@@ -25,7 +25,7 @@ namespace {
 // with every change.
 qint64 ChangeCount(const CPlotParser::SCounts& c)
 {
-    return c.nRows + c.nLongLines + c.nUntimedLines + c.nNonFinite;
+    return c.nRows + c.nLongLines + c.nUntimedLines + c.nNonFinite + c.nLostBytes;
 }
 
 QString DefaultName(const QString& extension)
@@ -44,6 +44,7 @@ CPlotWindow::CPlotWindow(QWidget* pParent, qsizetype nMaxPoints)
     setAccessibleName(tr("Plot Numbers"));
 
     m_pSpan = new QComboBox;
+    m_pSpan->setObjectName(QStringLiteral("span"));
     m_pSpan->addItem(tr("Last 10 seconds"), int(CPlotView::Span::Last10s));
     m_pSpan->addItem(tr("Last minute"), int(CPlotView::Span::Last1min));
     m_pSpan->addItem(tr("Last 10 minutes"), int(CPlotView::Span::Last10min));
@@ -54,6 +55,7 @@ CPlotWindow::CPlotWindow(QWidget* pParent, qsizetype nMaxPoints)
     pSpanLabel->setBuddy(m_pSpan);
 
     m_pPause = new QPushButton(tr("&Pause"));
+    m_pPause->setObjectName(QStringLiteral("pause"));
     m_pPause->setCheckable(true);
     m_pPause->setAccessibleName(tr("Pause"));
     m_pPause->setToolTip(tr("Stop following new values; they are still collected. "
@@ -181,6 +183,17 @@ CPlotWindow::~CPlotWindow()
 void CPlotWindow::Feed(const char* p, qsizetype n, const PlotTimes& times)
 {
     m_parser.Feed(p, n, times);
+    FrameForChanges();
+}
+
+void CPlotWindow::Skip(qint64 nBytes)
+{
+    m_parser.Skip(nBytes);
+    FrameForChanges();
+}
+
+void CPlotWindow::FrameForChanges()
+{
     const qint64 nChanges = ChangeCount(m_parser.Counts());
     if (nChanges == m_nFedChanges)
         return;
@@ -271,6 +284,11 @@ QString CPlotWindow::StatusText() const
         parts << tr("Lines without an arrival time, not plotted: %1.").arg(n(p.nUntimedLines));
     if (p.nNonFinite > 0)
         parts << tr("Numbers skipped as nan or inf: %1.").arg(n(p.nNonFinite));
+    if (p.nLostBytes > 0) {
+        parts << tr("Received bytes the plot could not read in time (the data window had "
+                    "already dropped them; their lines are not plotted): %1.")
+                     .arg(n(p.nLostBytes));
+    }
     if (s.nClockSteps > 0) {
         parts << tr("Times the clock went back (the lines after are shown as much later): %1.")
                      .arg(n(s.nClockSteps));

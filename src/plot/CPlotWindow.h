@@ -49,6 +49,10 @@ public:
 
     void Feed(const char* p, qsizetype n, const PlotTimes& times) override;
     void Clear() override;
+    // nBytes received bytes were lost before the plot read them (the
+    // buffer dropped them first): the lines they touch are not plotted,
+    // and the figures say how many bytes went.
+    void Skip(qint64 nBytes);
 
     const CPlotStore& Store() const { return m_store; }
     const CPlotParser& Parser() const { return m_parser; }
@@ -79,6 +83,8 @@ private:
     void OnSaveFinished(const QString& path, bool bOk, const QString& reason);
     // Draws a frame: the plot, the legend, the figures.
     void ShowFrame();
+    // Asks for a frame when the parser's counts moved since the last call.
+    void FrameForChanges();
     bool StartSave(const QString& path, const QString& what,
                    std::function<bool(QIODevice&, QString*)> write);
 

@@ -33,7 +33,7 @@ void CPlotParser::Feed(const char* p, qsizetype n, const PlotTimes& times)
         qsizetype j = i;
         while (j < n && p[j] != '\r' && p[j] != '\n')
             ++j;
-        if (j > i) {
+        if (j > i && !m_bAfterGap) {
             if (!m_bInLine) {
                 m_bInLine = true;
                 m_nLineTime = timeAt(i);
@@ -43,6 +43,7 @@ void CPlotParser::Feed(const char* p, qsizetype n, const PlotTimes& times)
         if (j == n)
             break;
         EndLine();
+        m_bAfterGap = false;
         i = j + 1;
     }
 }
@@ -108,6 +109,19 @@ void CPlotParser::Finish()
     EndLine();
 }
 
+void CPlotParser::Skip(qint64 nBytes)
+{
+    if (nBytes <= 0)
+        return;
+    m_counts.nLostBytes += nBytes;
+    m_line.resize(0);
+    m_bInLine = false;
+    m_nLineTime = kPlotNoTime;
+    m_bCut = false;
+    m_bCutAtSeparator = false;
+    m_bAfterGap = true;
+}
+
 void CPlotParser::Clear()
 {
     m_line.resize(0);
@@ -115,6 +129,7 @@ void CPlotParser::Clear()
     m_nLineTime = kPlotNoTime;
     m_bCut = false;
     m_bCutAtSeparator = false;
+    m_bAfterGap = false;
     m_counts = SCounts();
     m_sink.ClearRows();
 }

@@ -11,7 +11,10 @@
 // stands before its last separator counts (a number there may have been
 // cut), unless the cut fell on a separator; such lines are counted. A line
 // whose first byte has no arrival time (the echo of what was sent) gives no
-// values; those that had some are counted.
+// values; those that had some are counted. Bytes lost before they could be
+// fed (Skip) end the line being read without its values, and the bytes
+// after them up to the next line end are ignored too: their line's
+// beginning is gone. The lost bytes are counted.
 //
 // A plain object, used by one thread at a time: the plot window's
 // user-interface thread, or the log reader's only thread.
@@ -33,6 +36,7 @@ public:
         qint64 nLongLines = 0;    // lines cut at kMaxLineBytes
         qint64 nUntimedLines = 0; // lines with values but no arrival time
         qint64 nNonFinite = 0;    // numbers skipped: nan, inf, out of range
+        qint64 nLostBytes = 0;    // bytes lost before they were fed (Skip)
     };
 
     explicit CPlotParser(CPlotRowSink& sink);
@@ -42,6 +46,8 @@ public:
     void Clear() override;
     // The input ended: a line without a line end is read as if it had one.
     void Finish();
+    // nBytes received bytes were lost between the last Feed and the next.
+    void Skip(qint64 nBytes);
 
     const SCounts& Counts() const { return m_counts; }
     // Bytes of the line being read held now (at most kMaxLineBytes).
@@ -59,6 +65,7 @@ private:
     qint64 m_nLineTime = kPlotNoTime;
     bool m_bCut = false;            // bytes of this line were ignored
     bool m_bCutAtSeparator = false; // the first of them was a separator
+    bool m_bAfterGap = false;       // bytes up to the next line end follow lost ones
     SCounts m_counts;
     std::vector<CPlotLineParser::SItem> m_items;
     std::vector<SPlotValue> m_values;
