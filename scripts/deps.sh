@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(qt6-base-dev qt6-serialport-dev libgl-dev cmake g++ make)
 if [[ "${1:-}" == "--test" ]]; then
-  packages+=(socat ser2net lrzsz g++-mingw-w64-i686 locales clang libclang-rt-14-dev)
+  packages+=(socat ser2net lrzsz g++-mingw-w64-i686 locales clang libclang-rt-14-dev lld)
   # scripts/check-install.sh: the validators, the Debian package tools and a
   # private X server with the accessibility bus for the start-up box check.
   packages+=(desktop-file-utils appstream man-db groff-base dpkg-dev file xvfb dbus-daemon

@@ -3,9 +3,8 @@
 #
 #   scripts/test.sh          the quick run: the architecture page's check, a
 #                            build of the programs and every suite (no
-#                            benchmarks), every suite under ctest (headless),
-#                            the install checks, and the pure-logic suites again
-#                            under AddressSanitizer and UndefinedBehaviorSanitizer;
+#                            benchmarks), every suite under ctest (headless)
+#                            and the install checks;
 #   scripts/test.sh --full   the quick run, then the rest of the matrix: the
 #                            benchmarks built and each started once briefly, the
 #                            threaded suites under ThreadSanitizer, every suite
@@ -13,8 +12,8 @@
 #                            fuzz target (clang), the Windows-only sources
 #                            through the MinGW cross compiler.
 #
-# Trees: build/ (the programs, the suites, with --full the benchmarks),
-# build-asan/, and with --full build-tsan/ and build-fuzz/. Every step prints
+# Trees: build/ (the programs, the suites, with --full the benchmarks), and
+# with --full build-tsan/, build-asan/ and build-fuzz/. Every step prints
 # how long it took. VORNTERM_FUZZ_SECONDS sets each fuzzer's time (default 60).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -45,11 +44,6 @@ asan_options="detect_leaks=1:detect_stack_use_after_return=1:strict_init_order=1
 ubsan_options="halt_on_error=1:print_stacktrace=1"
 tsan_options="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 die_after_fork=0 suppressions=$root/tests/tsan.supp"
 
-# The suites of the rooms that need no widget: the settings file, the port's
-# configuration and back ends, the daily log and its timing index. They build
-# quickly under the sanitizers and run in seconds.
-logic_suites=(tst_archive tst_portconfig tst_telnet tst_reconnect tst_port tst_portserial
-              tst_inputlog tst_logindex tst_logtool tst_plotparse tst_plotstore tst_xmodem)
 # The suites that start threads of their own or drive the port's thread.
 threaded_suites=(tst_receivethreads tst_receivepath tst_transmit tst_port tst_portserial
                  tst_inputlog tst_logindex tst_reopen tst_netport tst_lines tst_arrivaltimes
@@ -66,7 +60,10 @@ fi
 step "build"
 bench=OFF
 ((full)) && bench=ON
-cmake -S "$root" -B "$root/build" -DVORNTERM_TESTS=ON -DVORNTERM_BENCH="$bench" -DVORNTERM_SANITIZE= >/dev/null
+# Line tables only (-g1): a fault's backtrace still names files and lines,
+# without the compile and link time of full debugging information.
+cmake -S "$root" -B "$root/build" -DVORNTERM_TESTS=ON -DVORNTERM_BENCH="$bench" -DVORNTERM_SANITIZE= \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" >/dev/null
 cmake --build "$root/build" -j"$jobs"
 
 step "every suite"
@@ -79,24 +76,6 @@ quick=()
 
 step "install checks"
 "$root/scripts/check-install.sh" "$root/build"
-
-# One tree for every ASan/UBSan run: -O1 and no benchmarks keep it quick to
-# build; the first fault stops a suite. The quick run builds only the suites it
-# runs; --full builds the rest.
-asan_tree() {
-  cmake -S "$root" -B "$root/build-asan" -DVORNTERM_SANITIZE=address,undefined -DVORNTERM_BENCH=OFF \
-    -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g" \
-    -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=undefined >/dev/null
-  cmake --build "$root/build-asan" -j"$jobs" "$@"
-}
-asan_ctest() {
-  ASAN_OPTIONS="$asan_options" UBSAN_OPTIONS="$ubsan_options" \
-    ctest --test-dir "$root/build-asan" --output-on-failure --no-tests=error "$@"
-}
-
-step "the pure-logic suites again, under AddressSanitizer and UndefinedBehaviorSanitizer"
-asan_tree --target "${logic_suites[@]}"
-asan_ctest -j"$((2 * jobs))" -R "$(regex "${logic_suites[@]}")"
 
 if ((!full)); then
   step ""
@@ -128,8 +107,14 @@ TSAN_OPTIONS="$tsan_options" \
   ctest --test-dir "$root/build-tsan" --output-on-failure --no-tests=error -R "$(regex "${threaded_suites[@]}")"
 
 step "every suite again, under AddressSanitizer and UndefinedBehaviorSanitizer"
-asan_tree
-asan_ctest -j"$jobs"
+# -O1 and no benchmarks keep this tree quick to build; the first fault stops a
+# suite.
+cmake -S "$root" -B "$root/build-asan" -DVORNTERM_SANITIZE=address,undefined -DVORNTERM_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g" \
+  -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=undefined >/dev/null
+cmake --build "$root/build-asan" -j"$jobs"
+ASAN_OPTIONS="$asan_options" UBSAN_OPTIONS="$ubsan_options" \
+  ctest --test-dir "$root/build-asan" --output-on-failure --no-tests=error -j"$jobs"
 
 step "fuzzing the byte readers, about a minute each"
 cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_CXX_COMPILER=clang++ -DVORNTERM_FUZZ=ON \
