@@ -9,17 +9,20 @@
 using LogIndex::kHeaderSize;
 using LogIndex::kRecordSize;
 
-void CLogIndexMarks::AddTimes(qint64 nOffset, const KrBlockTimes& times)
+size_t CLogIndexMarks::AddTimes(qint64 nOffset, const KrBlockTimes& times, size_t nRoom)
 {
+    const size_t nBefore = m_times.size();
+    const size_t nMax = nBefore + std::min(nRoom, kMaxTimes - std::min(nBefore, kMaxTimes));
     for (qsizetype i = 0; i < times.Count(); ++i) {
-        if (m_times.size() >= kMaxTimes)
-            return;
         const qint64 nAt = nOffset + times.At(i).nOffset;
         if (!m_times.empty() && m_times.back().nOffset == nAt)
             m_times.back().time = times.At(i).time; // an empty part before it
-        else
+        else if (m_times.size() < nMax)
             m_times.push_back(Time{nAt, times.At(i).time});
+        else
+            break;
     }
+    return m_times.size() - nBefore;
 }
 
 void CLogIndexMarks::AddNote(qint64 nOffset, CLogIndexNote note)
