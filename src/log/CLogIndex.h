@@ -33,9 +33,9 @@ struct CLogIndexNote
 class CLogIndexMarks
 {
 public:
-    // The arrival times one entry holds at most (about 768 KiB of them): the
+    // The arrival times one entry holds at most (about 192 KiB of them): the
     // log's queue begins a new entry for a block whose times do not fit.
-    static constexpr size_t kMaxTimes = 32768;
+    static constexpr size_t kMaxTimes = 8192;
 
     // A block's times, its bytes appended at nOffset of the entry; at most
     // nRoom of them, and no more than kMaxTimes in all. A part left without
