@@ -289,6 +289,13 @@ void TestLogIndex::readsJoinWithinTheResolution_data()
     QTest::newRow("a steady stream read a little late goes on")
         << "d0..9000/1000+12 d10800+12"
         << "E0:128@0 D0+132@0s R132-12@10800";
+    // A reading side held up 6 ms on a busy machine brings what the line
+    // sent meanwhile; 18 ms is past the 16 intervals a late read may take.
+    QTest::newRow("a steady stream read 6 ms late goes on") << "d0..9000/1000+12 d15000+72"
+                                                            << "E0:128@0 D0+192@0s R192-72@15000";
+    QTest::newRow("a steady stream read 18 ms late does not")
+        << "d0..9000/1000+12 d27000+216"
+        << "E0:128@0 D0+120@0s R120-12@9000 D120+216@27000";
     QTest::newRow("a pause in a steady stream is kept")
         << "d0..9000/1000+12 d12000+12"
         << "E0:128@0 D0+120@0s R120-12@9000 D120+12@12000";

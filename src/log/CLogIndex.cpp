@@ -53,6 +53,12 @@ constexpr qint64 kMaxRecordBytes = 0x7FFFFFFF;
 // as no gap.
 constexpr qint64 kPaceReads = 8;
 constexpr qint64 kPaceSpanUs = 5000;
+// How long after the one before a late read of a steady stream may come: up
+// to this many of its usual intervals, and never more than kMaxLateUs. A
+// reading side held up by a busy machine (4 to 10 ms at a load of 5 or 6 on
+// two cores) stays within them.
+constexpr qint64 kLateIntervals = 16;
+constexpr qint64 kMaxLateUs = 20000;
 
 } // namespace
 
@@ -206,7 +212,7 @@ void CLogIndexWriter::Record(CLogIndexMarks& m, qint64 nFrom, qint64 nTo, qint64
     Write();
 }
 
-void CLogIndexWriter::LearnPace(const KrTimeStamp& time, qint64 nLength)
+void CLogIndexWriter::LearnPace(const KrTimeStamp& time, qint64 nLength, bool bSteady)
 {
     Pace& p = m_pace;
     if (time == p.last) {
@@ -223,9 +229,10 @@ void CLogIndexWriter::LearnPace(const KrTimeStamp& time, qint64 nLength)
         p.last = time;
         return;
     }
-    // Only reads that came close together tell the pace: bursts with gaps
-    // between them never make one.
-    p.bLastCounted = nGap < LogIndex::kJoinGapUs;
+    // Only reads that came close together tell the pace, and late reads of
+    // the stream it made (so that its usual interval is not taken for
+    // shorter than it is): bursts with gaps between them never make one.
+    p.bLastCounted = nGap < LogIndex::kJoinGapUs || bSteady;
     if (p.bLastCounted) {
         ++p.nIntervals;
         p.nBytes += nLength;
@@ -244,12 +251,13 @@ bool CLogIndexWriter::SteadyAfter(qint64 nGap, qint64 nLength) const
 {
     // A stream that has kept its pace for a while, read late: at that pace
     // the read's bytes took all but less than the resolution of the time
-    // since the read before, which is at most four of its usual intervals.
+    // since the read before, which is at most kLateIntervals of its usual
+    // intervals (and kMaxLateUs).
     // Reads that mostly go on from the one before make a stream; bursts
     // whose reads a held-up reading side brought close now and then do not.
     const Pace& p = m_pace;
     return p.nIntervals >= kPaceReads && p.nUs >= kPaceSpanUs && 2 * p.nGoingOn >= p.nReads &&
-           nGap * p.nIntervals <= 4 * p.nUs &&
+           nGap <= kMaxLateUs && nGap * p.nIntervals <= kLateIntervals * p.nUs &&
            nLength * p.nUs > (nGap - LogIndex::kJoinGapUs) * p.nBytes;
 }
 
@@ -262,7 +270,7 @@ void CLogIndexWriter::AddRead(qint64 nOffset, qint64 nLength, const KrTimeStamp&
     const qint64 nSince = time.nMonoUs - m_pace.last.nMonoUs;
     const bool bNew = m_pace.bAny && time != m_pace.last && nSince >= 0;
     const bool bSteady = bNew && nSince >= LogIndex::kJoinGapUs && SteadyAfter(nSince, nLength);
-    LearnPace(time, nLength);
+    LearnPace(time, nLength, bSteady);
     if (bNew && m_pace.bAny) {
         ++m_pace.nReads;
         if (nSince < LogIndex::kJoinGapUs || bSteady)
