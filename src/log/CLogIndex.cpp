@@ -212,7 +212,7 @@ void CLogIndexWriter::Record(CLogIndexMarks& m, qint64 nFrom, qint64 nTo, qint64
     Write();
 }
 
-void CLogIndexWriter::LearnPace(const KrTimeStamp& time, qint64 nLength, bool bSteady)
+void CLogIndexWriter::LearnPace(const KrTimeStamp& time, qint64 nLength)
 {
     Pace& p = m_pace;
     if (time == p.last) {
@@ -229,10 +229,11 @@ void CLogIndexWriter::LearnPace(const KrTimeStamp& time, qint64 nLength, bool bS
         p.last = time;
         return;
     }
-    // Only reads that came close together tell the pace, and late reads of
-    // the stream it made (so that its usual interval is not taken for
-    // shorter than it is): bursts with gaps between them never make one.
-    p.bLastCounted = nGap < LogIndex::kJoinGapUs || bSteady;
+    // Only reads that came close together tell the pace: bursts with gaps
+    // between them never make one. (Counting the late reads it let go on
+    // too fed on itself: bursts 2 ms apart, once some of them had been read
+    // close together, were taken for a stream.)
+    p.bLastCounted = nGap < LogIndex::kJoinGapUs;
     if (p.bLastCounted) {
         ++p.nIntervals;
         p.nBytes += nLength;
@@ -270,7 +271,7 @@ void CLogIndexWriter::AddRead(qint64 nOffset, qint64 nLength, const KrTimeStamp&
     const qint64 nSince = time.nMonoUs - m_pace.last.nMonoUs;
     const bool bNew = m_pace.bAny && time != m_pace.last && nSince >= 0;
     const bool bSteady = bNew && nSince >= LogIndex::kJoinGapUs && SteadyAfter(nSince, nLength);
-    LearnPace(time, nLength, bSteady);
+    LearnPace(time, nLength);
     if (bNew && m_pace.bAny) {
         ++m_pace.nReads;
         if (nSince < LogIndex::kJoinGapUs || bSteady)

@@ -155,9 +155,7 @@ private:
     // Whether a read nGap after the one before, of nLength bytes, is the
     // stream going on at its pace, read late.
     bool SteadyAfter(qint64 nGap, qint64 nLength) const;
-    // A read of nLength bytes at `time`; bSteady when it is a late read of
-    // the stream (SteadyAfter).
-    void LearnPace(const KrTimeStamp& time, qint64 nLength, bool bSteady);
+    void LearnPace(const KrTimeStamp& time, qint64 nLength);
     bool TrimBeyond(qint64 nRecords, qint64 nLogSize, qint64* pSize);
     void AddRead(qint64 nOffset, qint64 nLength, const KrTimeStamp& time);
     void AddNote(const CLogIndexNote& note, qint64 nOffset);
