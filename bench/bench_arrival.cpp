@@ -22,6 +22,7 @@
 #include "Afx.h"
 #include "CInputLog.h"
 #include "CTerminalDlg.h"
+#include "KrTimeStamp.h"
 #include "LogIndexFormat.h"
 #include "LogIndexReader.h"
 #include "LogTool.h"
@@ -344,7 +345,9 @@ int main(int argc, char* argv[])
         const qint64 nLogBefore = QFileInfo(strLog).size();
         const qint64 nIndexBefore = QFileInfo(strIndex).size();
         qint64 nPaced = 0;
-        int nLate = 0; // pieces written a resolution or more after their time
+        int nLate = 0;              // pieces written a resolution or more after their time
+        std::vector<qint64> sentAt; // each piece's write, on the index's monotonic clock
+        sentAt.reserve(size_t(nSeconds * qint64(1000000) / c.nEveryUs + 8));
         WhileTheWindowRuns([&] {
             static const char kText[] =
                 "The quick brown fox jumps over the lazy dog 0123456789.\r\n";
@@ -360,6 +363,7 @@ int main(int argc, char* argv[])
                     piece[k] = kText[(nPaced + k) % (sizeof kText - 1)];
                 if (!WriteAll(master, piece.constData(), size_t(piece.size())))
                     break;
+                sentAt.push_back(KrTimeStamp::Now().nMonoUs);
                 nPaced += c.nPiece;
             }
         });
@@ -371,26 +375,41 @@ int main(int argc, char* argv[])
         const qint64 nIndex = QFileInfo(strIndex).size() - nIndexBefore;
         // The gaps of the resolution or more that the index kept: each makes
         // a data record (and a last read for the one before it).
-        qint64 nGaps = 0;
+        qint64 nGaps = 0, nSenderGaps = 0;
         QFile indexFile(strIndex);
         CLogIndexReader reader;
         if (indexFile.open(QIODevice::ReadOnly) &&
             reader.Open(&indexFile, QFileInfo(strLog).size())) {
             LogIndex::CLogIndexWalk walk(reader);
-            LogIndex::Item item;
+            LogIndex::Item item, prev;
             while (walk.Next(&item)) {
                 if (item.kind == LogIndex::Item::Kind::Received && item.nOffset > nLogBefore &&
-                    !item.bContinues)
+                    !item.bContinues) {
                     ++nGaps;
+                    // Whether the writer fell silent for the resolution or
+                    // more (beyond its interval) between the read before
+                    // and this one: else the gap is the reading side's.
+                    const auto from =
+                        std::lower_bound(sentAt.begin(), sentAt.end(), prev.last.nMonoUs - 200);
+                    bool bSilent = false;
+                    for (auto it = from; it != sentAt.end() && *it <= item.time.nMonoUs + 200; ++it)
+                        bSilent = bSilent || (it != sentAt.begin() &&
+                                              *it - *(it - 1) - c.nEveryUs >= LogIndex::kJoinGapUs);
+                    nSenderGaps += bSilent ? 1 : 0;
+                }
+                if (item.kind == LogIndex::Item::Kind::Received)
+                    prev = item;
             }
         }
         const double dShare = 100.0 * double(nIndex) / (dLogMB * 1e6);
-        std::printf("pieces of %d bytes every %.3f ms for %d s: %.3f MB of log, %lld index bytes "
-                    "= %.0f bytes a MB of log (%.2f %%), %lld records; %d pieces written "
-                    "%.1f ms or more late, %lld gaps of that or more as read\n",
-                    c.nPiece, c.nEveryUs / 1000.0, nSeconds, dLogMB, nIndex,
-                    double(nIndex) / dLogMB, dShare, nIndex / LogIndex::kRecordSize, nLate,
-                    LogIndex::kJoinGapUs / 1000.0, nGaps);
+        std::printf(
+            "pieces of %d bytes every %.3f ms for %d s: %.3f MB of log, %lld index bytes "
+            "= %.0f bytes a MB of log (%.2f %%), %lld records; %d pieces written "
+            "%.1f ms or more late, %lld gaps of that or more as read (%lld after the writer "
+            "fell silent that long, the rest the reading side's)\n",
+            c.nPiece, c.nEveryUs / 1000.0, nSeconds, dLogMB, nIndex, double(nIndex) / dLogMB,
+            dShare, nIndex / LogIndex::kRecordSize, nLate, LogIndex::kJoinGapUs / 1000.0, nGaps,
+            nSenderGaps);
         if (c.nPiece == 12)
             bSmallEnough = bSmallEnough && dShare <= 5.0;
         if (c.nEveryUs == 1000)

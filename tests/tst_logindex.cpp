@@ -1,12 +1,14 @@
 // The timing index beside the day's log: its records, as the log's writer
 // keeps them, agree with the log's bytes; reads that follow each other
-// closely share a record, exactly where the resolution says; a crash's torn
-// record and bytes the log lacks are never trusted; the log goes on when the
-// index cannot.
+// closely share a record, exactly where the resolution says; reads that wait
+// long for the writer keep their own times; a crash's torn record and bytes
+// the log lacks are never trusted; the log goes on when the index cannot.
 
 #include "CInputLog.h"
+#include "CLogIndex.h"
 #include "FileBytes.h"
 #include "LogIndexReader.h"
+#include "LogObstacle.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -112,6 +114,8 @@ private Q_SLOTS:
     void indexDescribesTheLogInOrder();
     void readsJoinWithinTheResolution_data();
     void readsJoinWithinTheResolution();
+    void readsWaitingLongKeepTheirTimes_data();
+    void readsWaitingLongKeepTheirTimes();
     void tornLastRecordIsIgnoredAndCutOff();
     void bytesTheLogLacksAreNeverClaimed();
     void dayChangeSwitchesLogAndIndexTogether();
@@ -285,6 +289,13 @@ void TestLogIndex::readsJoinWithinTheResolution_data()
     QTest::newRow("a steady stream read a little late goes on")
         << "d0..9000/1000+12 d10800+12"
         << "E0:128@0 D0+132@0s R132-12@10800";
+    // A reading side held up 6 ms on a busy machine brings what the line
+    // sent meanwhile; 18 ms is past the 16 intervals a late read may take.
+    QTest::newRow("a steady stream read 6 ms late goes on") << "d0..9000/1000+12 d15000+72"
+                                                            << "E0:128@0 D0+192@0s R192-72@15000";
+    QTest::newRow("a steady stream read 18 ms late does not")
+        << "d0..9000/1000+12 d27000+216"
+        << "E0:128@0 D0+120@0s R120-12@9000 D120+216@27000";
     QTest::newRow("a pause in a steady stream is kept")
         << "d0..9000/1000+12 d12000+12"
         << "E0:128@0 D0+120@0s R120-12@9000 D120+12@12000";
@@ -367,6 +378,48 @@ void TestLogIndex::readsJoinWithinTheResolution()
         QCOMPARE(Describe(Records(index, nLogged)), expected);
         QCOMPARE(VerifyBytes(index, nLogged).strProblem, QString());
     }
+}
+
+void TestLogIndex::readsWaitingLongKeepTheirTimes_data()
+{
+    // Reads of one byte, 2 ms apart (no two share a record), all waiting
+    // while the log is locked by another program; how many of them have a
+    // time of their own when they are written.
+    QTest::addColumn<qint64>("reads");
+    QTest::addColumn<qint64>("timed");
+    QTest::newRow("more than one entry of the queue holds")
+        << qint64(2 * CLogIndexMarks::kMaxTimes + 3) << qint64(2 * CLogIndexMarks::kMaxTimes + 3);
+    // Past the bound the rest share the last time kept (an earlier one).
+    QTest::newRow("more than may wait")
+        << CInputLog::kMaxTimesWaiting + 5 << CInputLog::kMaxTimesWaiting;
+}
+
+void TestLogIndex::readsWaitingLongKeepTheirTimes()
+{
+    QFETCH(qint64, reads);
+    QFETCH(qint64, timed);
+    QDateTime now = kDec6;
+    {
+        CInputLog log(ClockAt(&now));
+        LogObstacle lock(LogObstacle::Locked, kLog);
+        QVERIFY(lock.Place());
+        for (qint64 i = 0; i < reads; ++i)
+            QVERIFY(log.Write(QByteArray(1, 'a'), KrBlockTimes(At(2000 * i))));
+        QVERIFY(!log.Flush(kWait));
+        QVERIFY(lock.Remove());
+        QVERIFY(log.Flush(kWait));
+    }
+    const QByteArray index = ReadFile(kIdx);
+    const std::vector<Record> records = Records(index, reads);
+    QCOMPARE(qint64(records.size()), timed + 1);
+    for (qint64 i = 0; i < timed; ++i) {
+        const Record& r = records[size_t(i + 1)];
+        const qint64 nLength = i + 1 < timed ? 1 : reads - i;
+        if (r.kind != RecordKind::Data || r.nOffset != i || r.nLength != nLength ||
+            r.time.nMonoUs != 2000 * i)
+            QFAIL(qPrintable(QStringLiteral("read %1: %2").arg(i).arg(Describe({r}))));
+    }
+    QCOMPARE(VerifyBytes(index, reads).strProblem, QString());
 }
 
 void TestLogIndex::tornLastRecordIsIgnoredAndCutOff()

@@ -5,9 +5,12 @@
 // and --verify, a missing index and a damaged one say what they must.
 
 #include "CInputLog.h"
+#include "CPlotParser.h"
+#include "CPlotStore.h"
 #include "FileBytes.h"
 #include "LogIndexFormat.h"
 #include "LogTool.h"
+#include "PlotCsv.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -104,6 +107,7 @@ private Q_SLOTS:
     void readsAnIndexOfTheFirstWriter_data();
     void readsAnIndexOfTheFirstWriter();
     void rangeOfAHugeLogReadsOnlyWhatItPrints();
+    void plotCsvIsThePlotsExport();
     void wrongArgumentsStateTheForm_data();
     void wrongArgumentsStateTheForm();
 
@@ -446,6 +450,53 @@ void TestLogTool::wrongArgumentsStateTheForm()
     const Outcome o = Run(args);
     QCOMPARE(o.nStatus, 2);
     QVERIFY2(o.err.contains(form), qPrintable(o.err));
+}
+
+void TestLogTool::plotCsvIsThePlotsExport()
+{
+    // Lines with values as a device prints them, some split over two reads,
+    // some with a label of their own, the wall clock set back once (the
+    // monotonic clock goes on), more lines than are written at once: the
+    // log's CSV is what the plot window exports after being fed the same
+    // bytes with the same times.
+    CPlotStore store;
+    CPlotParser parser(store);
+    {
+        QDateTime now(QDate(2026, 12, 6), QTime(12, 0));
+        CInputLog log([&now] { return now; });
+        qint64 nWall = 0, nMono = 0;
+        const auto read = [&](const char* p, qsizetype n) {
+            const KrTimeStamp time{kBase + nWall, nMono};
+            QVERIFY(log.Write(QByteArray(p, n), KrBlockTimes(time)));
+            parser.Feed(p, n, PlotTimesAt(time.nWallUs));
+        };
+        for (int i = 0; i < 5000; ++i) {
+            QByteArray line = "t:" + QByteArray::number(i) + " v=" + QByteArray::number(i * 0.25);
+            if (i % 997 == 0)
+                line += " extra" + QByteArray::number(i) + ":-1e-3";
+            line += "\r\n";
+            nWall += i == 3000 ? -50000 : 10000;
+            nMono += 10000;
+            const qsizetype nSplit = i % 3 == 0 ? line.size() / 2 : line.size();
+            read(line.constData(), nSplit);
+            nWall += 2000;
+            nMono += 2000;
+            if (nSplit < line.size())
+                read(line.constData() + nSplit, line.size() - nSplit);
+        }
+        QVERIFY(log.Flush(kWait));
+    }
+    parser.Finish();
+    QByteArray expected;
+    QBuffer buffer(&expected);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(PlotCsv::Write(store, buffer, nullptr));
+
+    const Outcome outcome = Run({QStringLiteral("--plot-csv")});
+    QCOMPARE(outcome.nStatus, 0);
+    QCOMPARE(outcome.lines.size(), 5001);
+    QVERIFY(outcome.lines.first().startsWith(QStringLiteral("time,t,v,extra0,extra997")));
+    QCOMPARE(outcome.lines.join(QLatin1Char('\n')) + QLatin1Char('\n'), QString::fromUtf8(expected));
 }
 
 QTEST_GUILESS_MAIN(TestLogTool)

@@ -1,5 +1,9 @@
 #include "LogTool.h"
 
+#include "CPlotParser.h"
+#include "CPlotStore.h"
+#include "PlotCsv.h"
+
 #include "KrPortEvent.h"
 #include "LogIndexReader.h"
 
@@ -14,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -53,6 +58,8 @@ const char kHelp[] =
     "                 only what arrived in that range; WHEN is HH:MM[:SS[.ffffff]]\n"
     "                 on the log's day or YYYY-MM-DD HH:MM[:SS[.ffffff]], local time\n"
     "  --events       the port's events: opened, disconnected, reopened, closed\n"
+    "  --plot-csv     the numbers in the log's lines as the plot's CSV: time (UTC,\n"
+    "                 ISO 8601, microseconds) and a column per series\n"
     "  --verify       checks the index against the log, reports the first\n"
     "                 disagreement\n"
     "Exit status: 0 done, 1 --verify found a disagreement or no index, 2 wrong\n"
@@ -87,6 +94,7 @@ struct Options
     bool bVerify = false;
     bool bSent = false;
     bool bMerge = false;
+    bool bPlotCsv = false;
     TimeStyle style = TimeStyle::Local;
     QString strFrom, strTo;
     QStringList logs;
@@ -690,6 +698,8 @@ int ParseArgs(const QStringList& args, Options& opt, QString& out, QString& err)
             opt.bSent = true;
         } else if (arg == QLatin1String("--merge")) {
             opt.bMerge = true;
+        } else if (arg == QLatin1String("--plot-csv")) {
+            opt.bPlotCsv = true;
         } else if (name == QLatin1String("--time")) {
             const QStringList styles = {QStringLiteral("local"),       QStringLiteral("utc"),
                                         QStringLiteral("iso"),         QStringLiteral("epoch"),
@@ -718,11 +728,71 @@ int ParseArgs(const QStringList& args, Options& opt, QString& out, QString& err)
                QString::fromLatin1(kUsage);
         return 2;
     }
+    if (opt.bPlotCsv && (opt.bMerge || opt.bVerify || opt.bEvents || opt.bSent || opt.bFrames ||
+                         opt.bHex || opt.bCsv)) {
+        err += QStringLiteral("--plot-csv: expected one log, with --from and --to at most\n") +
+               QString::fromLatin1(kUsage);
+        return 2;
+    }
     if (opt.logs.isEmpty()) {
         err += QString::fromLatin1(kUsage);
         return 2;
     }
     return -1;
+}
+
+// The numbers in the log's lines as the plot exports them: the labels found
+// in a first pass make the header, then the rows are written as they come,
+// a few thousand at a time, so that memory stays small whatever the log's
+// size. The plot's own rules (CPlotParser, CPlotStore) decide every value.
+int WritePlotCsv(const Options& opt, std::optional<qint64> from, std::optional<qint64> to,
+                 QIODevice& out, QString& err)
+{
+    constexpr qsizetype kRowsAtOnce = 4096;
+    QStringList damage;
+    QString strIndex;
+    const auto pass = [&](CPlotStore& store, const std::function<bool()>& onRows) {
+        CLogSource source(opt, opt.logs.front(), QString());
+        int nStatus = 0;
+        if (!source.Open(err, &nStatus))
+            return false;
+        source.Begin(from, to);
+        CPlotParser parser(store);
+        SUnit unit;
+        while (source.Next(&unit)) {
+            if (unit.kind != SUnit::Kind::Received)
+                continue;
+            parser.Feed(unit.bytes.constData(), unit.bytes.size(),
+                        PlotTimesAt(unit.time ? unit.time->nWallUs : kPlotNoTime));
+            if (store.RowCount() >= kRowsAtOnce && !onRows())
+                return false;
+        }
+        parser.Finish();
+        damage = source.Damage();
+        strIndex = source.IndexName();
+        return onRows();
+    };
+    CPlotStore labels;
+    if (!pass(labels, [] { return true; }))
+        return 2;
+    QList<QByteArray> columns;
+    for (int s = 0; s < labels.SeriesCount(); ++s)
+        columns << labels.Label(s);
+    QString why;
+    CPlotStore rows;
+    const auto write = [&] {
+        const bool bOk = PlotCsv::WriteRows(rows, columns, out, &why);
+        rows.DropRows(rows.RowCount());
+        return bOk;
+    };
+    if (!PlotCsv::WriteHeader(columns, out, &why) || !pass(rows, write)) {
+        if (!why.isEmpty())
+            err += QStringLiteral("writing the CSV: %1\n").arg(why);
+        return 2;
+    }
+    for (qsizetype i = 0; i < std::min<qsizetype>(damage.size(), kMaxDamageShown); ++i)
+        err += QStringLiteral("'%1' is damaged: %2\n").arg(strIndex, damage[i]);
+    return damage.isEmpty() ? 0 : kStatusDamaged;
 }
 
 int Verify(CLogSource& source, QIODevice& out, QString& err)
@@ -803,8 +873,8 @@ int RunLogTool(const QStringList& args, QIODevice& out, QString& err)
                             pSource->WhyUnindexed());
             return 2;
         }
-        if (opt.bEvents || !opt.strFrom.isEmpty() || !opt.strTo.isEmpty()) {
-            err += QStringLiteral("'%1': %2; --events, --from and --to need it\n")
+        if (opt.bEvents || opt.bPlotCsv || !opt.strFrom.isEmpty() || !opt.strTo.isEmpty()) {
+            err += QStringLiteral("'%1': %2; --events, --plot-csv, --from and --to need it\n")
                        .arg(pSource->IndexName(), pSource->WhyUnindexed());
             return 2;
         }
@@ -841,6 +911,9 @@ int RunLogTool(const QStringList& args, QIODevice& out, QString& err)
             return 2;
         }
     }
+
+    if (opt.bPlotCsv)
+        return WritePlotCsv(opt, from, to, out, err);
 
     // The start of merged logs is the earliest, on the wall clock.
     qint64 nStartUs = start ? start->nMonoUs : 0;

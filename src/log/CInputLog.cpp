@@ -65,6 +65,7 @@ struct CInputLog::State
     qint64 nQueued = 0;              // bytes waiting, the entry being written included
     qint64 nInFlight = 0;            // bytes of the entry being written
     QString strInFlightName;         // and its file
+    qint64 nTimesWaiting = 0;        // arrival times held by the queue's entries
     qint64 nLost = 0;
     bool bFailing = false;
     QString strFailName;
@@ -111,6 +112,9 @@ struct CInputLog::State
                  const QByteArray* pBlock, const KrBlockTimes& times, const CLogIndexNote* pNote);
     // No byte waits (a zero-length block's pending opening does not count).
     bool IsEmpty() const { return nQueued == 0; }
+    // The oldest entry leaves the queue (taken or dropped), or comes back.
+    Pending PopFront();
+    void PushFront(Pending entry);
     bool Drain(std::unique_lock<std::mutex>& lock);
     void Fail(const QString& strName, const QString& strReason);
     bool TakeNews();
@@ -330,7 +334,9 @@ void CInputLog::State::Enqueue(const QString& strName, const char* pData, qint64
             entry.marks.AddNote(nAt, *pNote);
             return;
         }
-        entry.marks.AddTimes(nAt, nBlockFrom == 0 ? times : times.From(nBlockFrom));
+        nTimesWaiting += qint64(
+            entry.marks.AddTimes(nAt, nBlockFrom == 0 ? times : times.From(nBlockFrom),
+                                 size_t(std::max<qint64>(kMaxTimesWaiting - nTimesWaiting, 0))));
         entry.bLog = true;
     };
     qint64 nExcess = nQueued + nLength - nQueueCap;
@@ -346,7 +352,7 @@ void CInputLog::State::Enqueue(const QString& strName, const char* pData, qint64
         if (nDrop == nLeft) {
             for (CLogIndexNote& note : oldest.marks.TakeNotes())
                 loss.notes.push_back(std::move(note));
-            queue.pop_front();
+            PopFront();
         }
     }
     // A large block, taken whole, is shared; small ones are gathered into
@@ -357,8 +363,12 @@ void CInputLog::State::Enqueue(const QString& strName, const char* pData, qint64
         nQueued += nLength;
         return;
     }
+    // An entry whose times are full takes no more blocks while more times may
+    // wait: each read keeps its own.
+    const bool bTimesFit = pNote || nTimesWaiting >= kMaxTimesWaiting ||
+                           (!queue.empty() && queue.back().marks.HasRoomFor(size_t(times.Count())));
     if (!queue.empty() && queue.back().strName == strName &&
-        queue.back().data.size() + nLength <= kMaxEntry) {
+        queue.back().data.size() + nLength <= kMaxEntry && bTimesFit) {
         mark(queue.back(), queue.back().data.size(), 0);
         queue.back().data.append(pData, qsizetype(nLength));
         nQueued += nLength;
@@ -386,6 +396,20 @@ void CInputLog::State::Enqueue(const QString& strName, const char* pData, qint64
         nLength -= nPiece;
         nQueued += nPiece;
     } while (nLength > 0);
+}
+
+CInputLog::State::Pending CInputLog::State::PopFront()
+{
+    Pending entry = std::move(queue.front());
+    queue.pop_front();
+    nTimesWaiting -= qint64(entry.marks.TimeCount());
+    return entry;
+}
+
+void CInputLog::State::PushFront(Pending entry)
+{
+    nTimesWaiting += qint64(entry.marks.TimeCount());
+    queue.push_front(std::move(entry));
 }
 
 void CInputLog::State::Fail(const QString& strName, const QString& strReason)
@@ -424,8 +448,7 @@ bool CInputLog::State::Drain(std::unique_lock<std::mutex>& lock)
                (bLog || !queue.front().bLog)) {
             // The writer holds the oldest entry while it writes it, so that
             // blocks handed over meanwhile never touch it.
-            Pending entry = std::move(queue.front());
-            queue.pop_front();
+            Pending entry = PopFront();
             CLogIndexLoss lost = std::move(loss);
             loss = CLogIndexLoss();
             const qint64 nLeft = entry.data.size() - entry.nFrom;
@@ -450,7 +473,7 @@ bool CInputLog::State::Drain(std::unique_lock<std::mutex>& lock)
             if (nDone < nLeft) {
                 // Only the bytes that did not reach the file wait, first.
                 entry.nFrom += qsizetype(nDone);
-                queue.push_front(std::move(entry));
+                PushFront(std::move(entry));
                 Fail(strName, file.ErrorText());
                 bOk = false;
             } else if (spares.size() < kMaxSpares && entry.data.capacity() >= kMaxEntry) {

@@ -45,6 +45,10 @@ public:
     static constexpr qint64 kDefaultQueueCap = qint64(64) * 1024 * 1024;
     // How often the writer tries a failing file again when no block comes.
     static constexpr int kRetryIntervalMs = 250;
+    // The arrival times that may wait for the writer (about 768 KiB of them),
+    // each read's own; past them a block shares the time of the one before
+    // it (an earlier time) until the writer has caught up.
+    static constexpr qint64 kMaxTimesWaiting = 32768;
 
     // An empty clock means the system's local time.
     explicit CInputLog(Clock clock = {}, qint64 nQueueCap = kDefaultQueueCap);

@@ -9,17 +9,20 @@
 using LogIndex::kHeaderSize;
 using LogIndex::kRecordSize;
 
-void CLogIndexMarks::AddTimes(qint64 nOffset, const KrBlockTimes& times)
+size_t CLogIndexMarks::AddTimes(qint64 nOffset, const KrBlockTimes& times, size_t nRoom)
 {
+    const size_t nBefore = m_times.size();
+    const size_t nMax = nBefore + std::min(nRoom, kMaxTimes - std::min(nBefore, kMaxTimes));
     for (qsizetype i = 0; i < times.Count(); ++i) {
-        if (m_times.size() >= kMaxTimes)
-            return;
         const qint64 nAt = nOffset + times.At(i).nOffset;
         if (!m_times.empty() && m_times.back().nOffset == nAt)
             m_times.back().time = times.At(i).time; // an empty part before it
-        else
+        else if (m_times.size() < nMax)
             m_times.push_back(Time{nAt, times.At(i).time});
+        else
+            break;
     }
+    return m_times.size() - nBefore;
 }
 
 void CLogIndexMarks::AddNote(qint64 nOffset, CLogIndexNote note)
@@ -50,6 +53,12 @@ constexpr qint64 kMaxRecordBytes = 0x7FFFFFFF;
 // as no gap.
 constexpr qint64 kPaceReads = 8;
 constexpr qint64 kPaceSpanUs = 5000;
+// How long after the one before a late read of a steady stream may come: up
+// to this many of its usual intervals, and never more than kMaxLateUs. A
+// reading side held up by a busy machine (4 to 10 ms at a load of 5 or 6 on
+// two cores) stays within them.
+constexpr qint64 kLateIntervals = 16;
+constexpr qint64 kMaxLateUs = 20000;
 
 } // namespace
 
@@ -221,7 +230,9 @@ void CLogIndexWriter::LearnPace(const KrTimeStamp& time, qint64 nLength)
         return;
     }
     // Only reads that came close together tell the pace: bursts with gaps
-    // between them never make one.
+    // between them never make one. (Counting the late reads it let go on
+    // too fed on itself: bursts 2 ms apart, once some of them had been read
+    // close together, were taken for a stream.)
     p.bLastCounted = nGap < LogIndex::kJoinGapUs;
     if (p.bLastCounted) {
         ++p.nIntervals;
@@ -241,12 +252,13 @@ bool CLogIndexWriter::SteadyAfter(qint64 nGap, qint64 nLength) const
 {
     // A stream that has kept its pace for a while, read late: at that pace
     // the read's bytes took all but less than the resolution of the time
-    // since the read before, which is at most four of its usual intervals.
+    // since the read before, which is at most kLateIntervals of its usual
+    // intervals (and kMaxLateUs).
     // Reads that mostly go on from the one before make a stream; bursts
     // whose reads a held-up reading side brought close now and then do not.
     const Pace& p = m_pace;
     return p.nIntervals >= kPaceReads && p.nUs >= kPaceSpanUs && 2 * p.nGoingOn >= p.nReads &&
-           nGap * p.nIntervals <= 4 * p.nUs &&
+           nGap <= kMaxLateUs && nGap * p.nIntervals <= kLateIntervals * p.nUs &&
            nLength * p.nUs > (nGap - LogIndex::kJoinGapUs) * p.nBytes;
 }
 

@@ -33,13 +33,18 @@ struct CLogIndexNote
 class CLogIndexMarks
 {
 public:
-    // Past this many arrival times in one entry, a block shares the time of
-    // the block before it (an earlier time, never a later one), so that what
-    // waits stays small whatever the size of the blocks.
-    static constexpr size_t kMaxTimes = 4096;
+    // The arrival times one entry holds at most (about 192 KiB of them): the
+    // log's queue begins a new entry for a block whose times do not fit.
+    static constexpr size_t kMaxTimes = 8192;
 
-    // A block's times, its bytes appended at nOffset of the entry.
-    void AddTimes(qint64 nOffset, const KrBlockTimes& times);
+    // A block's times, its bytes appended at nOffset of the entry; at most
+    // nRoom of them, and no more than kMaxTimes in all. A part left without
+    // a time shares that of the part before it (an earlier time, never a
+    // later one). How many were added.
+    size_t AddTimes(qint64 nOffset, const KrBlockTimes& times, size_t nRoom);
+    // Whether nMore times fit beside those held.
+    bool HasRoomFor(size_t nMore) const { return m_times.size() + nMore <= kMaxTimes; }
+    size_t TimeCount() const { return m_times.size(); }
     // An event or bytes sent, before the entry's byte at nOffset.
     void AddNote(qint64 nOffset, CLogIndexNote note);
     // The arrival time of the entry's byte at nOffset.

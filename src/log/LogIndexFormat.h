@@ -60,8 +60,8 @@ constexpr int kMaxTextPieces = 16;
 // kept in one data record: the index's resolution. Gaps of this length or
 // more are kept exactly, except in a steady stream (8 reads or more less
 // than this apart, over 5 ms or more, and most of its recent reads going on
-// from the one before): there a read up to four of its usual
-// intervals after the one before is no gap when, at the stream's pace, its
+// from the one before): there a read up to sixteen of its usual intervals
+// (and 20 ms) after the one before is no gap when, at the stream's pace, its
 // bytes took all but less than this of that time: the line kept busy while
 // the reading side was held up (CLogIndexWriter).
 constexpr qint64 kJoinGapUs = 1500;

@@ -104,9 +104,16 @@ void CPlotStore::DropOldest(qsizetype nPoints)
         else
             nLo = nMid + 1;
     }
-    const qsizetype nRows = nLo;
+    const qsizetype nDropped = DropRows(nLo);
+    m_counts.nOldPoints += nDropped;
+    m_counts.nOldRows += nLo;
+}
+
+qsizetype CPlotStore::DropRows(qsizetype nRows)
+{
+    nRows = std::clamp<qsizetype>(nRows, 0, RowCount());
     if (nRows == 0)
-        return;
+        return 0;
     qsizetype nDropped = 0;
     for (SSeries& series : m_series) {
         const qsizetype nFirst = FirstPointFrom(series, nRows);
@@ -118,8 +125,7 @@ void CPlotStore::DropOldest(qsizetype nPoints)
     }
     m_rowTimes.erase(m_rowTimes.begin(), m_rowTimes.begin() + nRows);
     m_nPoints -= nDropped;
-    m_counts.nOldPoints += nDropped;
-    m_counts.nOldRows += nRows;
+    return nDropped;
 }
 
 void CPlotStore::ClearRows()

@@ -91,6 +91,11 @@ public:
     void AddRow(qint64 nWallUs, const SPlotValue* pValues, qsizetype nValues) override;
     // Empties the store, its counts and its series.
     void ClearRows() override;
+    // Forgets the oldest nRows rows and their points, keeping the series (in
+    // their order) and where the clock stands: what a reader that writes the
+    // rows as they come (vornterm-log --plot-csv) does once it wrote them.
+    // Returns the points dropped.
+    qsizetype DropRows(qsizetype nRows);
 
     qsizetype MaxPoints() const { return m_nMaxPoints; }
     qsizetype DropBatch() const { return m_nDropBatch; }

@@ -92,22 +92,39 @@ QByteArray Field(QByteArrayView label)
 
 bool Write(const CPlotStore& store, QIODevice& device, QString* pError)
 {
-    const int nSeries = store.SeriesCount();
+    QList<QByteArray> columns;
+    for (int s = 0; s < store.SeriesCount(); ++s)
+        columns << store.Label(s);
+    return WriteHeader(columns, device, pError) && WriteRows(store, columns, device, pError);
+}
+
+bool WriteHeader(const QList<QByteArray>& columns, QIODevice& device, QString* pError)
+{
+    QByteArray header = "time";
+    for (const QByteArray& label : columns)
+        header += ',' + Field(label);
+    header += '\n';
+    return WriteAll(device, header, pError);
+}
+
+bool WriteRows(const CPlotStore& store, const QList<QByteArray>& columns, QIODevice& device,
+               QString* pError)
+{
+    // The series of each column (-1: none), and each series' next point; a
+    // row has a value for a series when that point came from it.
+    std::vector<int> series;
+    for (const QByteArray& label : columns)
+        series.push_back(store.FindSeries(label));
+    std::vector<qsizetype> next(size_t(store.SeriesCount()), 0);
     QByteArray buffer;
     buffer.reserve(kWriteChunk + 4096);
-    buffer += "time";
-    for (int s = 0; s < nSeries; ++s)
-        buffer += ',' + Field(store.Label(s));
-    buffer += '\n';
-
-    // Each series' next point; a row has a value for a series when that
-    // point came from it.
-    std::vector<qsizetype> next(size_t(nSeries), 0);
     char number[32];
     for (qsizetype nRow = 0; nRow < store.RowCount(); ++nRow) {
         buffer += IsoTime(store.RowTime(nRow));
-        for (int s = 0; s < nSeries; ++s) {
+        for (const int s : series) {
             buffer += ',';
+            if (s < 0)
+                continue;
             qsizetype& nNext = next[size_t(s)];
             if (nNext < store.PointCount(s) && store.PointRow(s, nNext) == nRow) {
                 const double dValue = store.Point(s, nNext).dValue;

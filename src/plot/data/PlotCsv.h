@@ -17,6 +17,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -35,5 +36,12 @@ QByteArray Field(QByteArrayView label);
 // Writes the whole store to `device`. False, with the device's reason in
 // pError, when a write fails.
 bool Write(const CPlotStore& store, QIODevice& device, QString* pError);
+
+// The same in parts, for rows that come and go: the header with these
+// columns, then the store's rows, each value in the column of its series'
+// label (labels not among the columns are left out).
+bool WriteHeader(const QList<QByteArray>& columns, QIODevice& device, QString* pError);
+bool WriteRows(const CPlotStore& store, const QList<QByteArray>& columns, QIODevice& device,
+               QString* pError);
 
 } // namespace PlotCsv
