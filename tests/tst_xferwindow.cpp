@@ -108,17 +108,21 @@ void StartFromMenu(TerminalFixture& fx, CTerminalDlg& dlg, bool bSend, XferProto
 }
 
 // Lets the transfer run to its end (bounded), keeping every text the
-// status bar's progress part showed meanwhile.
-QStringList RunToEnd(CTerminalDlg& dlg)
+// status bar's progress part (and, given pTx, its Tx figure) showed meanwhile.
+QStringList RunToEnd(CTerminalDlg& dlg, QStringList* pTx = nullptr)
 {
     QStringList shown;
     QElapsedTimer clock;
     clock.start();
+    const auto keep = [](QStringList& texts, const QString& text) {
+        if (texts.isEmpty() || texts.last() != text)
+            texts << text;
+    };
     while (Command(dlg)->Session()->IsActive() && clock.elapsed() < kLimitMs) {
         QTest::qWait(10);
-        const QString text = dlg.StatusBar()->GetText(3);
-        if (shown.isEmpty() || shown.last() != text)
-            shown << text;
+        keep(shown, dlg.StatusBar()->GetText(3));
+        if (pTx)
+            keep(*pTx, dlg.StatusBar()->GetText(1));
     }
     return shown;
 }
@@ -235,7 +239,8 @@ void TestXferWindow::withLrzsz()
     StartFromMenu(fx, *fx.dlg, send, eProtocol, ours);
     QCOMPARE(Phase(*fx.dlg), CXferSession::Phase::Running);
     QVERIFY(fx.peer.Start(peer, send ? fx.to : fx.from, fx.line.PeerInput(), fx.line.PeerOutput()));
-    const QStringList shown = RunToEnd(*fx.dlg);
+    QStringList tx;
+    const QStringList shown = RunToEnd(*fx.dlg, &tx);
     const int nPeerExit = fx.peer.End(20000);
     CXferSession& session = *Command(*fx.dlg)->Session();
     const QString context =
@@ -257,6 +262,10 @@ void TestXferWindow::withLrzsz()
             .arg(name));
     QVERIFY2(shown.filter(progress).size() >= 1, qPrintable(shown.join(QLatin1Char('\n'))));
     QCOMPARE(fx.dlg->StatusBar()->GetText(3), QString());
+    // Tx, shown with the progress rather than once a block, rose while it
+    // ran and is the whole count as it ends.
+    QVERIFY2(tx.size() >= 3, qPrintable(tx.join(QLatin1Char(' '))));
+    QCOMPARE(fx.dlg->StatusBar()->GetText(1), QStringLiteral("Tx:%1").arg(fx.dlg->GetTxCount()));
     // The data window has a line before and after, and no protocol bytes.
     const QStringList lines = Lines(fx.dlg->GetData());
     QCOMPARE(lines.size(), 2);

@@ -55,7 +55,8 @@ qint64 CTransmitter::Send(const QByteArray& bytes, const Kind& kind)
                 EchoLocked(nSent == bytes.size() ? bytes : bytes.left(qsizetype(nSent)));
         }
     }
-    m_window.TxChanged();
+    if (kind.bTellsTx)
+        m_window.TxChanged();
     return nSent;
 }
 

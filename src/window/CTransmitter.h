@@ -47,15 +47,20 @@ public:
         bool bBeep;         // ... and a beep says so (user-interface thread)
         bool bSetsGate;     // sets the one-shot echo gate
         bool bWhole;        // all of it or nothing: without room, none goes (0)
+        bool bTellsTx;      // the window hears of the new Tx figure at once
     };
-    static constexpr Kind kTyped{kStreamTyped, true, Echo::Never, true, true, true, false};
-    static constexpr Kind kCounter{kStreamCounter, false, Echo::BeforeWrite, false, false,
-                                   true,           false};
+    static constexpr Kind kTyped{kStreamTyped, true, Echo::Never, true, true, true, false, true};
+    static constexpr Kind kCounter{kStreamCounter, false, Echo::BeforeWrite, false, false, true,
+                                   false,          true};
     // A Send Bytes line goes whole or not at all.
-    static constexpr Kind kSequence{kStreamTyped, true, Echo::AfterWrite, true, true, true, true};
+    static constexpr Kind kSequence{kStreamTyped, true, Echo::AfterWrite, true, true, true,
+                                    true,         true};
     // An XMODEM or YMODEM transfer's bytes: counted, never shown, the gate
-    // left alone; from any thread; a block goes whole or waits for room.
-    static constexpr Kind kTransfer{kStreamTransfer, true, Echo::Never, true, false, false, true};
+    // left alone; from any thread; a block goes whole or waits for room. The
+    // window is not told of each block: the transfer's progress, a few times
+    // a second, shows the Tx figure with it (CXferLink::ShowTransferStatus).
+    static constexpr Kind kTransfer{kStreamTransfer, true,  Echo::Never, true,
+                                    false,           false, true,        false};
 
     // What a send needs of the window.
     class Window

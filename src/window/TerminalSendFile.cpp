@@ -102,6 +102,10 @@ qint64 CTerminalDlg::PendingBytes() const
 
 void CTerminalDlg::ShowTransferStatus(const QString& text)
 {
+    // The transfer's blocks change Tx without a word (a refresh for each
+    // block cost the window more than the whole transfer's other work): the
+    // figure goes with the progress, both parts in one repaint.
+    UpdateStatusBar();
     if (m_wndStatusBar)
         m_wndStatusBar->SetText(3, text);
 }

@@ -34,12 +34,15 @@ public:
     virtual void SetReceiveTap(Tap* pTap) = 0;
     // Sends protocol bytes: counted in Tx, never echoed, the echo gate left
     // as it is. Returns the bytes the port took (all of them or none), -1
-    // when it is not open. Any thread.
+    // when it is not open. The Tx figure shown follows with the next
+    // ShowTransferStatus, not with each block. Any thread.
     virtual qint64 SendTransferBytes(const QByteArray& bytes) = 0;
     // Bytes the port has accepted and not yet handed to the device; -1 when
     // it is not open. Any thread.
     virtual qint64 PendingBytes() const = 0;
-    // The status bar's progress part; empty clears it. User-interface thread.
+    // The status bar's progress part, and the terminal's figures (Rx, Tx)
+    // as they are now, in one repaint; empty clears the part. User-interface
+    // thread.
     virtual void ShowTransferStatus(const QString& text) = 0;
     // A line of the terminal's own in the data window ("YMODEM: received
     // firmware.bin, 412,160 bytes in 37.1 s, 2 retries"), on a line of its

@@ -9,7 +9,8 @@
 // last bytes (a receive's last ACK) go only once the tap is gone, so that
 // what the other side sends when it hears them reaches the data window. The
 // status bar's progress part shows where the transfer stands five times a
-// second, and the data window gets a line before and after.
+// second, the Tx figure with it (not once a block), and the data window gets
+// a line before and after.
 //
 // A cancel (Cancel, or Escape in the Terminal window) ends the transfer at
 // once and tells the other side; for a while after it (the answer time),
