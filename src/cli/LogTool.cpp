@@ -36,6 +36,7 @@ const char kUsage[] =
     "       vornterm-log --merge [--frames[=MS]] [--hex] [--csv] [--sent] [--time=STYLE]\n"
     "                    [--from=WHEN] [--to=WHEN] [LABEL=]FILE.LOG [LABEL=]FILE.LOG...\n"
     "       vornterm-log --events [--sent] [--time=STYLE] [--from=WHEN] [--to=WHEN] FILE.LOG\n"
+    "       vornterm-log --plot-csv [--from=WHEN] [--to=WHEN] FILE.LOG\n"
     "       vornterm-log --verify FILE.LOG\n"
     "       vornterm-log --help\n";
 
