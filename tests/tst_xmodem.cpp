@@ -172,6 +172,8 @@ private Q_SLOTS:
     void craftedBlocks();
     void cancelGoesAgainOnce_data();
     void cancelGoesAgainOnce();
+    void repeatedRequestWaitsForQuiet_data();
+    void repeatedRequestWaitsForQuiet();
     void safeName_data();
     void safeName();
     void folderTarget_data();
@@ -543,6 +545,45 @@ void TestXmodem::cancelGoesAgainOnce()
         engine->Receive(pieces[i], times[i], &out);
     QCOMPARE(Notation(out), output);
     QVERIFY(!engine->WantsBytes(1000 + 10000));
+}
+
+void TestXmodem::repeatedRequestWaitsForQuiet_data()
+{
+    // The first block goes at 50 ms (50 after the receiver's 'C'); NAKs come
+    // at the times given; the block goes again at `resend`.
+    QTest::addColumn<QList<int>>("naks");
+    QTest::addColumn<int>("resend");
+    QTest::newRow("a first NAK: 50 ms after it") << QList<int>{100} << 150;
+    QTest::newRow("a second NAK: after a second of quiet") << QList<int>{100, 200} << 1200;
+    QTest::newRow("each NAK meanwhile starts the quiet again")
+        << QList<int>{100, 200, 700, 1100} << 2100;
+}
+
+void TestXmodem::repeatedRequestWaitsForQuiet()
+{
+    QFETCH(QList<int>, naks);
+    QFETCH(int, resend);
+    CMemorySource source(QStringLiteral("a.bin"), RandomBytes(5000, 3));
+    CXmodemSender sender(XferProtocol::Xmodem1k, std::vector<CXferSource*>{&source});
+    QByteArray out;
+    sender.Start(0, &out);
+    sender.Receive(QByteArray("C"), 0, &out);
+    sender.Tick(sender.NextDeadline(), &out);
+    QCOMPARE(out.size(), 1029);
+    int nSent = 1;
+    for (int t : naks) {
+        if (sender.NextDeadline() <= t) {
+            out.clear();
+            sender.Tick(sender.NextDeadline(), &out);
+            nSent += out.size() == 1029;
+        }
+        sender.Receive(QByteArray(1, Xfer::kNak), t, &out);
+    }
+    QCOMPARE(nSent, naks.size() > 1 ? 2 : 1);
+    QCOMPARE(sender.NextDeadline(), qint64(resend));
+    out.clear();
+    sender.Tick(resend, &out);
+    QCOMPARE(out.size(), 1029);
 }
 
 void TestXmodem::safeName_data()

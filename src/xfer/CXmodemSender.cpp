@@ -62,8 +62,13 @@ void CXmodemSender::Receive(const char* p, qsizetype n, qint64 nNowMs, QByteArra
 
 bool CXmodemSender::Take(char c, qint64 nNowMs, QByteArray* pOut)
 {
-    if (m_ePending != Pending::None)
-        return true; // a send is due already; what comes meanwhile is older than it
+    if (m_ePending != Pending::None) {
+        // A send is due already; what comes meanwhile is older than it. A
+        // send that waits for the receiver's quiet waits again from here.
+        if (m_bAfterQuiet)
+            SetDeadline(nNowMs + m_timings.nQuietAgainMs);
+        return true;
+    }
     const bool bRequest = c == Xfer::kCrcRequest || c == Xfer::kNak;
     switch (m_eWait) {
     case Wait::Start:
@@ -105,7 +110,7 @@ bool CXmodemSender::Take(char c, qint64 nNowMs, QByteArray* pOut)
         // A block that answered a request is asked for again by the next
         // request: the receiver may have discarded it.
         if (c == Xfer::kNak || (c == Xfer::kCrcRequest && m_bAnswersRequest)) {
-            Schedule(Pending::Again, nNowMs, pOut);
+            Schedule(Pending::Again, nNowMs, pOut, m_nTries >= 2);
             return true;
         }
         return false;
@@ -132,17 +137,20 @@ bool CXmodemSender::Take(char c, qint64 nNowMs, QByteArray* pOut)
     return false;
 }
 
-void CXmodemSender::Schedule(Pending ePending, qint64 nNowMs, QByteArray* pOut)
+void CXmodemSender::Schedule(Pending ePending, qint64 nNowMs, QByteArray* pOut, bool bAfterQuiet)
 {
+    const int nDelayMs = bAfterQuiet ? m_timings.nQuietAgainMs : m_timings.nRequestDelayMs;
     m_ePending = ePending;
-    SetDeadline(nNowMs + m_timings.nRequestDelayMs);
-    if (m_timings.nRequestDelayMs <= 0)
+    m_bAfterQuiet = bAfterQuiet && nDelayMs > 0;
+    SetDeadline(nNowMs + nDelayMs);
+    if (nDelayMs <= 0)
         Act(nNowMs, pOut);
 }
 
 void CXmodemSender::Act(qint64 nNowMs, QByteArray* pOut)
 {
     const Pending ePending = std::exchange(m_ePending, Pending::None);
+    m_bAfterQuiet = false;
     switch (ePending) {
     case Pending::None:
         return;

@@ -72,7 +72,7 @@ private:
 
     // Handles one byte; true when the rest of the piece is to be ignored.
     bool Take(char c, qint64 nNowMs, QByteArray* pOut);
-    void Schedule(Pending ePending, qint64 nNowMs, QByteArray* pOut);
+    void Schedule(Pending ePending, qint64 nNowMs, QByteArray* pOut, bool bAfterQuiet = false);
     void Act(qint64 nNowMs, QByteArray* pOut);
     // The first block after the receiver's first request.
     void Begin(qint64 nNowMs, QByteArray* pOut);
@@ -109,5 +109,6 @@ private:
     bool m_bEotNakSeen = false;     // the usual NAK to the first EOT came
     bool m_bAnswersRequest = false; // m_baBlock went because the receiver asked for it
     Pending m_ePending = Pending::None;
+    bool m_bAfterQuiet = false; // m_ePending waits for the receiver's quiet
     QByteArray m_baBlock;
 };

@@ -51,6 +51,13 @@ struct CXferTimings
     // Sender: how long after a request ('C' or NAK) the block asked for goes;
     // many receivers discard what arrives right after they asked.
     int nRequestDelayMs = 50;
+    // Sender: a block asked for again a second time goes only once the
+    // receiver has been quiet this long (each request meanwhile starts the
+    // wait again). A receiver that lost the start of a block discards until
+    // its line is quiet; a resend that reaches it while it still discards is
+    // taken in part for the next block's start, and asked for again, each
+    // time, until the tries run out.
+    int nQuietAgainMs = 1000;
     // Receiver: the longest silence inside a block, and the quiet that ends
     // the discarding of a damaged block before it asks again.
     int nByteGapMs = 1000;
