@@ -7,13 +7,16 @@
 // removed"). It is off at every start, so that the window looks as it always
 // did until asked; the buffer's bytes never change.
 //
-// User-interface thread. A child of the data view; it reads the times from
-// the receive buffer, which keeps them for what the view shows.
+// User-interface thread, but for IsShown (any thread: a sender asks it
+// before it wakes the column). A child of the data view; it reads the times
+// from the receive buffer, which keeps them for what the view shows.
 
 #include "CDataViewGutter.h"
 
 #include <QObject>
 #include <QString>
+
+#include <atomic>
 
 class CDataView;
 class CReceiveBuffer;
@@ -26,7 +29,7 @@ class CArrivalColumn : public QObject, public CDataViewGutter
 public:
     CArrivalColumn(CDataView* pView, const CReceiveBuffer& times);
 
-    bool IsShown() const { return m_bShown; }
+    bool IsShown() const { return m_bShown.load(); }
     void SetShown(bool bShown);
     void AddToMenu(QMenu* pMenu);
 
@@ -63,5 +66,5 @@ private:
 
     CDataView* m_pView;
     const CReceiveBuffer& m_times;
-    bool m_bShown = false;
+    std::atomic<bool> m_bShown{false};
 };

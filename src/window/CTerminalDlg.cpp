@@ -75,7 +75,11 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     m_transmit.SetSentListener(
         [this](const QByteArray& bytes, const KrTimeStamp& time, bool bContinues) {
             m_strData.AddSent(bytes, time);
-            m_pEventsCall->Request();
+            // Only a shown time column has anything to redraw (showing it
+            // later draws what was sent meanwhile): a transfer's blocks do
+            // not each wake the user-interface thread.
+            if (m_pArrivalColumn && m_pArrivalColumn->IsShown())
+                m_pEventsCall->Request();
             if (IsLogInputChecked())
                 m_receiveSink.InputLog().WriteSent(bytes, time, bContinues);
         });
