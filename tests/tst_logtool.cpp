@@ -496,7 +496,8 @@ void TestLogTool::plotCsvIsThePlotsExport()
     QCOMPARE(outcome.nStatus, 0);
     QCOMPARE(outcome.lines.size(), 5001);
     QVERIFY(outcome.lines.first().startsWith(QStringLiteral("time,t,v,extra0,extra997")));
-    QCOMPARE(outcome.lines.join(QLatin1Char('\n')) + QLatin1Char('\n'), QString::fromUtf8(expected));
+    QCOMPARE(outcome.lines.join(QLatin1Char('\n')) + QLatin1Char('\n'),
+             QString::fromUtf8(expected));
 }
 
 QTEST_GUILESS_MAIN(TestLogTool)

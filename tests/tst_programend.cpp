@@ -255,8 +255,8 @@ void TestProgramEnd::hangupDuringAFloodLosesNoByte()
     ::fcntl(slave, F_SETFL, ::fcntl(slave, F_GETFL) | O_NONBLOCK);
     const QByteArray held = FdReadFor(slave, stream.size(), 1000);
     const QByteArray log = ReadFile(run.Path(TodaysLogName()));
-    qInfo("%lld bytes written, %lld in the log, %lld still held by the kernel",
-          qint64(nWritten), qint64(log.size()), qint64(held.size()));
+    qInfo("%lld bytes written, %lld in the log, %lld still held by the kernel", qint64(nWritten),
+          qint64(log.size()), qint64(held.size()));
     QVERIFY(!log.isEmpty());
     QVERIFY2(log == stream.left(log.size()), "the log is no prefix of what was written");
     QCOMPARE(log.size() + held.size(), nWritten);

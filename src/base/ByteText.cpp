@@ -41,4 +41,3 @@ QString KrCString(const QByteArray& bytes)
     }
     return out;
 }
-

@@ -45,8 +45,7 @@ QString SentText(qint64 nSent, const QByteArray& head)
 {
     return QStringLiteral("sent %1 %2: %3%4")
         .arg(nSent)
-        .arg(nSent == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"),
-             KrCString(head),
+        .arg(nSent == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"), KrCString(head),
              nSent > head.size() ? QStringLiteral("...") : QString());
 }
 

@@ -37,5 +37,4 @@ template <typename Char> inline void FormatHexData(const char* pData, qsizetype 
         HexGroup(static_cast<unsigned char>(pData[i]), pOut);
 }
 
-
 } // namespace ReceiveBuffer

@@ -1,5 +1,5 @@
-#include "SettingsFileIo.h"
 #include "KrWinError.h"
+#include "SettingsFileIo.h"
 
 #include <QRandomGenerator>
 

@@ -77,8 +77,8 @@ private:
         QProcess p;
         p.setProcessEnvironment(m_env);
         p.start(program, args);
-        const bool bOk = p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit &&
-                         p.exitCode() == 0;
+        const bool bOk =
+            p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
         if (pOut)
             *pOut = p.readAllStandardOutput();
         return bOk;
@@ -135,7 +135,8 @@ private:
 
         m_a11y.setProcessEnvironment(m_env);
         m_a11y.start(launcher, {QStringLiteral("--launch-immediately")});
-        const QStringList hasOwner{QStringLiteral("--session"), QStringLiteral("--print-reply"),
+        const QStringList hasOwner{QStringLiteral("--session"),
+                                   QStringLiteral("--print-reply"),
                                    QStringLiteral("--dest=org.freedesktop.DBus"),
                                    QStringLiteral("/"),
                                    QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
