@@ -63,7 +63,7 @@ CTerminalDlg::CTerminalDlg(QWidget* pParent) : QDialog(pParent)
     m_bHexDisplay = false;
 
     m_pRefresh = new CViewRefresh([this] { return Refresh(); }, 0, this);
-    m_pEventsCall = new KrCoalescedCall(this, [this] {
+    m_pEventsCall = std::make_unique<KrCoalescedCall>(this, [this] {
         if (m_pArrivalColumn)
             m_pArrivalColumn->EventAdded();
     });

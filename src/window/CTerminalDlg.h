@@ -27,6 +27,7 @@
 #include <QIcon>
 #include <QTimer>
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 class CArchive;
@@ -198,7 +199,9 @@ private:
     CFileSend* m_pFileSend = nullptr;   // progress and streaming of file sends
     CPortCaption* m_pCaption = nullptr; // the port's state in the caption
     CArrivalColumn* m_pArrivalColumn = nullptr; // the view's time column
-    KrCoalescedCall* m_pEventsCall = nullptr;   // a port event, to the time column
+    // A port event or a send, to the time column; it outlives the port (and
+    // the port's thread that asks for it), declared before it.
+    std::unique_ptr<KrCoalescedCall> m_pEventsCall;
     CLineLamps* m_pLines = nullptr;             // the control lines in the status bar
 
     // Last: the port goes first when the window is destroyed, which ends
