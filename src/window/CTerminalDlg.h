@@ -202,7 +202,7 @@ private:
     // A port event or a send, to the time column; it outlives the port (and
     // the port's thread that asks for it), declared before it.
     std::unique_ptr<KrCoalescedCall> m_pEventsCall;
-    CLineLamps* m_pLines = nullptr;             // the control lines in the status bar
+    CLineLamps* m_pLines = nullptr; // the control lines in the status bar
 
     // Last: the port goes first when the window is destroyed, which ends
     // every call from its thread before anything else is torn down.
