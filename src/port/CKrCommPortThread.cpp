@@ -90,6 +90,8 @@ bool CKrCommPortThread::StartThread()
     // thread ends.
     QObject::connect(&m_thread, &QThread::finished, pWorker, &QObject::deleteLater);
     m_pWorker = pWorker;
+    std::lock_guard<std::mutex> posting(m_postMutex);
+    m_pPostTarget = pWorker;
     return true;
 }
 
@@ -177,6 +179,11 @@ void CKrCommPortThread::Shutdown()
     m_bShutdown = true;
     const quint64 nRequest = NewRequestLocked(false, KrPortState::Closed);
     lock.unlock();
+    {
+        // Writers post to the worker no more: it goes as the thread ends.
+        std::lock_guard<std::mutex> posting(m_postMutex);
+        m_pPostTarget = nullptr;
+    }
     // The I/O thread ends itself once the back end is closed; it only has to
     // finish a receiver call it may be in.
     m_thread.wait();
@@ -189,37 +196,41 @@ int CKrCommPortThread::Write(const char* pData, qint64 nLength, int nStream)
 {
     if (nLength == -1)
         nLength = pData ? qint64(std::strlen(pData)) : 0;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_status.state != KrPortState::Open)
-        return -1;
-    if (nLength <= 0 || !pData)
-        return 0;
-    nLength = qMin(nLength, CKrCommPort::kMaxQueued - m_writes.Pending());
-    if (nLength <= 0)
-        return 0;
-    m_writes.Push(QByteArray(pData, nLength), nStream);
-    QueueChangedLocked();
-    // Under the lock: the worker cannot go away meanwhile.
-    m_pWorker->m_drain.Request();
-    return int(nLength);
+    return Queue(nullptr, pData, pData ? nLength : 0, nStream);
 }
 
 int CKrCommPortThread::Write(const QByteArray& data, int nStream)
+{
+    return Queue(&data, data.constData(), data.size(), nStream);
+}
+
+int CKrCommPortThread::Queue(const QByteArray* pWhole, const char* pData, qint64 nLength,
+                             int nStream)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_status.state != KrPortState::Open)
             return -1;
-        if (data.isEmpty())
+        nLength = qMin(nLength, CKrCommPort::kMaxQueued - m_writes.Pending());
+        if (nLength <= 0)
             return 0;
-        if (data.size() <= CKrCommPort::kMaxQueued - m_writes.Pending()) {
-            m_writes.Push(data, nStream); // shared, not copied
-            QueueChangedLocked();
-            m_pWorker->m_drain.Request();
-            return int(data.size());
-        }
+        // A whole array is shared, not copied.
+        m_writes.Push(pWhole && nLength == pWhole->size() ? *pWhole
+                                                          : QByteArray(pData, qsizetype(nLength)),
+                      nStream);
+        QueueChangedLocked();
     }
-    return Write(data.constData(), data.size(), nStream); // what fits, copied
+    RequestDrain();
+    return int(nLength);
+}
+
+void CKrCommPortThread::RequestDrain()
+{
+    // Outside m_mutex: the I/O thread, woken at once, takes it to drain, and
+    // would otherwise sleep on it until the writer let go.
+    std::lock_guard<std::mutex> posting(m_postMutex);
+    if (m_pPostTarget)
+        m_pPostTarget->m_drain.Request();
 }
 
 qint64 CKrCommPortThread::DiscardQueued(int nStream)

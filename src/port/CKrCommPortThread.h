@@ -136,6 +136,11 @@ private:
     void SetStatusLocked(KrPortState state, const KrPortFailure& failure);
     // Under m_mutex: PendingCount() follows the queue.
     void QueueChangedLocked() { m_nPending = m_writes.Pending(); }
+    // Write: queues what fits of nLength bytes at pData (pWhole, when given,
+    // holds them all) and wakes the I/O thread to drain.
+    int Queue(const QByteArray* pWhole, const char* pData, qint64 nLength, int nStream);
+    // Any thread but the I/O thread, without m_mutex.
+    void RequestDrain();
 
     // I/O thread.
     void Apply();
@@ -206,4 +211,10 @@ private:
     static KrLines NotOpenLines() { return KrLines::None(QStringLiteral("port not open")); }
 
     std::atomic<qint64> m_nPending{0};
+
+    // Held while a writer posts to the worker, and while the worker comes and
+    // goes; never by the I/O thread at work, so the thread a write wakes does
+    // not sleep on the writer's lock.
+    std::mutex m_postMutex;
+    CKrCommPortWorker* m_pPostTarget = nullptr; // m_pWorker, for the writers
 };

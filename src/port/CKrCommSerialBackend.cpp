@@ -106,6 +106,10 @@ public:
         }
         m_serial.clearError();
         m_strPath = config.strPort;
+        // Mark and space parity are made by the serial port's own writes
+        // where the system has no setting for them: those go through it.
+        m_bWriteNow = config.parity != KrParity::Mark && config.parity != KrParity::Space;
+        m_bSerialBusy = false;
         m_bOpen = true;
         OpenLines(config);
         return OpenResult::Opened;
@@ -131,8 +135,27 @@ public:
 
     void Send(const char* pData, qint64 nLength) override
     {
-        if (m_bOpen)
-            m_nGiven += m_serial.write(pData, nLength);
+        if (!m_bOpen)
+            return;
+        // With nothing waiting in the serial port's buffer, the device gets
+        // the bytes now: a block that answers an acknowledgement leaves in
+        // the turn of the event loop that read it, without the write
+        // notifier's round (two more wake-ups of this thread for each
+        // write). What the device does not take now, the serial port keeps
+        // and writes as the device takes more, behind what went now.
+        // Only while the serial port is idle: once it has bytes, it writes
+        // them when the device is ready, and takes a device that a write of
+        // ours filled meanwhile for a failed one.
+        qint64 nNow = 0;
+        if (m_bWriteNow && !m_bSerialBusy)
+            nNow = KrWriteNow(m_serial.handle(), pData, nLength);
+        m_nGiven += nNow;
+        if (nNow < nLength) {
+            m_nGiven += m_serial.write(pData + nNow, nLength - nNow);
+            m_bSerialBusy = true;
+        }
+        if (nNow > 0)
+            ReportWritten();
     }
 
     void ReportWritten() override
@@ -302,7 +325,12 @@ private:
         if (!m_bOpen)
             return;
         ReportWritten();
+        // What the sink sends now goes through the serial port too: it is
+        // still in its write.
         m_sink.BackendReady();
+        // Told of all it had: idle once this call returns.
+        if (m_bOpen && m_serial.bytesToWrite() == 0)
+            m_bSerialBusy = false;
     }
 
     void OnError(QSerialPort::SerialPortError e)
@@ -340,8 +368,10 @@ private:
     KrCoalescedCall m_linesChanged; // from the modem control's waiting thread
     QString m_strPath;
     bool m_bOpen = false;
-    qint64 m_nGiven = 0;    // bytes handed to the serial port by Send
-    qint64 m_nReported = 0; // of them, told to the sink as written
+    bool m_bWriteNow = false;   // Send may write to the device itself
+    bool m_bSerialBusy = false; // the serial port holds bytes, or has not told of all it wrote
+    qint64 m_nGiven = 0;        // bytes handed to the device or the serial port by Send
+    qint64 m_nReported = 0;     // of them, told to the sink as written
 };
 
 } // namespace

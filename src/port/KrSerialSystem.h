@@ -76,3 +76,9 @@ bool KrDeviceExists(const QString& portName);
 // when the device reports an error (it went away), with the system's text. Where the platform reads
 // only through its driver, reads nothing and returns true.
 bool KrReadWaiting(qintptr handle, QByteArray& data, qsizetype nMax, QString* pError);
+
+// Writes, without waiting, what an open device takes now of nLength bytes at
+// pData; returns how many. 0 when it takes nothing now, and on an error: the
+// serial port's own write of the same bytes then meets the error and reports
+// it. Where the platform writes only through its driver, writes nothing.
+qint64 KrWriteNow(qintptr handle, const char* pData, qint64 nLength);

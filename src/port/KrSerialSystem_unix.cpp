@@ -227,3 +227,16 @@ bool KrReadWaiting(qintptr handle, QByteArray& data, qsizetype nMax, QString* pE
     }
     return true;
 }
+
+qint64 KrWriteNow(qintptr handle, const char* pData, qint64 nLength)
+{
+    if (nLength <= 0)
+        return 0;
+    for (;;) {
+        const ssize_t n = ::write(int(handle), pData, size_t(nLength));
+        if (n >= 0)
+            return qint64(n);
+        if (errno != EINTR)
+            return 0;
+    }
+}
