@@ -47,6 +47,8 @@ private Q_SLOTS:
     void failedOpenIsNamedInTheCaption();
     void layoutFollowsTheClientSize();
     void statusBarStartsWithZeroFigures();
+    void statusTextsLookAsTheToolkitDrawsThem_data();
+    void statusTextsLookAsTheToolkitDrawsThem();
     void toolbarHoldsTheSevenCommands();
 };
 
@@ -497,6 +499,88 @@ void TestTerminalStartup::statusBarStartsWithZeroFigures()
     QCOMPARE(bar->PartRect(1), QRect(0, 0, 20, bar->height()));
     QCOMPARE(bar->PartRect(2), QRect(20, 0, 30, bar->height()));
     QCOMPARE(bar->PartRect(3), QRect(50, 0, 300, bar->height()));
+}
+
+namespace {
+
+// Where the bar's image has ink (pixels off its background) inside `part`,
+// and how many such pixels there are.
+QRect InkIn(const QImage& image, const QRect& part, int* pCount)
+{
+    const QRgb background = image.pixel(part.left() + 4, part.top() + 4);
+    QRect ink;
+    *pCount = 0;
+    // Inside the part's frame.
+    for (int y = part.top() + 4; y < part.bottom() - 1; ++y)
+        for (int x = part.left() + 2; x < part.right() - 3; ++x)
+            if (image.pixel(x, y) != background) {
+                ink |= QRect(x, y, 1, 1);
+                ++*pCount;
+            }
+    return ink;
+}
+
+} // namespace
+
+void TestTerminalStartup::statusTextsLookAsTheToolkitDrawsThem_data()
+{
+    QTest::addColumn<int>("part");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("figure") << 1 << QStringLiteral("Tx:1,048,576");
+    QTest::newRow("progress, cut") << 3
+                                   << QStringLiteral("YMODEM: firmware-image-v2.bin 412,160 / "
+                                                     "1,048,576 bytes, 11.2 KB/s, 2 retries");
+    QTest::newRow("not ASCII") << 3 << QString::fromUtf8("Empf\u00e4nger: 12");
+}
+
+void TestTerminalStartup::statusTextsLookAsTheToolkitDrawsThem()
+{
+    QFETCH(int, part);
+    QFETCH(QString, text);
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    CStatusBarCtrl* bar = dlg->StatusBar();
+    bar->SetText(part, text);
+    // What is cut is cut where the toolkit's own measure says it fits.
+    const QString shown = bar->ShownText(part);
+    if (shown != text) {
+        QVERIFY2(shown.endsWith(QChar(0x2026)) && text.startsWith(shown.chopped(1)),
+                 qPrintable(shown));
+        const QRect room = bar->PartRect(part).adjusted(3, 0, -5, 0);
+        QVERIFY(bar->fontMetrics().horizontalAdvance(shown) <= room.width());
+    }
+    // The part left of a widget placed in it (the line labels).
+    QRect area = bar->PartRect(part).intersected(bar->rect());
+    for (const QWidget* pChild : bar->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (pChild->isVisible() && pChild->geometry().intersects(area))
+            area.setRight(pChild->geometry().left() - 1);
+    QImage drawn[2];
+    for (int nWay = 0; nWay < 2; ++nWay) {
+        bar->SetLaysOutEveryText(nWay == 1);
+        drawn[nWay] = bar->grab().toImage();
+    }
+    bar->SetLaysOutEveryText(false);
+    int nInk[2] = {0, 0};
+    const QRect ink[2] = {InkIn(drawn[0], area, &nInk[0]), InkIn(drawn[1], area, &nInk[1])};
+    QVERIFY(!ink[1].isEmpty());
+    // Same place, same height, the same glyphs: at most a pixel apart at the
+    // start, a few at the end (no kerning), about as much ink.
+    const QString where = QStringLiteral("glyphs %1,%2 %3x%4 (%5 px), toolkit %6,%7 %8x%9 (%10 px)")
+                              .arg(ink[0].x())
+                              .arg(ink[0].y())
+                              .arg(ink[0].width())
+                              .arg(ink[0].height())
+                              .arg(nInk[0])
+                              .arg(ink[1].x())
+                              .arg(ink[1].y())
+                              .arg(ink[1].width())
+                              .arg(ink[1].height())
+                              .arg(nInk[1]);
+    QVERIFY2(qAbs(ink[0].left() - ink[1].left()) <= 1, qPrintable(where));
+    QVERIFY2(qAbs(ink[0].top() - ink[1].top()) <= 1, qPrintable(where));
+    QVERIFY2(qAbs(ink[0].bottom() - ink[1].bottom()) <= 1, qPrintable(where));
+    QVERIFY2(qAbs(ink[0].right() - ink[1].right()) <= 3, qPrintable(where));
+    QVERIFY2(qAbs(nInk[0] - nInk[1]) * 10 <= nInk[1], qPrintable(where));
 }
 
 void TestTerminalStartup::toolbarHoldsTheSevenCommands()

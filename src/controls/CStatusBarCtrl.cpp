@@ -1,5 +1,6 @@
 #include "CStatusBarCtrl.h"
 
+#include <QGlyphRun>
 #include <QHelpEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -15,6 +16,8 @@ namespace {
 constexpr int kTextMargin = 3;
 // The frame's share of a part's width (see paintEvent).
 constexpr int kFrameRight = 2;
+// What ends a text cut to fit.
+constexpr char16_t kEllipsis = 0x2026;
 
 QRect TextRect(const QRect& part)
 {
@@ -102,7 +105,9 @@ void CStatusBarCtrl::SetText(int nPart, const QString& text)
     if (nPart < 0 || nPart >= m_texts.size() || m_texts[nPart] == text)
         return;
     m_texts[nPart] = text;
-    update(PartRect(nPart));
+    // The text's own room: a widget placed in the part (the line labels)
+    // is not painted again for it.
+    update(TextRectOf(nPart));
 }
 
 QString CStatusBarCtrl::GetText(int nPart) const
@@ -114,35 +119,94 @@ QString CStatusBarCtrl::ShownText(int nPart) const
 {
     const QString text = GetText(nPart);
     const int nWidth = qMax(0, TextRectOf(nPart).width());
-    // A text of printable ASCII whose characters' advances, with a pixel to
-    // spare for each, fit needs no shaping (the figures change many times a
-    // second).
-    const QVector<int>& advances = AsciiAdvances();
-    int nSum = 0;
-    for (const QChar ch : text) {
-        if (ch.unicode() < 0x20 || ch.unicode() >= 0x7f) {
-            nSum = nWidth + 1;
-            break;
+    // Printable ASCII is measured with the characters' own advances, and
+    // cut the same way: the figures change many times a second, and the
+    // toolkit's measuring shapes the whole text each time.
+    const bool bAscii = std::all_of(text.cbegin(), text.cend(), [](QChar ch) {
+        return ch.unicode() >= 0x20 && ch.unicode() < 0x7f;
+    });
+    const SAscii& ascii = Ascii();
+    if (bAscii && !ascii.glyphs.isEmpty()) {
+        // As DrawAscii draws it.
+        const qreal dEllipsis = ascii.advances.last().x();
+        qreal x = 0;
+        qsizetype nFit = 0; // characters that fit before an ellipsis
+        for (const QChar ch : text) {
+            x += ascii.advances[ch.unicode() - 0x20].x();
+            if (x + dEllipsis <= nWidth)
+                ++nFit;
         }
-        nSum += advances[ch.unicode() - 0x20] + 1;
-        if (nSum > nWidth)
-            break;
+        return x <= nWidth ? text : text.left(nFit) + QChar(kEllipsis);
     }
-    if (nSum <= nWidth)
-        return text;
+    if (bAscii) {
+        // With a pixel to spare for each character, for the shaping.
+        int nSum = 0;
+        for (const QChar ch : text)
+            nSum += ascii.widths[ch.unicode() - 0x20] + 1;
+        if (nSum <= nWidth)
+            return text;
+    }
     return fontMetrics().elidedText(text, Qt::ElideRight, nWidth);
 }
 
-const QVector<int>& CStatusBarCtrl::AsciiAdvances() const
+const CStatusBarCtrl::SAscii& CStatusBarCtrl::Ascii() const
 {
-    if (m_asciiAdvances.isEmpty() || m_advancesFont != font()) {
+    if (m_ascii.widths.isEmpty() || m_ascii.measuredFont != font()) {
         const QFontMetrics metrics = fontMetrics();
-        m_asciiAdvances.clear();
-        for (char ch = ' '; ch < 0x7f; ++ch)
-            m_asciiAdvances.append(metrics.horizontalAdvance(QLatin1Char(ch)));
-        m_advancesFont = font();
+        m_ascii = SAscii();
+        QString chars;
+        for (char ch = ' '; ch < 0x7f; ++ch) {
+            m_ascii.widths.append(metrics.horizontalAdvance(QLatin1Char(ch)));
+            chars += QLatin1Char(ch);
+        }
+        chars += QChar(kEllipsis);
+        m_ascii.raw = QRawFont::fromFont(font());
+        if (m_ascii.raw.isValid())
+            m_ascii.glyphs = m_ascii.raw.glyphIndexesForString(chars);
+        // Drawn glyph by glyph only when the font has every one of them.
+        if (m_ascii.glyphs.size() == chars.size() &&
+            std::find(m_ascii.glyphs.cbegin(), m_ascii.glyphs.cend(), 0u) ==
+                m_ascii.glyphs.cend()) {
+            m_ascii.advances = m_ascii.raw.advancesForGlyphIndexes(m_ascii.glyphs);
+        } else {
+            m_ascii.glyphs.clear();
+        }
+        m_ascii.measuredFont = font();
     }
-    return m_asciiAdvances;
+    return m_ascii;
+}
+
+bool CStatusBarCtrl::DrawAscii(QPainter& p, const QRect& rect, const QString& text) const
+{
+    const SAscii& ascii = Ascii();
+    if (m_bLayOutAll || ascii.glyphs.isEmpty() || text.isEmpty())
+        return false;
+    QVector<quint32> glyphs;
+    QVector<QPointF> positions;
+    glyphs.reserve(text.size());
+    positions.reserve(text.size());
+    qreal x = 0;
+    for (const QChar ch : text) {
+        const qsizetype n =
+            ch.unicode() == kEllipsis ? ascii.glyphs.size() - 1 : qsizetype(ch.unicode()) - 0x20;
+        if (n < 0 || n >= ascii.glyphs.size())
+            return false;
+        glyphs.append(ascii.glyphs[n]);
+        positions.append(QPointF(x, 0));
+        x += ascii.advances[n].x();
+    }
+    QGlyphRun run;
+    run.setRawFont(ascii.raw);
+    run.setGlyphIndexes(glyphs);
+    run.setPositions(positions);
+    // Where drawText puts a line centred in the rectangle.
+    const QFontMetrics metrics = fontMetrics();
+    const int nBaseline = rect.top() + (rect.height() - metrics.height()) / 2 + metrics.ascent();
+    p.save();
+    p.setClipRect(rect, Qt::IntersectClip);
+    p.drawGlyphRun(QPointF(rect.left(), nBaseline), run);
+    p.restore();
+    return true;
 }
 
 int CStatusBarCtrl::WidthFor(const QString& text) const
@@ -187,7 +251,9 @@ void CStatusBarCtrl::paintEvent(QPaintEvent* e)
         opt.lineWidth = 1;
         style()->drawPrimitive(QStyle::PE_Frame, &opt, &p, this);
         const QRect text = TextRectOf(i);
-        p.drawText(QRect(text.left(), r.top(), text.width(), r.height()),
-                   Qt::AlignLeft | Qt::AlignVCenter, ShownText(i));
+        const QString shown = ShownText(i);
+        const QRect place(text.left(), r.top(), text.width(), r.height());
+        if (!DrawAscii(p, place, shown))
+            p.drawText(place, Qt::AlignLeft | Qt::AlignVCenter, shown);
     }
 }

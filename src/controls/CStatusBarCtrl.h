@@ -4,10 +4,14 @@
 // figures first) and shows whole in the part's tooltip. Lives on the
 // user-interface thread.
 
+#include <QFont>
 #include <QPointer>
+#include <QRawFont>
 #include <QStringList>
 #include <QVector>
 #include <QWidget>
+
+class QPainter;
 
 class CStatusBarCtrl : public QWidget
 {
@@ -30,6 +34,14 @@ public:
     // The width a part needs to show `text` whole.
     int WidthFor(const QString& text) const;
 
+    // Draws every text through the toolkit's text layout, as it draws texts
+    // other than printable ASCII; for comparing the two ways.
+    void SetLaysOutEveryText(bool bOn)
+    {
+        m_bLayOutAll = bOn;
+        update();
+    }
+
     // Puts a widget at the right end of a part, inside its frame; the part's
     // text is cut before it. The widget becomes the bar's child and keeps its
     // place as the bar is resized. One such widget per bar.
@@ -44,14 +56,26 @@ private:
     // The part's text rectangle, left of a widget placed in it.
     QRect TextRectOf(int nPart) const;
     void PlaceWidget();
-    // The advances of the printable ASCII characters in the bar's font,
-    // [ch - 0x20], measured once per font.
-    const QVector<int>& AsciiAdvances() const;
+    // The printable ASCII characters and the ellipsis in the bar's font,
+    // [ch - 0x20] (the ellipsis last), measured once per font.
+    struct SAscii
+    {
+        QVector<int> widths; // the characters' advances in whole pixels
+        QRawFont raw;
+        QVector<quint32> glyphs; // empty when the font lacks one of them
+        QVector<QPointF> advances;
+        QFont measuredFont;
+    };
+    const SAscii& Ascii() const;
+    // Draws a text of those characters from their glyphs, without shaping
+    // it, as drawText places a line centred in `rect`; false, and nothing
+    // drawn, for any other text.
+    bool DrawAscii(QPainter& p, const QRect& rect, const QString& text) const;
 
     QVector<int> m_parts;
     QStringList m_texts;
     int m_nWidgetPart = -1;
     QPointer<QWidget> m_pPartWidget;
-    mutable QVector<int> m_asciiAdvances;
-    mutable QFont m_advancesFont;
+    mutable SAscii m_ascii;
+    bool m_bLayOutAll = false;
 };
