@@ -148,7 +148,7 @@ public:
         // ours filled meanwhile for a failed one.
         qint64 nNow = 0;
         if (m_bWriteNow && !m_bSerialBusy)
-            nNow = KrWriteNow(m_serial.handle(), pData, nLength);
+            nNow = KrWriteNow(qintptr(m_serial.handle()), pData, nLength);
         m_nGiven += nNow;
         if (nNow < nLength) {
             m_nGiven += m_serial.write(pData + nNow, nLength - nNow);
@@ -313,7 +313,7 @@ private:
         // wake-up, the system may hold more.
         QByteArray data = m_serial.readAll();
         QString error;
-        const bool bOk = KrReadWaiting(m_serial.handle(), data, kReadBlock, &error);
+        const bool bOk = KrReadWaiting(qintptr(m_serial.handle()), data, kReadBlock, &error);
         if (!data.isEmpty())
             m_sink.BackendReceived(data);
         if (!bOk && m_bOpen)
