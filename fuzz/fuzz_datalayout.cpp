@@ -190,8 +190,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         }
         }
 
-        // Where a byte's text was before, for those that stay.
-        const bool bContinues = step > 0 && bHex == bOldHex;
+        // Where a byte's text was before, for those that stay. A trim that
+        // passed the old end leaves bytes the layout never saw between the
+        // two: it has to start afresh.
+        const bool bContinues = step > 0 && bHex == bOldHex && streamStart <= oldEnd;
         const qint64 keptFirst = streamStart;
         const qint64 keptLast = std::min(oldEnd, streamStart + buffer.size()) - 1;
         const bool bKept = bContinues && keptFirst <= keptLast && oldStart <= keptFirst;
