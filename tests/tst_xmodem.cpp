@@ -174,6 +174,8 @@ private Q_SLOTS:
     void cancelGoesAgainOnce();
     void repeatedRequestWaitsForQuiet_data();
     void repeatedRequestWaitsForQuiet();
+    void answersAheadAreWhatAcksGet_data();
+    void answersAheadAreWhatAcksGet();
     void safeName_data();
     void safeName();
     void folderTarget_data();
@@ -584,6 +586,91 @@ void TestXmodem::repeatedRequestWaitsForQuiet()
     out.clear();
     sender.Tick(resend, &out);
     QCOMPARE(out.size(), 1029);
+}
+
+void TestXmodem::answersAheadAreWhatAcksGet_data()
+{
+    QTest::addColumn<QString>("protocol");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("nakAt");  // the data block answered with NAK first; 0: none
+    QTest::addColumn<int>("failAt"); // the file cannot be read past this; -1: it can
+    QTest::addColumn<QString>("end");
+    QTest::newRow("YMODEM, a short last block") << "y" << 5 * 1024 + 1 << 0 << -1 << "ok";
+    QTest::newRow("XMODEM with the sum, a NAK") << "x" << 1000 << 3 << -1 << "ok";
+    QTest::newRow("XMODEM-1K, a NAK on the first") << "x1k" << 4096 << 1 << -1 << "ok";
+    QTest::newRow("a read that fails is told when its block is due")
+        << "x1k" << 8192 << 0 << 3000 << "failed: cannot read f\\.bin";
+}
+
+void TestXmodem::answersAheadAreWhatAcksGet()
+{
+    QFETCH(QString, protocol);
+    QFETCH(int, size);
+    QFETCH(int, nakAt);
+    QFETCH(int, failAt);
+    QFETCH(QString, end);
+    const XferProtocol eProtocol = *ProtocolOf(protocol);
+    const bool bSum = eProtocol == XferProtocol::Xmodem;
+    const QByteArray data = RandomBytes(size, 7);
+    CMemorySource source(QStringLiteral("f.bin"), data);
+    source.FailAt(failAt);
+    CXmodemSender sender(eProtocol, std::vector<CXferSource*>{&source});
+    qint64 nNow = 0;
+    QByteArray out;
+    const auto say = [&](char c) {
+        out.clear();
+        sender.Receive(QByteArray(1, c), nNow, &out);
+        if (out.isEmpty() && sender.NextDeadline() - nNow <= 1000) {
+            nNow = sender.NextDeadline();
+            sender.Tick(nNow, &out);
+        }
+        return out;
+    };
+    sender.Start(nNow, &out);
+    QByteArray first = say(bSum ? Xfer::kNak : 'C');
+    if (eProtocol == XferProtocol::Ymodem) {
+        QVERIFY(sender.AnswersAhead(4).empty()); // block 0 is not data
+        say(Xfer::kAck);
+        first = say('C');
+    }
+    QByteArray received = first.mid(3, first.size() - (bSum ? 4 : 5));
+    QByteArray last = first;
+    std::vector<QByteArray> ahead = sender.AnswersAhead(4);
+    for (int nBlock = 1; !sender.IsFinished() && nBlock < 100; ++nBlock) {
+        if (nBlock == nakAt) {
+            out.clear();
+            sender.Receive(QByteArray(1, Xfer::kNak), nNow, &out);
+            QVERIFY(sender.AnswersAhead(4).empty()); // the block goes again first
+            nNow = sender.NextDeadline();
+            sender.Tick(nNow, &out);
+            QCOMPARE(out, last);
+            QCOMPARE(sender.AnswersAhead(4), ahead); // read once, framed once
+        }
+        const QByteArray next = say(Xfer::kAck);
+        if (ahead.empty())
+            break; // EOT, or the read's failure
+        QCOMPARE(next, ahead.front());
+        last = next;
+        received += next.mid(3, next.size() - (bSum ? 4 : 5));
+        // The list moves on by one, towards the file's end.
+        const std::vector<QByteArray> now = sender.AnswersAhead(4);
+        const size_t nSame = std::min(now.size(), ahead.size() - 1);
+        QVERIFY(std::equal(now.begin(), now.begin() + nSame, ahead.begin() + 1));
+        ahead = now;
+    }
+    if (failAt < 0) {
+        QCOMPARE(out, QByteArray(1, Xfer::kEot));
+        QVERIFY(sender.AnswersAhead(4).empty());
+        QCOMPARE(received.left(size), data);
+        say(Xfer::kAck);
+        if (eProtocol == XferProtocol::Ymodem) {
+            say('C');
+            say(Xfer::kAck);
+        }
+    } else {
+        QCOMPARE(received, data.left(received.size()));
+    }
+    CheckEnd(sender, end, "sender");
 }
 
 void TestXmodem::safeName_data()

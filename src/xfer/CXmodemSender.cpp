@@ -37,6 +37,9 @@ void CXmodemSender::SetFile(int nFile)
     m_nFile = nFile;
     m_nBlock = 0;
     m_nRead = 0;
+    m_ahead.clear();
+    m_nAheadBytes = 0;
+    m_strAheadError.clear();
     m_progress.nFile = nFile + 1;
     m_progress.strFile = Source()->Name();
     m_progress.nFileSize = Source()->Size();
@@ -260,14 +263,33 @@ bool CXmodemSender::MakeHeader(QString* pError)
     }
     data.append(QByteArray((data.size() <= 128 ? 128 : 1024) - data.size(), '\0'));
     m_nBlockBytes = 0;
-    Frame(0, data);
+    m_baBlock = Frame(0, data);
     return true;
 }
 
 bool CXmodemSender::MakeData(QString* pError)
 {
+    if (m_ahead.empty() && !ReadAhead(pError))
+        return false;
+    SAhead next = std::move(m_ahead.front());
+    m_ahead.pop_front();
+    m_nAheadBytes -= next.nBytes;
+    m_nRead += next.nBytes;
+    ++m_nBlock;
+    m_nBlockBytes = next.nBytes;
+    m_baBlock = std::move(next.block);
+    return true;
+}
+
+bool CXmodemSender::ReadAhead(QString* pError)
+{
+    if (!m_strAheadError.isEmpty()) {
+        *pError = m_strAheadError;
+        return false;
+    }
     CXferSource* pSource = Source();
-    const qint64 nLeft = pSource->Size() - m_nRead;
+    const qint64 nRead = m_nRead + m_nAheadBytes;
+    const qint64 nLeft = pSource->Size() - nRead;
     const qint64 nBlock = m_bBig && nLeft > 128 ? 1024 : 128;
     const qint64 nTake = qMin(nBlock, nLeft);
     QByteArray data(int(nBlock), Xfer::kSub);
@@ -275,39 +297,57 @@ bool CXmodemSender::MakeData(QString* pError)
     while (nGot < nTake) {
         const qint64 n = pSource->Read(data.data() + nGot, nTake - nGot);
         if (n < 0) {
-            *pError = pSource->Error();
+            *pError = m_strAheadError = pSource->Error();
             return false;
         }
         if (n == 0) {
-            *pError = QStringLiteral("%1 ended at %2 of its %3 bytes: it changed while being sent")
-                          .arg(m_progress.strFile, XferFigure(m_nRead + nGot),
-                               XferFigure(pSource->Size()));
+            *pError = m_strAheadError =
+                QStringLiteral("%1 ended at %2 of its %3 bytes: it changed while being sent")
+                    .arg(m_progress.strFile, XferFigure(nRead + nGot), XferFigure(pSource->Size()));
             return false;
         }
         nGot += n;
     }
-    m_nRead += nTake;
-    ++m_nBlock;
-    m_nBlockBytes = nTake;
-    Frame(int(m_nBlock & 0xFF), data);
+    const qint64 nNumber = m_nBlock + qint64(m_ahead.size()) + 1;
+    m_ahead.push_back({Frame(int(nNumber & 0xFF), data), nTake});
+    m_nAheadBytes += nTake;
     return true;
 }
 
-void CXmodemSender::Frame(int nNumber, const QByteArray& data)
+std::vector<QByteArray> CXmodemSender::AnswersAhead(int nMax)
 {
-    m_baBlock.clear();
-    m_baBlock.reserve(data.size() + 5);
-    m_baBlock.append(data.size() == 1024 ? Xfer::kStx : Xfer::kSoh);
-    m_baBlock.append(char(nNumber));
-    m_baBlock.append(char(255 - nNumber));
-    m_baBlock.append(data);
+    std::vector<QByteArray> blocks;
+    if (IsFinished() || m_ePending != Pending::None || m_eWait != Wait::Answer ||
+        m_eKind != Kind::Data)
+        return blocks;
+    QString strError;
+    while (int(m_ahead.size()) < nMax && m_nRead + m_nAheadBytes < Source()->Size() &&
+           ReadAhead(&strError)) {
+    }
+    for (const SAhead& ahead : m_ahead) {
+        if (int(blocks.size()) >= nMax)
+            break;
+        blocks.push_back(ahead.block);
+    }
+    return blocks;
+}
+
+QByteArray CXmodemSender::Frame(int nNumber, const QByteArray& data) const
+{
+    QByteArray block;
+    block.reserve(data.size() + 5);
+    block.append(data.size() == 1024 ? Xfer::kStx : Xfer::kSoh);
+    block.append(char(nNumber));
+    block.append(char(255 - nNumber));
+    block.append(data);
     if (m_bCrc) {
         const quint16 crc = XferCrc16(data.constData(), data.size());
-        m_baBlock.append(char(crc >> 8));
-        m_baBlock.append(char(crc & 0xFF));
+        block.append(char(crc >> 8));
+        block.append(char(crc & 0xFF));
     } else {
-        m_baBlock.append(char(XferChecksum(data.constData(), data.size())));
+        block.append(char(XferChecksum(data.constData(), data.size())));
     }
+    return block;
 }
 
 void CXmodemSender::Send(qint64 nNowMs, QByteArray* pOut)

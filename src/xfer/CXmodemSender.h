@@ -18,11 +18,16 @@
 // than the next block and are not taken as its answer (a stale ACK would
 // otherwise let a block go unreceived); CAN among them still counts.
 //
+// The next data blocks can be read and framed ahead (AnswersAhead), so that
+// a caller on another thread can send each of them the moment its ACK comes
+// and feed the ACK in later: Receive() then appends the very block that went.
+//
 // Any single thread; not thread-safe. See CXferEngine for how it is driven.
 
 #include "CXferEngine.h"
 #include "XferFiles.h"
 
+#include <deque>
 #include <vector>
 
 class CXmodemSender : public CXferEngine
@@ -40,6 +45,15 @@ public:
     // What the receiver asked for: the CRC (true) or the 8-bit sum. Known once
     // the first block went.
     bool UsesCrc() const { return m_bCrc; }
+
+    // The data blocks the next answers get, read from the file and framed
+    // ahead: while the sender waits for the answer to a data block with
+    // nothing else due, the k-th of them is what Receive() appends when the
+    // k-th piece to come is a lone ACK. At most nMax; fewer towards the
+    // file's end (its EOT is never among them), and none at any other time.
+    // A block is read once, however often it is asked for; a read that fails
+    // ends the list, and the send that needs the block fails with its error.
+    std::vector<QByteArray> AnswersAhead(int nMax);
 
 protected:
     void OnDeadline(qint64 nNowMs, QByteArray* pOut) override;
@@ -83,7 +97,9 @@ private:
     // Block 0 of the current file, or the empty one after the last file.
     bool MakeHeader(QString* pError);
     bool MakeData(QString* pError);
-    void Frame(int nNumber, const QByteArray& data);
+    // Reads and frames the block after those read ahead.
+    bool ReadAhead(QString* pError);
+    QByteArray Frame(int nNumber, const QByteArray& data) const;
     // Sends m_baBlock, or EOT, a first time.
     void Send(qint64 nNowMs, QByteArray* pOut);
     void SendEot(qint64 nNowMs, QByteArray* pOut);
@@ -111,4 +127,13 @@ private:
     Pending m_ePending = Pending::None;
     bool m_bAfterQuiet = false; // m_ePending waits for the receiver's quiet
     QByteArray m_baBlock;
+    // The file's next blocks, framed, with the file bytes in each.
+    struct SAhead
+    {
+        QByteArray block;
+        qint64 nBytes = 0;
+    };
+    std::deque<SAhead> m_ahead;
+    qint64 m_nAheadBytes = 0; // file bytes in m_ahead
+    QString m_strAheadError;  // a read ahead failed: the send of its block fails with this
 };
