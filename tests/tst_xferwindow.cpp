@@ -166,7 +166,8 @@ QStringList Lines(const QByteArray& data)
 // to send from and one to receive into.
 struct SLrzszWindow : PtyTerminal
 {
-    SLrzszWindow() : line(pty.MasterFd())
+    explicit SLrzszWindow(const QStringList& toPeer = {}, const QStringList& toNear = {})
+        : line(pty.MasterFd(), toPeer, toNear)
     {
         QDir().mkpath(from);
         QDir().mkpath(to);
@@ -203,16 +204,24 @@ void TestXferWindow::withLrzsz_data()
     QTest::addColumn<bool>("send");
     QTest::addColumn<int>("protocol");
     QTest::addColumn<QStringList>("peer");
-    QTest::addColumn<QString>("name"); // as the window names the protocol
+    QTest::addColumn<QString>("name");       // as the window names the protocol
+    QTest::addColumn<QStringList>("faults"); // to the peer, then "|", then to us (XferLine.h)
     QTest::newRow("YMODEM to rb") << true << int(XferProtocol::Ymodem)
-                                  << QStringList{"rb", "-q", "-t", "10"} << "YMODEM";
-    QTest::newRow("YMODEM from sb") << false << int(XferProtocol::Ymodem)
-                                    << QStringList{"sb", "-q", "-k", "data.bin"} << "YMODEM";
+                                  << QStringList{"rb", "-q", "-t", "10"} << "YMODEM"
+                                  << QStringList{};
+    // A NAK and a timeout while blocks are answered ahead.
+    QTest::newRow("YMODEM to rb, a damaged block, a lost ACK")
+        << true << int(XferProtocol::Ymodem) << QStringList{"rb", "-q", "-t", "10"} << "YMODEM"
+        << QStringList{"flip@300000", "|", "drop#06@500"};
+    QTest::newRow("YMODEM from sb")
+        << false << int(XferProtocol::Ymodem) << QStringList{"sb", "-q", "-k", "data.bin"}
+        << "YMODEM" << QStringList{};
     QTest::newRow("XMODEM-1K to rx -c")
         << true << int(XferProtocol::Xmodem1k)
-        << QStringList{"rx", "-q", "-c", "-t", "10", "data.bin"} << "XMODEM-1K";
-    QTest::newRow("XMODEM from sx -k") << false << int(XferProtocol::XmodemCrc)
-                                       << QStringList{"sx", "-q", "-k", "data.bin"} << "XMODEM";
+        << QStringList{"rx", "-q", "-c", "-t", "10", "data.bin"} << "XMODEM-1K" << QStringList{};
+    QTest::newRow("XMODEM from sx -k")
+        << false << int(XferProtocol::XmodemCrc) << QStringList{"sx", "-q", "-k", "data.bin"}
+        << "XMODEM" << QStringList{};
 }
 
 void TestXferWindow::withLrzsz()
@@ -221,9 +230,11 @@ void TestXferWindow::withLrzsz()
     QFETCH(int, protocol);
     QFETCH(QStringList, peer);
     QFETCH(QString, name);
+    QFETCH(QStringList, faults);
     if (!LrzszInstalled())
         QSKIP("lrzsz is not installed (sx, sb, rx, rb)");
-    SLrzszWindow fx;
+    const qsizetype nBar = faults.indexOf(QStringLiteral("|"));
+    SLrzszWindow fx(faults.mid(0, nBar), nBar < 0 ? QStringList() : faults.mid(nBar + 1));
     QVERIFY(fx.opened && fx.line.IsValid());
     const QByteArray data = RandomBytes(kMiB);
     QVERIFY(WriteFile(fx.from + QStringLiteral("/data.bin"), data));
@@ -254,6 +265,9 @@ void TestXferWindow::withLrzsz()
             .hasMatch(),
         qPrintable(context));
     QVERIFY2(nPeerExit == 0, qPrintable(context));
+    // The damaged block and the lost ACK each cost a send again.
+    if (!faults.isEmpty())
+        QVERIFY2(session.EndNote().contains(QStringLiteral(", 2 retries")), qPrintable(context));
     QVERIFY2(ReadFile(fx.to + QStringLiteral("/data.bin")) == data, qPrintable(context));
     QCOMPARE(Entries(fx.to), QStringList{"data.bin"});
     // It showed how far it was while it ran, and nothing once it ended.

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -224,8 +225,17 @@ int CKrCommPortThread::Queue(const QByteArray* pWhole, const char* pData, qint64
     return int(nLength);
 }
 
+namespace {
+// The port whose received block this thread is delivering, if any.
+thread_local const CKrCommPortThread* t_pDelivering = nullptr;
+} // namespace
+
 void CKrCommPortThread::RequestDrain()
 {
+    if (t_pDelivering == this) {
+        m_bDrainDue = true; // BackendReceived drains as it ends
+        return;
+    }
     // Outside m_mutex: the I/O thread, woken at once, takes it to drain, and
     // would otherwise sleep on it until the writer let go.
     std::lock_guard<std::mutex> posting(m_postMutex);
@@ -670,8 +680,23 @@ void CKrCommPortThread::BackendReceived(const QByteArray& block)
     // Straight to the receiver, also after a Close that this thread has not
     // carried out yet: what was read before it is the user's. The arrival
     // time is taken here, as the read returns, before any queue.
-    if (!block.isEmpty())
+    if (block.isEmpty())
+        return;
+    if (t_pDelivering == this) {
+        // A back end that answers a write at once (loop://) while a block
+        // is delivered or drained: its writes are drained further out.
         m_port.DeliverReceived(block, KrBlockTimes(KrTimeStamp::Now()));
+        return;
+    }
+    // A transfer answers an ACK with its next block from here: the block
+    // goes as the delivery ends, not one turn of the event loop later.
+    t_pDelivering = this;
+    m_port.DeliverReceived(block, KrBlockTimes(KrTimeStamp::Now()));
+    if (std::exchange(m_bDrainDue, false))
+        Drain();
+    t_pDelivering = nullptr;
+    if (std::exchange(m_bDrainDue, false))
+        m_pWorker->m_drain.Request();
 }
 
 void CKrCommPortThread::BackendWritten(qint64 nCount)

@@ -139,7 +139,9 @@ private:
     // Write: queues what fits of nLength bytes at pData (pWhole, when given,
     // holds them all) and wakes the I/O thread to drain.
     int Queue(const QByteArray* pWhole, const char* pData, qint64 nLength, int nStream);
-    // Any thread but the I/O thread, without m_mutex.
+    // Any thread, without m_mutex. A write made by a receiver (on the I/O
+    // thread, while a block is delivered) is drained as the delivery ends,
+    // without a trip through the event loop.
     void RequestDrain();
 
     // I/O thread.
@@ -178,6 +180,7 @@ private:
     // I/O thread only.
     std::unique_ptr<CKrCommBackend> m_pBackend;
     bool m_bBackendOpen = false; // the back end opened (else its open is pending)
+    bool m_bDrainDue = false;    // a receiver wrote while a block was delivered
     quint64 m_nApplied = 0;      // the request being carried out
     CKrCommConfig m_attempt;     // what the current attempt opens (the path may differ)
     KrDeviceIdentity m_identity; // of the device last open, to find it again

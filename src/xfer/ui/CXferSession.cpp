@@ -56,12 +56,20 @@ private:
     // for too long, or the file could not be opened.
     void EndHere(qint64 nNowMs, const QString& strMessage);
     void Publish(bool bOver);
+    // Feeds the ACKs the tap answered, as they came; false when the engine
+    // would have sent something else than what went.
+    bool CatchUp(const std::vector<CXferSession::SShared::SAnswered>& answered);
+    // Gives the tap the send's next blocks, while the engine waits for a
+    // data block's answer and nothing else is due or waiting.
+    void Arm(int nCancels);
 
     CXferSession& m_session;
     CXferLink& m_link;
     std::unique_ptr<CXferFileSource> m_pSource;
     std::unique_ptr<CXferFolderTarget> m_pTarget;
     std::unique_ptr<CXferEngine> m_pEngine; // after its file: goes first
+    CXmodemSender* m_pSender = nullptr;     // m_pEngine when sending
+    qint64 m_nFedMs = 0;                    // the latest time the engine was given
     bool m_bBegun = false;
     bool m_bOver = false;
     bool m_bEndedHere = false;
@@ -89,8 +97,10 @@ void CXferWorker::Begin(qint64 nNowMs, QByteArray* pOut)
             EndHere(nNowMs, strError);
             return;
         }
-        m_pEngine = std::make_unique<CXmodemSender>(
+        auto pSender = std::make_unique<CXmodemSender>(
             job.eProtocol, std::vector<CXferSource*>{m_pSource.get()}, timings);
+        m_pSender = pSender.get();
+        m_pEngine = std::move(pSender);
     } else {
         const QFileInfo path(job.strPath);
         m_pTarget = job.IntoFolder()
@@ -105,22 +115,35 @@ void CXferWorker::Step()
 {
     if (m_bOver)
         return;
-    const qint64 nNowMs = Now();
     QByteArray in;
+    std::vector<CXferSession::SShared::SAnswered> answered;
     int nCancels = 0;
     bool bAbandon = false;
     bool bPortGone = false;
     {
         std::lock_guard<std::mutex> guard(m_session.m_mutex);
-        in.swap(m_session.m_shared.inbox);
-        nCancels = m_session.m_shared.nCancels;
-        bAbandon = m_session.m_shared.bAbandon;
-        bPortGone = m_session.m_shared.bPortGone;
+        CXferSession::SShared& shared = m_session.m_shared;
+        in.swap(shared.inbox);
+        answered.swap(shared.answered);
+        shared.armed.clear(); // until the engine has caught up
+        nCancels = shared.nCancels;
+        bAbandon = shared.bAbandon;
+        bPortGone = shared.bPortGone;
     }
+    // Read after taking: later than every answer taken.
+    const qint64 nNowMs = qMax(Now(), m_nFedMs);
+    m_nFedMs = nNowMs;
     QByteArray out;
     if (!m_bBegun && !bAbandon)
         Begin(nNowMs, &out);
     if (m_pEngine) {
+        if (!answered.empty() && !CatchUp(answered)) {
+            // The other side got a block the engine did not mean: it is told
+            // to stop.
+            m_pEngine->Cancel(nNowMs, &out);
+            m_bEndedHere = true;
+            m_strEndedHere = QStringLiteral("a block sent ahead was not the one due");
+        }
         if (!in.isEmpty() && m_pEngine->WantsBytes(nNowMs))
             m_pEngine->Receive(in, nNowMs, &out);
         if (bAbandon) {
@@ -156,6 +179,8 @@ void CXferWorker::Step()
         Stop();
         return;
     }
+    if (!bPortGone)
+        Arm(nCancels);
     // The next wake of the clock: the engine's deadline, or the end of
     // listening after the user's cancel.
     qint64 nNext = CXferEngine::kNoDeadline;
@@ -167,6 +192,38 @@ void CXferWorker::Step()
         m_deadline.stop();
     else
         m_deadline.start(int(qBound<qint64>(0, nNext - nNowMs, qint64(INT_MAX))));
+}
+
+bool CXferWorker::CatchUp(const std::vector<CXferSession::SShared::SAnswered>& answered)
+{
+    for (const CXferSession::SShared::SAnswered& answer : answered) {
+        const qint64 nAtMs = qMax(answer.nAtMs, m_nFedMs);
+        m_nFedMs = nAtMs;
+        QByteArray again;
+        if (m_pEngine->WantsBytes(nAtMs))
+            m_pEngine->Receive(&Xfer::kAck, 1, nAtMs, &again);
+        if (again != answer.block)
+            return false;
+    }
+    return true;
+}
+
+void CXferWorker::Arm(int nCancels)
+{
+    if (!m_pSender || !m_pending.isEmpty() || m_pSender->IsFinished())
+        return;
+    std::vector<QByteArray> ahead = m_pSender->AnswersAhead(CXferSession::kArmedBlocks);
+    if (ahead.empty())
+        return;
+    std::lock_guard<std::mutex> guard(m_session.m_mutex);
+    CXferSession::SShared& shared = m_session.m_shared;
+    // Whatever came since the worker took the inbox, it goes to the engine
+    // first (its wake is on the way).
+    if (!shared.inbox.isEmpty() || !shared.answered.empty() || shared.nCancels != nCancels ||
+        shared.bAbandon || shared.bPortGone)
+        return;
+    shared.armed.assign(std::make_move_iterator(ahead.begin()),
+                        std::make_move_iterator(ahead.end()));
 }
 
 bool CXferWorker::Flush(qint64 nNowMs)
@@ -289,6 +346,7 @@ void CXferSession::Cancel()
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         ++m_shared.nCancels;
+        m_shared.armed.clear();
     }
     m_pWorker->Wake();
 }
@@ -300,6 +358,7 @@ void CXferSession::Abandon()
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         m_shared.bAbandon = true;
+        m_shared.armed.clear();
     }
     m_pWorker->Wake();
     StopThread();
@@ -309,11 +368,33 @@ void CXferSession::Abandon()
 
 void CXferSession::Received(const QByteArray& block)
 {
+    bool bWake = true;
     {
         std::lock_guard<std::mutex> guard(m_mutex);
-        m_shared.inbox += block;
+        SShared& shared = m_shared;
+        const bool bLoneAck = block.size() == 1 && block.at(0) == Xfer::kAck;
+        if (bLoneAck && shared.inbox.isEmpty() && !shared.armed.empty()) {
+            // The engine's answer is known: it goes now, in one piece, and
+            // the engine hears of the ACK when it catches up.
+            const QByteArray next = std::move(shared.armed.front());
+            shared.armed.pop_front();
+            if (m_link.SendTransferBytes(next) == next.size()) {
+                const qint64 nNowMs = m_clock.elapsed();
+                shared.answered.push_back({next, nNowMs});
+                bWake = int(shared.armed.size()) <= kArmedLowWater ||
+                        nNowMs - shared.answered.front().nAtMs >= kCatchUpMs;
+            } else {
+                // No room, or no port: the engine deals with it.
+                shared.armed.clear();
+                shared.inbox += block;
+            }
+        } else {
+            shared.armed.clear();
+            shared.inbox += block;
+        }
     }
-    m_pWorker->Wake();
+    if (bWake)
+        m_pWorker->Wake();
 }
 
 void CXferSession::OnNews()
@@ -359,6 +440,7 @@ void CXferSession::OnProgressTick()
         {
             std::lock_guard<std::mutex> guard(m_mutex);
             m_shared.bPortGone = true;
+            m_shared.armed.clear();
         }
         m_pWorker->Wake();
     }

@@ -3,14 +3,21 @@
 // the engine runs on a thread of its own ("VornTransfer"), with its
 // deadlines on that thread's timers, because receiving writes and syncs
 // files and sending reads them. The terminal (CXferLink) hands every
-// received block to the session's tap, which only appends it to the inbox
-// and wakes the thread; the engine's bytes go out through
+// received block to the session's tap, which appends it to the inbox and
+// wakes the thread. A send's next blocks are read and framed ahead by the
+// thread ("armed"): a lone ACK gets the next of them from the tap itself,
+// on the port's thread, and the engine hears of that ACK later, with the
+// time it came, and checks that the block it would send is the one that
+// went; the thread then wakes once per several blocks instead of at every
+// ACK. Anything but a lone ACK (or a cancel) disarms the tap until the
+// engine has caught up. The engine's bytes go out through
 // CXferLink::SendTransferBytes (a block whole, or it waits for room); its
 // last bytes (a receive's last ACK) go only once the tap is gone, so that
 // what the other side sends when it hears them reaches the data window. The
-// status bar's progress part shows where the transfer stands five times a
-// second, the Tx figure with it (not once a block), and the data window gets
-// a line before and after.
+// status bar's progress part shows where the transfer stands twice a second
+// (each rewrite costs the window a repaint; a faster one showed nothing a
+// reader could follow), the Tx figure with it (not once a block), and the
+// data window gets a line before and after.
 //
 // A cancel (Cancel, or Escape in the Terminal window) ends the transfer at
 // once and tells the other side; for a while after it (the answer time),
@@ -32,7 +39,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include <deque>
 #include <mutex>
+#include <vector>
 
 class CXferWorker;
 
@@ -49,9 +58,15 @@ public:
     };
 
     // How often the status bar's progress part is rewritten.
-    static constexpr int kProgressMs = 200;
+    static constexpr int kProgressMs = 500;
     // How often a transfer whose bytes the port cannot take yet tries again.
     static constexpr int kRoomPollMs = 10;
+    // A send's blocks framed ahead for the tap, and when it wakes the engine
+    // to catch up: when that many are left, or when the oldest ACK it
+    // answered has waited kCatchUpMs (so that the progress follows).
+    static constexpr int kArmedBlocks = 16;
+    static constexpr int kArmedLowWater = 8;
+    static constexpr int kCatchUpMs = 500;
 
     CXferSession(CXferLink& link, const SXferJob& job, const CXferTimings& timings = CXferTimings(),
                  QObject* pParent = nullptr);
@@ -92,6 +107,15 @@ private:
     {
         // To the worker.
         QByteArray inbox; // received, not yet given to the engine
+        // Lone ACKs the tap answered with an armed block: before inbox.
+        struct SAnswered
+        {
+            QByteArray block; // what went
+            qint64 nAtMs = 0; // when the ACK came, on m_clock
+        };
+        std::vector<SAnswered> answered;
+        // From the worker: the blocks the next lone ACKs get, in order.
+        std::deque<QByteArray> armed;
         int nCancels = 0; // the user's cancels so far
         bool bAbandon = false;
         bool bPortGone = false; // the port was seen closed
@@ -125,7 +149,9 @@ private:
     QString m_strEndNote;
     bool m_bEndNoted = false;
 
-    mutable std::mutex m_mutex; // m_shared
+    // m_shared; also held while the tap sends an armed block, so that no
+    // block goes after the worker disarmed (a cancel's CAN, a resend).
+    mutable std::mutex m_mutex;
     SShared m_shared;
 
     QTimer m_progressTimer; // while the transfer runs
