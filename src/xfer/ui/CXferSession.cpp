@@ -130,9 +130,9 @@ void CXferWorker::Step()
         bAbandon = shared.bAbandon;
         bPortGone = shared.bPortGone;
     }
-    // Read after taking: later than every answer taken.
+    // Read after taking: later than every answer taken, which the engine
+    // hears of first, each at its own time.
     const qint64 nNowMs = qMax(Now(), m_nFedMs);
-    m_nFedMs = nNowMs;
     QByteArray out;
     if (!m_bBegun && !bAbandon)
         Begin(nNowMs, &out);
@@ -144,6 +144,7 @@ void CXferWorker::Step()
             m_bEndedHere = true;
             m_strEndedHere = QStringLiteral("a block sent ahead was not the one due");
         }
+        m_nFedMs = nNowMs;
         if (!in.isEmpty() && m_pEngine->WantsBytes(nNowMs))
             m_pEngine->Receive(in, nNowMs, &out);
         if (bAbandon) {
