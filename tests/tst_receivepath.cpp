@@ -518,8 +518,22 @@ void TestReceivePath::portEventsMoveNothing()
     auto dlg = fx.Start();
     QVERIFY(SettledOpen(dlg->Port()));
     dlg->resize(500, 300);
-    dlg->DataView()->findChild<CArrivalColumn*>()->SetShown(bShowTimes);
-    for (int i = 0; i < 40; ++i)
+    auto* pColumn = dlg->DataView()->findChild<CArrivalColumn*>();
+    pColumn->SetShown(bShowTimes);
+    // The events a row's edges carry that tell of an opened port; the open's
+    // own events come from the port's thread, so they are waited for on the
+    // first row, far out of sight.
+    const auto opened = [&](int nRow) {
+        CDataLayout::Cells cells;
+        dlg->DataView()->Layout().RowCells(nRow, cells);
+        const QStringList texts =
+            pColumn->EventTexts(cells, true) + pColumn->EventTexts(cells, false);
+        return int(texts.filter(QStringLiteral(" opened: ")).size());
+    };
+    dlg->AppendText("row 0\r\n");
+    dlg->FlushRefresh();
+    QTRY_COMPARE(opened(0), 1);
+    for (int i = 1; i < 40; ++i)
         dlg->AppendText(QByteArray("row ") + QByteArray::number(i) + "\r\n");
     dlg->FlushRefresh();
     // The user reads above the end; with the times shown, the end is in
@@ -545,7 +559,7 @@ void TestReceivePath::portEventsMoveNothing()
     };
     dlg->OnConfigurePort();
     QVERIFY(SettledOpen(dlg->Port()));
-    QTest::qWait(50);
+    QTRY_COMPARE(opened(39), 2); // the reopen's and Configure Port's
     dlg->FlushRefresh();
 
     QCOMPARE(dlg->DataView()->VisibleRows(), rows);
