@@ -43,6 +43,7 @@ private Q_SLOTS:
     void columnShowsEachRowsFirstByteOnRequest();
     void timesAreTrimmedWithTheBuffer();
     void sentBytesShowAsOneLineEach();
+    void aRowsNewestEventShowsWhereTheyDoNotAllFit();
 };
 
 void TestArrivalTimes::columnShowsEachRowsFirstByteOnRequest()
@@ -140,6 +141,27 @@ void TestArrivalTimes::sentBytesShowAsOneLineEach()
     };
     QCOMPARE(texts(0), QStringList{"sent 7 bytes: AT+CSQ\\r"});
     QCOMPARE(texts(1), QStringList{"sent 1 byte: \\x1B"});
+}
+
+void TestArrivalTimes::aRowsNewestEventShowsWhereTheyDoNotAllFit()
+{
+    TerminalFixture fx;
+    auto dlg = fx.Start();
+    dlg->resize(400, 300);
+    CDataView& view = *dlg->DataView();
+    view.findChild<CArrivalColumn*>()->SetShown(true);
+    Received(*dlg, "line\r\n", TimesAt(kT1));
+    const auto addEvent = [&](int n) {
+        dlg->AppendPortEvent(KrPortEvent{KrPortEventKind::LineChange,
+                                         QStringLiteral("DTR off, DSR off, DCD off (%1)").arg(n),
+                                         KrTimeStamp{kT1 + n * 1000, 1}});
+        dlg->FlushRefresh();
+        return view.viewport()->grab().toImage();
+    };
+    for (int n = 1; n < 8; ++n)
+        addEvent(n);
+    const QImage crowded = addEvent(8);
+    QVERIFY(addEvent(9) != crowded);
 }
 
 QTEST_MAIN(TestArrivalTimes)

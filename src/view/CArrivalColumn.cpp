@@ -131,7 +131,8 @@ void CArrivalColumn::PaintRow(QPainter& painter, const CDataLayout::Cells& cells
         if (events.isEmpty())
             continue;
         // A thin marked line at the row's edge, its words at the right end
-        // in a smaller font, inside the row.
+        // in a smaller font, inside the row. Where they do not fit, the
+        // oldest give way: the newest event always shows.
         const QColor mark = pal.color(QPalette::Link);
         painter.setPen(mark);
         const int y = bAbove ? row.top() : row.bottom();
@@ -139,8 +140,10 @@ void CArrivalColumn::PaintRow(QPainter& painter, const CDataLayout::Cells& cells
         QFont small = painter.font();
         small.setPixelSize(qMax(6, row.height() * 3 / 4));
         painter.setFont(small);
-        const QString text = events.join(QStringLiteral(" \u00B7 "));
         const QFontMetrics smallMetrics(small);
+        const int nRoom = qMax(0, row.right() - row.left() - Width() - 6);
+        const QString text =
+            smallMetrics.elidedText(events.join(QStringLiteral(" \u00B7 ")), Qt::ElideLeft, nRoom);
         const int w = smallMetrics.horizontalAdvance(text) + 6;
         const int h = smallMetrics.height();
         const QRect label(qMax(row.left() + Width(), row.right() - w), bAbove ? y : y - h, w, h);
